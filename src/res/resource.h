@@ -1,0 +1,26 @@
+// Resource ids shared by the resource script and the code that loads the dialog.
+#pragma once
+
+#define IDD_UPDATEUTILITY_DIALOG 102
+#define IDR_MAINFRAME 128
+#define IDB_BANNER 135
+
+#define IDS_WELCOME 1
+#define IDS_INSTRUCTIONS 2
+#define IDS_WARNING 3
+
+#define IDC_UPDATE 1002
+#define IDC_REFRESH_LIST 1004
+#define IDC_SOURCE_PATH 1005
+#define IDC_BROWSE 1006
+#define IDC_EQUIPMENT_LIST 1007
+#define IDC_PROGRESS 1014
+#define IDC_STATUS 1015
+#define IDC_WELCOME 1020
+#define IDC_INSTRUCTIONS 1021
+#define IDC_WARNING 1026
+
+// Neither windows.h nor the resource compiler defines it.
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif

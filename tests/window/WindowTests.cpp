@@ -1,0 +1,191 @@
+// The update dialog's state, data exchange, presentation and error reporting, on the real
+// dialog.
+#include "res/resource.h"
+#include "support/DialogHarness.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const char kWelcome[] = "Welcome to the Orvane Update Utility.  Below, you should see a list of "
+                        "connected Orvane equipment, along with the version of the installed "
+                        "firmware.  ";
+const char kInstructions[] =
+    "If you have been given a firmware update file, enter its location in the box below.  Click "
+    "\"Update\" to reprogram your equipment.  This utility will exit automatically after the "
+    "update is complete.";
+
+TEST(DialogState, ConstructionGivesTheFixedSettingsAndAnEmptyTable) {
+    CUpdateUtilityDlg dialog;
+    EXPECT_EQ(dialog.m_selectedPort, 1);
+    EXPECT_EQ(dialog.m_hardwareFlowControl, 1);
+    EXPECT_EQ(dialog.m_chunkSize, 2048u);
+    EXPECT_EQ(dialog.m_baudRate, 460800u);
+    EXPECT_EQ(dialog.m_savedDcb.DCBlength, 0u);
+    EXPECT_FALSE(dialog.m_portOpen);
+    EXPECT_FALSE(dialog.m_transferActive);
+    EXPECT_FALSE(dialog.m_cancelRequested);
+    EXPECT_EQ(dialog.m_deviceCount, 0u);
+    EXPECT_TRUE(dialog.m_sourcePath.IsEmpty());
+    EXPECT_TRUE(dialog.m_progressText.IsEmpty());
+    EXPECT_NE(dialog.m_hIcon, nullptr);
+    EXPECT_STREQ(dialog.m_welcomeText, kWelcome);
+    EXPECT_STREQ(dialog.m_instructionsText, kInstructions);
+    for (int port = 0; port < kEquipmentSlots; ++port) {
+        EXPECT_EQ(dialog.m_portDeviceId[port], -1) << port;
+        EXPECT_EQ(dialog.m_portFirmwareVersion[port], -1) << port;
+        EXPECT_TRUE(dialog.m_portFirmwareText[port].IsEmpty()) << port;
+    }
+}
+
+TEST(DialogState, FirstPresentationIsIdleWithTheTextsInPlace) {
+    DialogHarness harness;
+    EXPECT_EQ(harness.Text(IDC_STATUS), "");
+    EXPECT_EQ(harness.Text(IDC_WELCOME), kWelcome);
+    EXPECT_EQ(harness.Text(IDC_INSTRUCTIONS), kInstructions);
+    EXPECT_EQ(harness.Text(IDC_WARNING),
+              "This update may take several minutes.  Do not shut off power to your equipment "
+              "under any circumstances.  Doing so may render your equipment inoperable.");
+    EXPECT_FALSE(harness.Shown(IDC_PROGRESS));
+    EXPECT_FALSE(harness.Shown(IDC_WARNING));
+    EXPECT_EQ(harness.Dialog().m_hComPort, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(harness.Dialog().m_hSourceFile, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(harness.Boxes().Shown().empty());
+}
+
+struct Presentation {
+    bool busy;
+    DWORD deviceCount;
+};
+
+class ControlStates : public ::testing::TestWithParam<Presentation> {};
+
+TEST_P(ControlStates, EveryControlFollowsTheBusyFlagAndTheCount) {
+    const Presentation state = GetParam();
+    DialogHarness harness;
+    CUpdateUtilityDlg& dialog = harness.Dialog();
+    dialog.m_deviceCount = state.deviceCount;
+    dialog.m_transferActive = state.busy;
+    dialog.UpdateControls();
+
+    EXPECT_EQ(harness.Enabled(IDC_UPDATE), state.deviceCount != 0);
+    EXPECT_EQ(harness.Text(IDC_UPDATE), state.busy ? "Cancel" : "Update");
+    for (int id : {IDC_REFRESH_LIST, IDC_EQUIPMENT_LIST, IDC_SOURCE_PATH, IDC_BROWSE, IDCANCEL})
+        EXPECT_EQ(harness.Enabled(id), !state.busy) << id;
+    EXPECT_EQ(harness.Shown(IDC_PROGRESS), state.busy);
+    EXPECT_EQ(harness.Shown(IDC_WARNING), state.busy);
+    // The status line and the texts are not part of the presentation.
+    EXPECT_EQ(harness.Text(IDC_WELCOME), kWelcome);
+    EXPECT_TRUE(harness.Shown(IDC_STATUS));
+}
+
+INSTANTIATE_TEST_SUITE_P(IdleAndBusy, ControlStates,
+                         ::testing::Values(Presentation{false, 0}, Presentation{false, 2},
+                                           Presentation{true, 2}, Presentation{true, 0}),
+                         [](const ::testing::TestParamInfo<Presentation>& info) {
+                             return std::string(info.param.busy ? "Busy" : "Idle") +
+                                    (info.param.deviceCount ? "WithEquipment" : "WithoutEquipment");
+                         });
+
+TEST(DataExchange, BothDirectionsReadTheSelectedEntrysPort) {
+    DialogHarness harness;
+    CUpdateUtilityDlg& dialog = harness.Dialog();
+    CComboBox& list = dialog.m_equipmentList;
+    list.ResetContent();
+    list.SetItemData(list.AddString("Unit on COM5"), 5);
+    list.SetItemData(list.AddString("placeholder"), static_cast<DWORD_PTR>(-1));
+    list.SetItemData(list.AddString("Unit on COM12"), 12);
+
+    list.SetCurSel(0);
+    dialog.UpdateData(FALSE);
+    EXPECT_EQ(dialog.m_selectedPort, 5);
+    list.SetCurSel(2);
+    dialog.UpdateData(TRUE);
+    EXPECT_EQ(dialog.m_selectedPort, 12);
+    list.SetCurSel(1);
+    dialog.UpdateData(FALSE);
+    EXPECT_EQ(dialog.m_selectedPort, 255);
+    list.SetCurSel(-1);
+    dialog.m_selectedPort = 3;
+    dialog.UpdateData(TRUE);
+    EXPECT_EQ(dialog.m_selectedPort, 255);
+}
+
+TEST(DataExchange, PathTravelsBothWaysAndTheBoxIsLimited) {
+    DialogHarness harness;
+    CUpdateUtilityDlg& dialog = harness.Dialog();
+    dialog.m_sourcePath = "C:\\firmware\\amp.ace";
+    dialog.UpdateData(FALSE);
+    EXPECT_EQ(harness.Text(IDC_SOURCE_PATH), "C:\\firmware\\amp.ace");
+    harness.SetText(IDC_SOURCE_PATH, "D:\\other.ace");
+    dialog.UpdateData(TRUE);
+    EXPECT_STREQ(dialog.m_sourcePath, "D:\\other.ace");
+    EXPECT_EQ(::SendMessageA(harness.Control(IDC_SOURCE_PATH), EM_GETLIMITTEXT, 0, 0), 260);
+}
+
+TEST(DataExchange, OverLongPathIsRefusedOnEveryPull) {
+    DialogHarness harness;
+    CUpdateUtilityDlg& dialog = harness.Dialog();
+    const std::string longPath(300, 'p');
+    dialog.m_sourcePath = longPath.c_str();
+    dialog.UpdateData(FALSE); // pushing puts the whole text in, unrefused
+    EXPECT_EQ(harness.Text(IDC_SOURCE_PATH), longPath);
+    ASSERT_TRUE(harness.Boxes().Shown().empty());
+
+    for (int pull = 0; pull < 2; ++pull) {
+        // A refused exchange stops before the selection and the presentation are refreshed.
+        dialog.m_selectedPort = 7;
+        dialog.m_transferActive = true;
+        harness.Boxes().Clear();
+        EXPECT_FALSE(dialog.UpdateData(TRUE));
+        dialog.m_transferActive = false;
+
+        ASSERT_EQ(harness.Boxes().Shown().size(), 1u);
+        EXPECT_NE(harness.Boxes().Shown()[0].text.find("260"), std::string::npos);
+        EXPECT_EQ(dialog.m_selectedPort, 7);
+        EXPECT_EQ(harness.Text(IDC_UPDATE), "Update");
+        EXPECT_EQ(::GetFocus(), harness.Control(IDC_SOURCE_PATH));
+        DWORD start = 1;
+        DWORD end = 0;
+        ::SendMessageA(harness.Control(IDC_SOURCE_PATH), EM_GETSEL,
+                       reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+        EXPECT_EQ(start, 0u);
+        EXPECT_EQ(end, 300u);
+        EXPECT_EQ(dialog.m_sourcePath.GetLength(), 300);
+    }
+}
+
+TEST(ErrorReporting, MessageStaysInTheStatusLineAfterAnErrorBox) {
+    DialogHarness harness;
+    harness.Dialog().ReportError("Error opening Source File");
+    EXPECT_EQ(harness.Text(IDC_STATUS), "Error opening Source File");
+    ASSERT_EQ(harness.Boxes().Shown().size(), 1u);
+    const ShownMessageBox& box = harness.Boxes().Shown()[0];
+    EXPECT_EQ(box.text, "Error opening Source File");
+    EXPECT_EQ(box.caption, "Error");
+    EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
+    EXPECT_TRUE(box.exclamationIcon);
+}
+
+TEST(WaitCursor, HourglassHoldsWhileMessagesArePumped) {
+    DialogHarness harness;
+    HCURSOR wait = ::LoadCursorA(nullptr, IDC_WAIT);
+    harness.Dialog().BeginWaitCursor();
+    EXPECT_EQ(::GetCursor(), wait);
+    // Whatever asks for a cursor meanwhile (the pointer moving over a control) gets the hourglass.
+    ::SetCursor(::LoadCursorA(nullptr, IDC_ARROW));
+    ::PostMessageA(harness.Dialog().m_hWnd, WM_SETCURSOR,
+                   reinterpret_cast<WPARAM>(harness.Control(IDC_BROWSE)),
+                   MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    harness.Dialog().PumpMessages();
+    EXPECT_EQ(::GetCursor(), wait);
+    harness.Dialog().EndWaitCursor();
+    EXPECT_NE(::GetCursor(), wait);
+    // Without the hourglass the dialog leaves the cursor to the system.
+    EXPECT_EQ(::SendMessageA(harness.Dialog().m_hWnd, WM_SETCURSOR,
+                             reinterpret_cast<WPARAM>(harness.Control(IDC_BROWSE)),
+                             MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)),
+              FALSE);
+}
+
+} // namespace
