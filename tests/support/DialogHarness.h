@@ -19,6 +19,7 @@ class DialogHarness {
     void Create();
     CUpdateUtilityDlg& Dialog() { return *m_dialog; }
     MessageBoxWatcher& Boxes() { return m_boxes; }
+    const MessageBoxWatcher& Boxes() const { return m_boxes; }
     void SetBridges(const std::string& bridges) { m_bridges.Write(bridges); }
 
     HWND Control(int id) const { return ::GetDlgItem(m_dialog->m_hWnd, id); }

@@ -1,0 +1,161 @@
+// The firmware file's header fields and the compatibility check against the equipment table,
+// with real files.
+#include "firmware/HeaderField.h"
+#include "support/DialogHarness.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A firmware image of the given size whose header carries the two fields.
+std::string Firmware(size_t size, const std::string& deviceId, const std::string& version) {
+    std::string image(size, '\xA5');
+    for (size_t i = 0; i < deviceId.size() && 257 + i < size; ++i)
+        image[257 + i] = deviceId[i];
+    for (size_t i = 0; i < version.size() && 259 + i < size; ++i)
+        image[259 + i] = version[i];
+    return image;
+}
+
+TEST(HeaderField, ReadsLikeScanfOfATwoCharacterText) {
+    struct Case {
+        std::string field;
+        std::optional<int> expected;
+    };
+    const Case cases[] = {
+        {"07", 7},
+        {" 7", 7},
+        {"7 ", 7},
+        {"7x", 7},
+        {"-1", -1},
+        {"99", 99},
+        {"+5", 5},
+        {"x7", std::nullopt},
+        {"  ", std::nullopt},
+        {"-x", std::nullopt},
+        {std::string("\0"
+                     "7",
+                     2),
+         std::nullopt},
+        {std::string("5\0", 2), 5},
+        {"AB", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        // The field is followed by more digits in the header: only two characters count.
+        const std::string header = c.field + "99";
+        EXPECT_EQ(ParseHeaderField(header.data()), c.expected) << "'" << c.field << "'";
+    }
+}
+
+class CompatibilityCheck : public ::testing::Test {
+  protected:
+    static constexpr int kPort = 5;
+
+    CompatibilityCheck() : m_harness("") {
+        Dialog().m_portDeviceId[kPort] = 7;
+        Dialog().m_portFirmwareVersion[kPort] = 6;
+        Dialog().m_selectedPort = kPort;
+    }
+
+    CUpdateUtilityDlg& Dialog() { return m_harness.Dialog(); }
+
+    // Opens and checks the file; returns the check's result and the messages shown. The file
+    // must be back at offset 0 whenever the check accepts it.
+    bool Check(const std::string& contents) {
+        TempFile file(contents, ".ace");
+        Dialog().m_sourcePath = file.Path().c_str();
+        m_harness.Boxes().Clear();
+        EXPECT_TRUE(Dialog().OpenSourceFile());
+        const bool accepted = Dialog().CheckSourceHeader();
+        if (accepted) {
+            EXPECT_EQ(::SetFilePointer(Dialog().m_hSourceFile, 0, nullptr, FILE_CURRENT), 0u);
+        }
+        Dialog().CloseSourceFile();
+        EXPECT_EQ(Dialog().m_hSourceFile, INVALID_HANDLE_VALUE);
+        return accepted;
+    }
+
+    std::vector<std::string> Messages() { return m_harness.Boxes().Texts(); }
+    using Texts = std::vector<std::string>;
+
+    DialogHarness m_harness;
+};
+
+TEST_F(CompatibilityCheck, NewerVersionForTheSameModelPasses) {
+    EXPECT_TRUE(Check(Firmware(512, "07", "07")));
+    EXPECT_TRUE(Check(Firmware(5000, " 7", "7x")));
+    EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(CompatibilityCheck, EachRefusalHasItsOwnMessage) {
+    struct Case {
+        std::string file;
+        const char* message;
+    };
+    const Case cases[] = {
+        {Firmware(511, "07", "07"), "Source file too short to retrieve header information"},
+        {"", "Source file too short to retrieve header information"},
+        {Firmware(512, "x7", "07"), "Unable to get device ID from file"},
+        {Firmware(512, "07", "AB"), "Unable to get device ID from file"},
+        {Firmware(512, "08", "AB"), "Unable to get device ID from file"},
+        {Firmware(512, "08", "09"), "This file is not meant for the connected equipment"},
+        {Firmware(512, "07", "05"), "This file version is older than the current firmware"},
+        {Firmware(512, "07", "06"), "Your equipment already has the latest firmware installed"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_FALSE(Check(c.file)) << c.message;
+        EXPECT_EQ(Messages(), Texts{c.message});
+        EXPECT_EQ(m_harness.Text(1015), c.message);
+    }
+}
+
+TEST_F(CompatibilityCheck, NeverAnsweredSlotMatchesOnlyDeviceIdMinusOne) {
+    Dialog().m_portDeviceId[kPort] = -1;
+    Dialog().m_portFirmwareVersion[kPort] = -1;
+    EXPECT_FALSE(Check(Firmware(512, "00", "05")));
+    EXPECT_EQ(Messages(), Texts{"This file is not meant for the connected equipment"});
+    EXPECT_TRUE(Check(Firmware(512, "-1", "00")));
+}
+
+TEST_F(CompatibilityCheck, InstalledVersionsFrom0x80AreNegative) {
+    Dialog().m_portFirmwareVersion[kPort] = static_cast<signed char>(0x80);
+    EXPECT_TRUE(Check(Firmware(512, "07", "00")));
+    Dialog().m_portFirmwareVersion[kPort] = static_cast<signed char>(0xFF);
+    EXPECT_TRUE(Check(Firmware(512, "07", "0")));
+    EXPECT_FALSE(Check(Firmware(512, "07", "-2")));
+}
+
+TEST_F(CompatibilityCheck, ShiftSkipsTheCheckWithoutReading) {
+    ShiftHeld shift;
+    EXPECT_TRUE(Check(""));
+    EXPECT_TRUE(Check(Firmware(700, "99", "00")));
+    EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(CompatibilityCheck, PortsWithoutASlotAreRefused) {
+    for (int port : {17, 200, 255}) {
+        Dialog().m_selectedPort = static_cast<BYTE>(port);
+        EXPECT_FALSE(Check(Firmware(512, "07", "07"))) << port;
+        EXPECT_EQ(Messages(), Texts{"The file cannot be checked: no equipment on COM0 to COM16 is "
+                                    "selected"});
+    }
+    ShiftHeld shift;
+    EXPECT_TRUE(Check(Firmware(512, "07", "07")));
+}
+
+TEST_F(CompatibilityCheck, FileThatCannotBeOpenedIsReported) {
+    TempFile held(Firmware(512, "07", "07"), ".ace");
+    HANDLE other = ::CreateFileA(held.Path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    for (const std::string& path : {held.Path(), std::string(), held.Path() + ".missing"}) {
+        Dialog().m_sourcePath = path.c_str();
+        m_harness.Boxes().Clear();
+        EXPECT_FALSE(Dialog().OpenSourceFile()) << path;
+        EXPECT_EQ(Dialog().m_hSourceFile, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(Messages(), Texts{"Error opening Source File"});
+    }
+    ::CloseHandle(other);
+}
+
+} // namespace
