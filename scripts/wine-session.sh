@@ -29,12 +29,12 @@ wine_session_start() {
     wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
     wineserver -w
     # One wineserver for the whole session: each program then starts in a fraction of a second.
-    wineserver -p
+    wineserver -p >/dev/null 2>&1
 }
 
 wine_session_stop() {
     if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-        wineserver -k 2>/dev/null || true
+        wineserver -k >/dev/null 2>&1 || true
         rm -rf "$WINEPREFIX"
     fi
     if [ -n "${ORVANE_SESSION_OWNS_DISPLAY:-}" ] && [ -n "${ORVANE_XVFB_PID:-}" ]; then
