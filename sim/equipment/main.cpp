@@ -13,10 +13,11 @@ int main(int argc, char** argv) {
     // them (the wineserver socket, the tool's own files) would keep them alive.
     // Standard input and output are not used; stderr carries start-up errors.
     ::close_range(3, ~0U, 0);
-    if (int null = ::open("/dev/null", O_RDWR | O_CLOEXEC); null >= 0) {
+    if (int null = ::open("/dev/null", O_RDWR); null >= 0) {
         ::dup2(null, STDIN_FILENO);
         ::dup2(null, STDOUT_FILENO);
-        ::close(null);
+        if (null > STDERR_FILENO)
+            ::close(null);
     }
 
     simeq::Options options;

@@ -36,7 +36,9 @@ class SimEquipment {
     std::string Events(int port) const;
     bool WaitEvent(int port, const std::string& linePrefix, DWORD timeoutMs = 5000) const;
 
-    // Empties both the received bytes and the events of the port.
+    // Empties both the received bytes and the events of the port. Bytes the
+    // tool wrote but the program has not read yet land after the clear: clear
+    // once the tool is done, e.g. after WaitEvent(port, "close").
     void ClearReceived(int port);
 
     // Stops the program and waits (at most 5 s) until its links are gone.

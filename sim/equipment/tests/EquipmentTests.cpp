@@ -285,7 +285,8 @@ SIM_TEST(paced, rate_matches_the_line) {
     std::printf("  200 KiB in %.3f s: %.0f B/s overall, %.0f B/s fastest 500 ms\n", elapsed, rate,
                 fastest);
     CHECK(sim.received(7).size() == total);
-    CHECK(rate > 46080 * 0.95 && rate < 46080 * 1.03);
+    // Never faster than the line; a loaded machine may make it a little slower.
+    CHECK(rate > 46080 * 0.92 && rate < 46080 * 1.03);
     CHECK(fastest < 46080 * 1.08);
 }
 
