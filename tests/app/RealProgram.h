@@ -1,0 +1,118 @@
+#pragma once
+// The real OrvaneUpdateUtility.exe, run as a child process beside the simulated bridge library
+// and worked from outside by the scripted user, with its setting in Wine's registry.
+
+#include "ScriptedUser.h"
+#include "SimEquipment.h"
+#include "support/ChildTest.h"
+#include "support/RegistryKeys.h"
+#include "support/TempFile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+class RealProgram : public ::testing::Test {
+  protected:
+    static constexpr char kAppKey[] = "Software\\Orvane\\OrvaneUpdateUtility";
+    static constexpr char kSettingsKey[] = "Software\\Orvane\\OrvaneUpdateUtility\\Settings";
+    static constexpr DWORD kShowLimitMs = 20000;
+    static constexpr DWORD kBoxLimitMs = 20000;
+    static constexpr DWORD kExitLimitMs = 10000;
+
+    void SetUp() override {
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kAppKey);
+        // Inherited by the program, whose bridge library reads it.
+        ::SetEnvironmentVariableA("ORVANE_SIM_BRIDGES", m_bridges.Path().c_str());
+    }
+    void TearDown() override {
+        m_tool.Kill();
+        ::SetEnvironmentVariableA("ORVANE_SIM_BRIDGES", nullptr);
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kAppKey);
+    }
+
+    // Units behind bridges, in index order: port and "ver" reply of each, e.g. {5, "0105"}.
+    void Units(const std::vector<std::pair<int, std::string>>& units) {
+        std::string bridges;
+        std::vector<int> ports;
+        for (const auto& [port, reply] : units) {
+            const std::string serial = "T" + std::to_string(port);
+            bridges += "product=\"Unit " + reply + "\" serial=" + serial + "\n";
+            ASSERT_TRUE(
+                m_ports.SetText("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_10c4&Pid_ea60\\" +
+                                    serial + "\\Device Parameters",
+                                "PortName", "COM" + std::to_string(port)));
+            ports.push_back(port);
+        }
+        m_bridges.Write(bridges);
+        ASSERT_TRUE(m_units.Start(ports)) << m_units.Error();
+        for (const auto& [port, reply] : units)
+            ASSERT_TRUE(m_units.Configure(port, "reply=" + reply)) << m_units.Error();
+    }
+
+    // Starts the program and waits for its window.
+    void Launch() {
+        std::string program = ThisProgram();
+        program.erase(program.find_last_of('\\') + 1);
+        ASSERT_TRUE(m_tool.Start(program + "OrvaneUpdateUtility.exe"));
+        ASSERT_TRUE(m_window.Attach(m_tool.Id(), kShowLimitMs))
+            << "no window; message box: " << scripted::FindMessageBox(m_tool.Id()).text;
+    }
+
+    // Presses Exit and waits for the process to end.
+    void Exit() {
+        m_window.Press(IDCANCEL);
+        ASSERT_TRUE(m_tool.WaitExit(kExitLimitMs));
+    }
+
+    // Presses Update and confirms the box that follows; returns its caption and text.
+    std::string UpdateAndConfirm() {
+        m_window.Press(1002);
+        const scripted::MessageBoxSeen box = scripted::WaitMessageBox(m_tool.Id(), kBoxLimitMs);
+        if (!box.window)
+            return "no message box";
+        scripted::Answer(box.window, IDOK);
+        return box.caption + ": " + box.text;
+    }
+
+    // The stored "LastFile" exactly as the registry holds it; "absent" when there is none.
+    static std::string StoredBytes() {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return "absent";
+        DWORD type = 0;
+        char value[1024] = {};
+        DWORD size = sizeof(value);
+        const LONG status = ::RegQueryValueExA(key, "LastFile", nullptr, &type,
+                                               reinterpret_cast<BYTE*>(value), &size);
+        ::RegCloseKey(key);
+        if (status != ERROR_SUCCESS)
+            return "absent";
+        return (type == REG_SZ ? "" : "type " + std::to_string(type) + ": ") +
+               std::string(value, size);
+    }
+    // A text value as the program itself writes it: with its terminating NUL.
+    static std::string Stored(const std::string& text) { return text + '\0'; }
+    void Store(const std::string& bytes) {
+        ASSERT_TRUE(m_settings.SetBytes(kSettingsKey, "LastFile", bytes));
+    }
+
+    // A firmware file: device ID and version as two ASCII digits each at 257 and 259.
+    static std::string Firmware(size_t size, const char* deviceId, const char* version) {
+        std::string image(size, '\0');
+        for (size_t i = 0; i < size; ++i)
+            image[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+        image.replace(257, 2, deviceId);
+        image.replace(259, 2, version);
+        return image;
+    }
+
+    TempFile m_bridges{"", ".txt"};
+    RegistryKeys m_ports;
+    RegistryKeys m_settings{HKEY_CURRENT_USER};
+    SimEquipment m_units;
+    scripted::ToolProcess m_tool;
+    scripted::ToolWindow m_window;
+};
