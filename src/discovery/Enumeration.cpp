@@ -1,5 +1,6 @@
 // Finding the bridges, querying the equipment behind each one and filling the list.
 #include "discovery/BridgeLibrary.h"
+#include "update/OperationGuard.h"
 #include "update/UpdateUtilityDlg.h"
 
 #include <algorithm>
@@ -113,6 +114,9 @@ void CUpdateUtilityDlg::EnumerateEquipment() {
 }
 
 void CUpdateUtilityDlg::RefreshEquipmentList() {
+    if (m_operationRunning || m_transferActive)
+        return;
+    OperationGuard running(m_operationRunning);
     CountDevices();
     EnumerateEquipment();
 }

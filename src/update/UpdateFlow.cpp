@@ -1,22 +1,9 @@
 // The update flow: the Update/Cancel button, opening the port and streaming the file.
 #include "device/SerialPort.h"
+#include "update/OperationGuard.h"
 #include "update/UpdateUtilityDlg.h"
 
 #include <vector>
-
-namespace {
-// Clears a flag when the scope ends, whichever way it ends.
-class FlagScope {
-  public:
-    explicit FlagScope(bool& flag) : m_flag(flag) { m_flag = true; }
-    ~FlagScope() { m_flag = false; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-
-  private:
-    bool& m_flag;
-};
-} // namespace
 
 void CUpdateUtilityDlg::OnUpdate() {
     if (m_deviceCount == 0)
@@ -28,11 +15,11 @@ void CUpdateUtilityDlg::OnUpdate() {
             m_cancelRequested = true;
         return;
     }
-    // A press dispatched while this update is prepared or finished (outside the transfer
-    // loop) would start a second update inside the first one.
-    if (m_updateRunning)
+    // A press dispatched while an update is prepared or finished (outside the transfer loop),
+    // or while the list is refreshed, is ignored.
+    if (m_operationRunning)
         return;
-    FlagScope running(m_updateRunning);
+    OperationGuard running(m_operationRunning);
 
     UpdateData(TRUE);
     if (!OpenSourceFile())

@@ -81,6 +81,6 @@ class CUpdateUtilityDlg : public CDialog {
     DECLARE_MESSAGE_MAP()
 
   private:
-    // A press of Update while an update is being prepared or finished is ignored.
-    bool m_updateRunning = false;
+    // A list refresh or an update is running; presses that would start another are ignored.
+    bool m_operationRunning = false;
 };

@@ -1,7 +1,5 @@
 // Building the equipment list: the simulated bridge library reports the bridges, Wine's registry
 // maps each bridge's serial to a COM port, and simulated equipment answers on those ports.
-// The units sit on COM10 and above: the simulator's state files are named comN.*, and for N
-// from 1 to 9 Windows and Wine take such a name for the device COMN itself.
 #include "SimEquipment.h"
 #include "discovery/BridgeLibrary.h"
 #include "res/resource.h"
@@ -377,6 +375,30 @@ TEST(MissingLibrary, LibraryWithoutTheCallsIsUnloadedAndReported) {
 
 // Not a check: how long one refresh takes with 1, 4 and 16 units that answer. Run with
 //   discovery_tests.exe --gtest_also_run_disabled_tests --gtest_filter=*RefreshTiming*
+TEST_F(EquipmentList, UpdatePressedDuringARefreshIsIgnored) {
+    MapSerial("U10", "COM10");
+    StartUnits({10});
+    Configure(10, "reply=0105");
+    DialogHarness harness(Bridge("U10", "Orvane Amplifier"));
+    std::string firmware(4096, '\x5A');
+    firmware.replace(257, 4, "0106"); // newer firmware for this unit
+    TempFile file(firmware, ".ace");
+    harness.SetText(IDC_SOURCE_PATH, file.Path());
+    ASSERT_TRUE(m_units.WaitEvent(10, "close"));
+    m_units.ClearReceived(10);
+
+    // The refresh pumps messages while it runs; the queued press must not start an update.
+    ::PostMessageA(harness.Dialog().m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(harness.Control(IDC_UPDATE)));
+    harness.Click(IDC_REFRESH_LIST);
+    harness.Dialog().PumpMessages();
+
+    ASSERT_TRUE(m_units.WaitEvent(10, "close"));
+    EXPECT_EQ(m_units.Received(10), "ver\r");
+    EXPECT_TRUE(harness.Boxes().Shown().empty());
+    EXPECT_FALSE(harness.Dialog().m_portOpen);
+}
+
 TEST_F(EquipmentList, DISABLED_RefreshTiming) {
     const int counts[] = {1, 4, 16};
     for (int units : counts) {
