@@ -35,6 +35,20 @@ BOOL CDialog::Create(CWnd* parent) {
                                 DialogProc, reinterpret_cast<LPARAM>(this)) != nullptr;
 }
 
+void CDialog::CenterOnScreen() {
+    RECT window;
+    RECT area;
+    if (!::GetWindowRect(m_hWnd, &window) || !::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0))
+        return;
+    const int width = window.right - window.left;
+    const int height = window.bottom - window.top;
+    const int left = area.left + (area.right - area.left - width) / 2;
+    const int top = area.top + (area.bottom - area.top - height) / 2;
+    ::SetWindowPos(m_hWnd, nullptr, left > area.left ? left : area.left,
+                   top > area.top ? top : area.top, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void CDialog::EndDialog(int result) {
     if (m_modal)
         ::EndDialog(m_hWnd, result);
@@ -133,6 +147,8 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
         auto* dialog = reinterpret_cast<CDialog*>(lParam);
         ::SetWindowLongPtrA(hWnd, DWLP_USER, lParam);
         dialog->Attach(hWnd);
+        if (dialog->m_modal)
+            dialog->CenterOnScreen();
         return dialog->OnInitDialog();
     }
     auto* dialog = reinterpret_cast<CDialog*>(::GetWindowLongPtrA(hWnd, DWLP_USER));

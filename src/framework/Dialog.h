@@ -33,6 +33,8 @@ class CDialog : public CWnd {
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // A modal dialog opens in the middle of the screen's work area.
+    void CenterOnScreen();
     bool DefaultClose();
 
     UINT m_templateId;

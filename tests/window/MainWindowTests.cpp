@@ -65,7 +65,9 @@ TEST(FirstPresentation, ModalRunStartsIdleWithTheFocusOnTheEquipmentList) {
     std::string status = "not seen";
     bool progressShown = true;
     bool warningShown = true;
+    RECT window{};
     const INT_PTR result = RunModal(dialog, [&] {
+        ::GetWindowRect(dialog.m_hWnd, &window);
         focus = ::GetFocus();
         list = harness.Control(IDC_EQUIPMENT_LIST);
         status = harness.Text(IDC_STATUS);
@@ -80,6 +82,11 @@ TEST(FirstPresentation, ModalRunStartsIdleWithTheFocusOnTheEquipmentList) {
     EXPECT_EQ(status, "");
     EXPECT_FALSE(progressShown);
     EXPECT_FALSE(warningShown);
+    // Opened in the middle of the work area.
+    RECT area{};
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    EXPECT_NEAR(window.left - area.left, area.right - window.right, 1);
+    EXPECT_NEAR(window.top - area.top, area.bottom - window.bottom, 1);
 }
 
 // A close request when idle: the window's close button (WM_CLOSE) or Escape.
