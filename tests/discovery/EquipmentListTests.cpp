@@ -41,20 +41,6 @@ std::vector<std::string> Table(const CUpdateUtilityDlg& dialog) {
     return rows;
 }
 
-// Lines of the simulator's event record that start with the prefix.
-int CountLines(const std::string& text, const std::string& prefix) {
-    int count = 0;
-    for (size_t at = 0; at < text.size();) {
-        if (text.compare(at, prefix.size(), prefix) == 0)
-            ++count;
-        const size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            break;
-        at = end + 1;
-    }
-    return count;
-}
-
 class EquipmentList : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -282,10 +268,11 @@ TEST_F(EquipmentList, RefreshClosesAPortLeftOpenByAnUpdate) {
     do {
         ::Sleep(10);
         events = m_units.Events(10);
-    } while (CountLines(events, "open ") != CountLines(events, "close") &&
+    } while (SimEquipment::CountEventLines(events, "open ") !=
+                 SimEquipment::CountEventLines(events, "close") &&
              ::GetTickCount64() < end);
-    EXPECT_EQ(CountLines(events, "open "), 3) << events;
-    EXPECT_EQ(CountLines(events, "close"), 3) << events;
+    EXPECT_EQ(SimEquipment::CountEventLines(events, "open "), 3) << events;
+    EXPECT_EQ(SimEquipment::CountEventLines(events, "close"), 3) << events;
     ASSERT_TRUE(dialog.OpenMasterPort(10));
     dialog.CloseMasterPort();
 }

@@ -8,20 +8,6 @@
 namespace {
 thread_local ControlLog* t_log = nullptr;
 constexpr DWORD kCloseWaitMs = 5000;
-
-int CountLines(const std::string& text, const std::string& prefix) {
-    int count = 0;
-    size_t at = 0;
-    while (at < text.size()) {
-        if (text.compare(at, prefix.size(), prefix) == 0)
-            ++count;
-        const size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            break;
-        at = end + 1;
-    }
-    return count;
-}
 } // namespace
 
 ControlLog::ControlLog(HWND dialog) : m_dialog(dialog) {
@@ -176,7 +162,7 @@ int UpdateBench::CloseCount() const {
 }
 
 int UpdateBench::EventCount(const std::string& prefix) const {
-    return CountLines(m_equipment.Events(kPort), prefix);
+    return SimEquipment::CountEventLines(m_equipment.Events(kPort), prefix);
 }
 
 bool UpdateBench::FileIsFree(const TempFile& file) {

@@ -242,6 +242,19 @@ bool SimEquipment::WaitEvent(int port, const std::string& linePrefix, DWORD time
     });
 }
 
+int SimEquipment::CountEventLines(const std::string& events, const std::string& linePrefix) {
+    int count = 0;
+    for (size_t at = 0; at < events.size();) {
+        if (events.compare(at, linePrefix.size(), linePrefix) == 0)
+            ++count;
+        const size_t end = events.find('\n', at);
+        if (end == std::string::npos)
+            break;
+        at = end + 1;
+    }
+    return count;
+}
+
 void SimEquipment::ClearReceived(int port) {
     // Truncated in place: the program appends to the same files.
     for (const char* suffix : {".rx", ".events"}) {

@@ -35,6 +35,8 @@ class SimEquipment {
     // "close bytes=N firmware=M", "hangup bytes=N", "conf ...", "link ...".
     std::string Events(int port) const;
     bool WaitEvent(int port, const std::string& linePrefix, DWORD timeoutMs = 5000) const;
+    // How many lines of an event record start with the prefix.
+    static int CountEventLines(const std::string& events, const std::string& linePrefix);
 
     // Empties both the received bytes and the events of the port. Bytes the
     // tool wrote but the program has not read yet land after the clear: clear
