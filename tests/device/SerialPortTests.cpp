@@ -18,20 +18,6 @@ class SerialPort : public ::testing::Test {
     CUpdateUtilityDlg& Dialog() { return m_harness.Dialog(); }
     MessageBoxWatcher& Boxes() { return m_harness.Boxes(); }
 
-    // Opens the port as another program would, with the given speed and no flow control.
-    static HANDLE OpenWithSpeed(DWORD baud) {
-        HANDLE port = ::CreateFileA("\\\\.\\COM7", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-        DCB dcb{};
-        dcb.DCBlength = sizeof(dcb);
-        ::GetCommState(port, &dcb);
-        dcb.BaudRate = baud;
-        dcb.fOutxCtsFlow = 0;
-        dcb.fRtsControl = RTS_CONTROL_ENABLE;
-        ::SetCommState(port, &dcb);
-        return port;
-    }
-
     static DCB StateOf(HANDLE port) {
         DCB dcb{};
         dcb.DCBlength = sizeof(dcb);
@@ -44,33 +30,35 @@ class SerialPort : public ::testing::Test {
 };
 
 TEST_F(SerialPort, OpenAppliesTheLineSettingsAndCloseRestoresTheSavedOnes) {
-    // A second handle on the same line watches its settings (Wine allows it; the equipment
-    // sees no close meanwhile).
-    HANDLE watcher = OpenWithSpeed(9600);
-    ASSERT_NE(watcher, INVALID_HANDLE_VALUE);
-
     ASSERT_TRUE(Dialog().OpenMasterPort(kPort));
-    EXPECT_NE(Dialog().m_savedDcb.DCBlength, 0u);
-    EXPECT_EQ(Dialog().m_savedDcb.BaudRate, 9600u);
-    EXPECT_EQ(Dialog().m_savedDcb.fOutxCtsFlow, 0u);
-    for (HANDLE port : {Dialog().m_hComPort, watcher}) {
-        const DCB line = StateOf(port);
-        EXPECT_EQ(line.BaudRate, 460800u);
-        EXPECT_EQ(line.fOutxCtsFlow, 1u);
-        // Wine reports the RTS side of hardware flow control as RTS_CONTROL_ENABLE.
-        EXPECT_NE(line.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
-        EXPECT_EQ(line.ByteSize, 8);
-        EXPECT_EQ(line.Parity, NOPARITY);
-        EXPECT_EQ(line.StopBits, ONESTOPBIT);
-    }
+    // What the driver reported at open: the simulator's fresh line, without flow control.
+    const DCB saved = Dialog().m_savedDcb;
+    EXPECT_NE(saved.DCBlength, 0u);
+    EXPECT_NE(saved.BaudRate, 460800u);
+    EXPECT_EQ(saved.fOutxCtsFlow, 0u);
 
+    const DCB line = StateOf(Dialog().m_hComPort);
+    EXPECT_EQ(line.BaudRate, 460800u);
+    EXPECT_EQ(line.fOutxCtsFlow, 1u);
+    // Wine reports the RTS side of hardware flow control as RTS_CONTROL_ENABLE.
+    EXPECT_NE(line.fRtsControl, static_cast<DWORD>(RTS_CONTROL_DISABLE));
+    EXPECT_EQ(line.ByteSize, 8);
+    EXPECT_EQ(line.Parity, NOPARITY);
+    EXPECT_EQ(line.StopBits, ONESTOPBIT);
+
+    // A duplicate of the tool's handle keeps the same line open past the close, to read back
+    // what the close left on it.
+    HANDLE watcher = nullptr;
+    ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), Dialog().m_hComPort, ::GetCurrentProcess(),
+                                  &watcher, 0, FALSE, DUPLICATE_SAME_ACCESS));
     Dialog().CloseMasterPort();
     EXPECT_EQ(Dialog().m_hComPort, INVALID_HANDLE_VALUE);
     EXPECT_EQ(Dialog().m_savedDcb.DCBlength, 0u);
     const DCB restored = StateOf(watcher);
-    EXPECT_EQ(restored.BaudRate, 9600u);
-    EXPECT_EQ(restored.fOutxCtsFlow, 0u);
     ::CloseHandle(watcher);
+    EXPECT_EQ(restored.BaudRate, saved.BaudRate);
+    EXPECT_EQ(restored.fOutxCtsFlow, saved.fOutxCtsFlow);
+    EXPECT_EQ(restored.fRtsControl, saved.fRtsControl);
     EXPECT_TRUE(Boxes().Shown().empty());
 }
 
