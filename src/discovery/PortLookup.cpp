@@ -10,10 +10,15 @@
 
 namespace {
 constexpr DWORD kQuerySize = kValueBufferSize - 1;
+
+// A size no larger than what a query may be given.
+DWORD Capped(DWORD size) {
+    return size < kQuerySize ? size : kQuerySize;
+}
 } // namespace
 
 int PortNumberFromName(char* value, DWORD bytesRead) {
-    value[bytesRead < kQuerySize ? bytesRead : kQuerySize] = '\0';
+    value[Capped(bytesRead)] = '\0';
     if (std::strlen(value) < 3)
         return -1;
     value[0] = value[1] = value[2] = '0';
@@ -89,7 +94,7 @@ int CUpdateUtilityDlg::LookUpPortNameLegacy(WORD vid, WORD pid, char* serial) {
         for (;;) {
             DWORD type = 0;
             // Never more than the buffer holds, whatever the counter says.
-            DWORD asked = size < kQuerySize ? size : kQuerySize;
+            DWORD asked = Capped(size);
             const LONG status = ::RegQueryValueExA(key, "CRLowerDeviceID", nullptr, &type,
                                                    reinterpret_cast<BYTE*>(value.data()), &asked);
             size = asked;
@@ -97,9 +102,9 @@ int CUpdateUtilityDlg::LookUpPortNameLegacy(WORD vid, WORD pid, char* serial) {
             // once, and only when it fits the buffer; otherwise the key is passed over.
             const bool again = status == ERROR_MORE_DATA && !revisiting && size <= kQuerySize;
             if (status == ERROR_SUCCESS) {
-                value[size < kQuerySize ? size : kQuerySize] = '\0';
+                value[Capped(size)] = '\0';
                 if (std::strcmp(value.data(), expected) == 0) {
-                    asked = size < kQuerySize ? size : kQuerySize;
+                    asked = Capped(size);
                     if (::RegQueryValueExA(key, "Portname", nullptr, &type,
                                            reinterpret_cast<BYTE*>(value.data()),
                                            &asked) == ERROR_SUCCESS)

@@ -75,16 +75,8 @@ void CWinApp::SetRegistryKey(const char* key) {
 CString CWinApp::GetProfileString(const char* section, const char* entry,
                                   const char* defaultValue) {
     const CString fallback(defaultValue);
-    if (m_registryKey.empty()) {
-        // Without a registry key the settings live in <application name>.INI.
-        std::vector<char> buffer(4096);
-        const std::string file = m_appName + ".INI";
-        const DWORD length =
-            ::GetPrivateProfileStringA(section, entry, fallback, buffer.data(),
-                                       static_cast<DWORD>(buffer.size()), file.c_str());
-        return CString(buffer.data(), static_cast<int>(length));
-    }
-    HKEY key = OpenSectionKey(m_registryKey, m_appName, section, false);
+    HKEY key =
+        m_registryKey.empty() ? nullptr : OpenSectionKey(m_registryKey, m_appName, section, false);
     if (!key)
         return fallback;
     DWORD type = 0;
@@ -102,10 +94,8 @@ CString CWinApp::GetProfileString(const char* section, const char* entry,
 }
 
 BOOL CWinApp::WriteProfileString(const char* section, const char* entry, const char* value) {
-    if (m_registryKey.empty()) {
-        const std::string file = m_appName + ".INI";
-        return ::WritePrivateProfileStringA(section, entry, value, file.c_str());
-    }
+    if (m_registryKey.empty())
+        return FALSE;
     HKEY key = OpenSectionKey(m_registryKey, m_appName, section, true);
     if (!key)
         return FALSE;

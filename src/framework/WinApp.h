@@ -28,6 +28,7 @@ class CWinApp : public CWinThread {
     const char* m_pszRegistryKey = nullptr;
 
     // From now on profile settings live in HKCU\Software\<key>\<application name>\<section>.
+    // Before a key is set, nothing is kept: reads give the default and writes fail.
     void SetRegistryKey(const char* key);
     CString GetProfileString(const char* section, const char* entry,
                              const char* defaultValue = nullptr);

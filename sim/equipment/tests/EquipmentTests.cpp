@@ -348,15 +348,7 @@ SIM_TEST(lifecycle, signal_parent_watch_file_lifetime) {
 SIM_TEST(lifecycle, bad_command_lines_are_refused) {
     const auto exitCode = [](std::vector<std::string> args) {
         args.insert(args.begin(), g_binary);
-        pid_t pid = ::fork();
-        if (pid == 0) {
-            std::vector<char*> argv;
-            for (auto& a : args)
-                argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
+        const pid_t pid = spawn(std::move(args));
         int status = 0;
         ::waitpid(pid, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -47,6 +47,19 @@ std::optional<std::string> readFile(const std::string& path) {
     return text.str();
 }
 
+pid_t spawn(std::vector<std::string> args) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
 SimProcess::SimProcess(const std::vector<int>& ports, const std::vector<std::string>& options) {
     char root[] = "/tmp/simeq-test.XXXXXX";
     REQUIRE(::mkdtemp(root) != nullptr);
@@ -58,15 +71,7 @@ SimProcess::SimProcess(const std::vector<int>& ports, const std::vector<std::str
     args.push_back(root_ + "/dosdevices");
     for (int port : ports)
         args.push_back(std::to_string(port));
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
+    pid_ = spawn(std::move(args));
 }
 
 SimProcess::~SimProcess() {

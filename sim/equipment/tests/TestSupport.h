@@ -44,6 +44,8 @@ extern std::string g_binary;
 
 bool waitUntil(const std::function<bool()>& done, Millis timeout);
 std::optional<std::string> readFile(const std::string& path);
+// Starts the program with these arguments (args[0] is its path); returns the child's pid.
+pid_t spawn(std::vector<std::string> args);
 
 // The program under test, in a scratch folder of its own.
 class SimProcess {
