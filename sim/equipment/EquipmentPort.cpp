@@ -58,6 +58,10 @@ bool EquipmentPort::createIdleLine(std::string& error) {
     auto line = std::make_unique<Line>();
     if (!line->pty.open(error))
         return false;
+    if (cfg_.xonXoff && !line->pty.setXonXoff(true)) {
+        error = "cannot turn XON/XOFF on";
+        return false;
+    }
     // Watch before linking: the tool can only find the slave through the link.
     line->watchId = watch_.watchOpenClose(line->pty.slavePath());
     if (line->watchId < 0) {
@@ -90,6 +94,8 @@ void EquipmentPort::applyConfig(const PortConfig& config, TimePoint now) {
         std::string error;
         if (!createIdleLine(error))
             recorder_.event("error " + error);
+    } else if (idle_ && !idle_->pty.setXonXoff(cfg_.xonXoff)) {
+        recorder_.event("error cannot set XON/XOFF");
     }
     if (cfg_.mode == Mode::Hangup && cfg_.hangupAfter == 0)
         hangUp();

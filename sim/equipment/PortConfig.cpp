@@ -71,7 +71,7 @@ bool parseMillis(std::string_view s, Millis& out) {
 
 // One entry per key; a new key is one more line here.
 using Setter = bool (*)(PortConfig&, std::string_view);
-constexpr std::array<std::pair<std::string_view, Setter>, 8> kKeys{{
+constexpr std::array<std::pair<std::string_view, Setter>, 9> kKeys{{
     {"reply", [](PortConfig& c, std::string_view v) { return parseHex(v, c.reply); }},
     {"mode",
      [](PortConfig& c, std::string_view v) {
@@ -100,6 +100,14 @@ constexpr std::array<std::pair<std::string_view, Setter>, 8> kKeys{{
          if (!parseUnsigned(v, 100000000, rate) || rate == 0)
              return false;
          c.pacedRate = static_cast<std::uint32_t>(rate);
+         return true;
+     }},
+    {"xonxoff",
+     [](PortConfig& c, std::string_view v) {
+         std::uint64_t on = 0;
+         if (!parseUnsigned(v, 1, on))
+             return false;
+         c.xonXoff = on != 0;
          return true;
      }},
     {"seq",

@@ -21,6 +21,7 @@ struct PortConfig {
     std::uint64_t stallAfter = 0;    // stall: bytes read (since applied) before reading stops
     std::uint64_t hangupAfter = 0;   // hangup: bytes read (since applied) before the pty closes
     std::uint32_t pacedRate = 46080; // paced: bytes per second; 460800 baud 8N1
+    bool xonXoff = false;            // the line starts with XON/XOFF on, as another program left it
     std::string seq;                 // opaque; echoed in portN.applied so a writer can wait for it
 };
 

@@ -54,6 +54,15 @@ bool Pty::makeRaw() {
     return ::tcsetattr(fd_, TCSANOW, &t) == 0;
 }
 
+bool Pty::setXonXoff(bool on) {
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0)
+        return false;
+    const auto flags = static_cast<tcflag_t>(IXON | IXOFF);
+    t.c_iflag = on ? (t.c_iflag | flags) : (t.c_iflag & ~flags);
+    return ::tcsetattr(fd_, TCSANOW, &t) == 0;
+}
+
 void Pty::discardInput() {
     if (fd_ >= 0)
         ::tcflush(fd_, TCIFLUSH);

@@ -25,6 +25,9 @@ class Pty {
 
     // Raw 8-bit line: no echo, no CR/LF mapping, no XON/XOFF, no signals.
     bool makeRaw();
+    // Turns XON/XOFF on the line on or off in both directions, as a program that used the
+    // port before the tool may have left it.
+    bool setXonXoff(bool on);
     // Drops what the tool wrote but nobody read.
     void discardInput();
 

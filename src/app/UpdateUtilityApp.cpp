@@ -1,6 +1,6 @@
 #include "app/UpdateUtilityApp.h"
 
-#include "update/UpdateUtilityDlg.h"
+#include "ui/UpdateUtilityDlg.h"
 
 BEGIN_MESSAGE_MAP(CUpdateUtilityApp, CWinApp)
 ON_COMMAND(ID_HELP, &CWinApp::OnHelp)

@@ -1,11 +1,11 @@
 // Maps a bridge's VID, PID and serial number to its COM port through the registry keys that
 // the USB and bridge drivers write.
 #include "discovery/PortLookup.h"
-#include "update/UpdateUtilityDlg.h"
 
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -31,7 +31,8 @@ int PortNumberFromName(char* value, DWORD bytesRead) {
     return static_cast<int>(number);
 }
 
-int CUpdateUtilityDlg::LookUpPortName(WORD vid, WORD pid, char* serial) {
+int LookUpPortName(WORD vid, WORD pid, const char* serialText) {
+    std::string serial = serialText;
     int result = -1;
     std::vector<char> value(kValueBufferSize);
     HKEY controlSet = nullptr;
@@ -39,9 +40,9 @@ int CUpdateUtilityDlg::LookUpPortName(WORD vid, WORD pid, char* serial) {
                         &controlSet) == ERROR_SUCCESS) {
         HKEY usb = nullptr;
         if (::RegOpenKeyA(controlSet, "Enum\\USB\\", &usb) == ERROR_SUCCESS) {
-            for (char* c = serial; *c; ++c)
-                if (*c == ' ')
-                    *c = '_';
+            for (char& c : serial)
+                if (c == ' ')
+                    c = '_';
             static const char* const kForms[] = {
                 "Vid_%04x&Pid_%04x&Mi_00\\%s_00\\Device Parameters\\",
                 "Vid_%04x&Pid_%04x\\%s\\Device Parameters\\",
@@ -49,7 +50,7 @@ int CUpdateUtilityDlg::LookUpPortName(WORD vid, WORD pid, char* serial) {
             // The second form is tried only when the first does not exist.
             for (const char* form : kForms) {
                 char path[256];
-                std::snprintf(path, sizeof(path), form, vid, pid, serial);
+                std::snprintf(path, sizeof(path), form, vid, pid, serial.c_str());
                 HKEY parameters = nullptr;
                 if (::RegOpenKeyExA(usb, path, 0, KEY_READ, &parameters) != ERROR_SUCCESS)
                     continue;
@@ -66,24 +67,26 @@ int CUpdateUtilityDlg::LookUpPortName(WORD vid, WORD pid, char* serial) {
         }
         ::RegCloseKey(controlSet);
     }
+    // Kept on purpose: the lookup has always closed the predefined key, which Windows ignores.
     ::RegCloseKey(HKEY_LOCAL_MACHINE);
     return result;
 }
 
-int CUpdateUtilityDlg::LookUpPortNameLegacy(WORD vid, WORD pid, char* serial) {
+int LookUpPortNameLegacy(WORD vid, WORD pid, const char* serialText) {
+    std::string serial = serialText;
     int result = -1;
     std::vector<char> value(kValueBufferSize);
     // One counter for the whole scan: each query leaves in it the size the registry reported.
     DWORD size = kQuerySize;
-    for (char* c = serial; *c; ++c) {
-        if (*c == ' ')
-            *c = '_';
-        else if (*c >= 'a' && *c <= 'z')
-            *c = static_cast<char>(*c - 'a' + 'A');
+    for (char& c : serial) {
+        if (c == ' ')
+            c = '_';
+        else if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
     }
     char expected[256];
     std::snprintf(expected, sizeof(expected), "USB\\VID_%04X&PID_%04X&MI_00\\%s_00", vid, pid,
-                  serial);
+                  serial.c_str());
 
     int index = 0;
     bool revisiting = false;
@@ -121,6 +124,7 @@ int CUpdateUtilityDlg::LookUpPortNameLegacy(WORD vid, WORD pid, char* serial) {
                 break;
         }
     }
+    // Kept on purpose: the lookup has always closed the predefined key, which Windows ignores.
     ::RegCloseKey(HKEY_LOCAL_MACHINE);
     return result;
 }

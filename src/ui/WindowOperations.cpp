@@ -1,5 +1,6 @@
 // Data exchange, the idle and busy presentation, message pumping and error reporting.
-#include "update/UpdateUtilityDlg.h"
+#include "ui/Messages.h"
+#include "ui/UpdateUtilityDlg.h"
 
 #include "res/resource.h"
 
@@ -47,5 +48,5 @@ void CUpdateUtilityDlg::PumpMessages() {
 
 void CUpdateUtilityDlg::ReportError(CString message) {
     m_status.SetWindowText(message);
-    MessageBox(message, "Error", MB_OK | MB_ICONEXCLAMATION);
+    MessageBox(message, kErrorCaption, MB_OK | MB_ICONEXCLAMATION);
 }

@@ -2,7 +2,6 @@
 // and the bridge driver (9x layout) write them.
 #include "discovery/PortLookup.h"
 #include "support/RegistryKeys.h"
-#include "update/UpdateUtilityDlg.h"
 
 #include <gtest/gtest.h>
 
@@ -25,7 +24,6 @@ std::string Numbered(int index) {
 }
 
 struct LookupCall {
-    CUpdateUtilityDlg* dialog;
     bool legacy;
     WORD vid;
     WORD pid;
@@ -36,8 +34,8 @@ struct LookupCall {
 DWORD WINAPI RunLookup(void* context) {
     auto* call = static_cast<LookupCall*>(context);
     call->result = call->legacy
-                       ? call->dialog->LookUpPortNameLegacy(call->vid, call->pid, call->serial)
-                       : call->dialog->LookUpPortName(call->vid, call->pid, call->serial);
+                       ? LookUpPortNameLegacy(call->vid, call->pid, call->serial)
+                       : LookUpPortName(call->vid, call->pid, call->serial);
     return 0;
 }
 
@@ -52,7 +50,7 @@ class PortLookup : public ::testing::Test {
     int Lookup(bool legacy, WORD vid, WORD pid, char* serial) {
         const int keysBefore = OpenRegistryKeyCount();
         EXPECT_GE(keysBefore, 0) << "open registry keys cannot be counted";
-        LookupCall call{&m_dialog, legacy, vid, pid, serial, -2};
+        LookupCall call{legacy, vid, pid, serial, -2};
         HANDLE thread = ::CreateThread(nullptr, 0, RunLookup, &call, 0, nullptr);
         const DWORD wait = ::WaitForSingleObject(thread, 5000);
         if (wait != WAIT_OBJECT_0) {
@@ -73,7 +71,6 @@ class PortLookup : public ::testing::Test {
         return Lookup(true, vid, pid, serial);
     }
 
-    CUpdateUtilityDlg m_dialog;
     RegistryKeys m_keys;
 };
 
@@ -84,7 +81,6 @@ TEST_F(NtPortLookup, InterfaceFormTakesZeroPaddedIdsAndTheSerialWithUnderscores)
     ASSERT_TRUE(m_keys.SetText(kInterfaceForm, "PortName", "COM7"));
     char serial[64] = "ab 1";
     EXPECT_EQ(Nt(serial), 7);
-    EXPECT_STREQ(serial, "ab_1"); // normalised in the caller's buffer
 }
 
 TEST_F(NtPortLookup, PlainFormServesWhenTheInterfaceFormIsAbsent) {
@@ -164,7 +160,6 @@ TEST_F(LegacyPortLookup, ExpectsUpperCaseIdsAndSerial) {
     ASSERT_TRUE(m_keys.SetText(Numbered(0), "Portname", "COM7"));
     char serial[64] = "ab 1";
     EXPECT_EQ(Legacy(serial), 7);
-    EXPECT_STREQ(serial, "AB_1");
 }
 
 TEST_F(LegacyPortLookup, IdDifferingOnlyInLetterCaseDoesNotMatch) {

@@ -1,5 +1,5 @@
-// The firmware file's header fields and the compatibility check against the equipment table,
-// with real files.
+// The firmware file's header fields, and the window's check of a real file against its
+// equipment table: the rules themselves are judged in CompatibilityTests.cpp.
 #include "firmware/HeaderField.h"
 #include "support/DialogHarness.h"
 
@@ -107,22 +107,6 @@ TEST_F(CompatibilityCheck, EachRefusalHasItsOwnMessage) {
         EXPECT_EQ(Messages(), Texts{c.message});
         EXPECT_EQ(m_harness.Text(1015), c.message);
     }
-}
-
-TEST_F(CompatibilityCheck, NeverAnsweredSlotMatchesOnlyDeviceIdMinusOne) {
-    Dialog().m_portDeviceId[kPort] = -1;
-    Dialog().m_portFirmwareVersion[kPort] = -1;
-    EXPECT_FALSE(Check(Firmware(512, "00", "05")));
-    EXPECT_EQ(Messages(), Texts{"This file is not meant for the connected equipment"});
-    EXPECT_TRUE(Check(Firmware(512, "-1", "00")));
-}
-
-TEST_F(CompatibilityCheck, InstalledVersionsFrom0x80AreNegative) {
-    Dialog().m_portFirmwareVersion[kPort] = static_cast<signed char>(0x80);
-    EXPECT_TRUE(Check(Firmware(512, "07", "00")));
-    Dialog().m_portFirmwareVersion[kPort] = static_cast<signed char>(0xFF);
-    EXPECT_TRUE(Check(Firmware(512, "07", "0")));
-    EXPECT_FALSE(Check(Firmware(512, "07", "-2")));
 }
 
 TEST_F(CompatibilityCheck, ShiftSkipsTheCheckWithoutReading) {

@@ -4,7 +4,7 @@
 
 #include "support/MessageBoxWatcher.h"
 #include "support/TempFile.h"
-#include "update/UpdateUtilityDlg.h"
+#include "ui/UpdateUtilityDlg.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,5 @@
 #include "support/UpdateBench.h"
 
-#include "device/SerialPort.h"
 #include "res/resource.h"
 
 #include <cstdio>
@@ -94,14 +93,6 @@ DWORD WINAPI Watchdog::Watch(void* self) {
         ::TerminateProcess(::GetCurrentProcess(), 3);
     }
     return 0;
-}
-
-ShortStallLimit::ShortStallLimit(DWORD limitMs) : m_saved(g_writeStallLimitMs) {
-    g_writeStallLimitMs = limitMs;
-}
-
-ShortStallLimit::~ShortStallLimit() {
-    g_writeStallLimitMs = m_saved;
 }
 
 UpdateBench::UpdateBench(DWORD watchdogMs)

@@ -70,18 +70,6 @@ class Watchdog {
     HANDLE m_thread;
 };
 
-// Shortens the write stall limit for the object's lifetime.
-class ShortStallLimit {
-  public:
-    explicit ShortStallLimit(DWORD limitMs);
-    ~ShortStallLimit();
-    ShortStallLimit(const ShortStallLimit&) = delete;
-    ShortStallLimit& operator=(const ShortStallLimit&) = delete;
-
-  private:
-    DWORD m_saved;
-};
-
 class UpdateBench : public ::testing::Test {
   protected:
     // A port of the test prefix; the simulated unit answers "ver\r" with 01 07 by default.
@@ -106,6 +94,8 @@ class UpdateBench : public ::testing::Test {
     // Back to a shown window, a closed port and clean records, for another press in one test.
     void Reset();
     void Configure(const std::string& behaviour);
+    // Shortens how long the dialog's writes may wait on a unit that takes no data.
+    void ShortenStallLimit(DWORD limitMs) { Dialog().m_writeStallLimitMs = limitMs; }
 
     // What the unit received in all: the dialog's port is closed first and the unit's record
     // of that session awaited, so no byte can still be on its way.

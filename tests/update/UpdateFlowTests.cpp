@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -275,7 +276,7 @@ TEST_F(Transfer, CancelAnsweredNoCarriesOn) {
 }
 
 TEST_F(Transfer, UnitThatStopsReadingFailsTheWriteWithinTheStallLimit) {
-    ShortStallLimit limit(300);
+    ShortenStallLimit(300);
     Configure("mode=stall\nstall_after=6000");
     const std::string image = FirmwareImage(1 << 20);
     TempFile file(image, ".ace");
@@ -312,7 +313,7 @@ TEST_F(Transfer, UnitThatStopsReadingFailsTheWriteWithinTheStallLimit) {
 }
 
 TEST_F(Transfer, UnitThatHangsUpMidTransferFailsTheWrite) {
-    ShortStallLimit limit(300);
+    ShortenStallLimit(300);
     Configure("mode=hangup\nhangup_after=6000");
     TempFile file(FirmwareImage(1 << 20), ".ace");
     const DWORD elapsed = Update(file);
@@ -325,7 +326,7 @@ TEST_F(Transfer, UnitThatHangsUpMidTransferFailsTheWrite) {
 }
 
 TEST_F(Transfer, ProgramCommandThatCannotBeWrittenEndsTheTransfer) {
-    ShortStallLimit limit(300);
+    ShortenStallLimit(300);
     TempFile file(FirmwareImage(5000), ".ace");
     // The unit goes away once the port is open, just before the program command.
     m_log.OnText([this](int id, const std::string& text) {
@@ -404,6 +405,143 @@ TEST_F(Transfer, PortThatDoesNotOpenOrConfigureIsNotHeld) {
         ExpectIdle();
         EXPECT_TRUE(FileIsFree(file));
     }
+}
+
+// Probes the window from another thread, as the system does to decide whether a window hangs:
+// a WM_NULL sent every 50 ms must be answered within 100 ms.
+class HangProbe {
+  public:
+    explicit HangProbe(HWND window) : m_window(window) {}
+    ~HangProbe() { Stop(); }
+
+    void Start() {
+        m_stop = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        m_thread = ::CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    }
+    void Stop() {
+        if (!m_thread)
+            return;
+        ::SetEvent(m_stop);
+        ::WaitForSingleObject(m_thread, INFINITE);
+        ::CloseHandle(m_thread);
+        ::CloseHandle(m_stop);
+        m_thread = nullptr;
+    }
+    DWORD WorstAnswerMs() const { return m_worst; }
+    int Probes() const { return m_probes; }
+    int Unanswered() const { return m_unanswered; }
+
+  private:
+    static DWORD WINAPI Run(void* self) {
+        auto* probe = static_cast<HangProbe*>(self);
+        while (::WaitForSingleObject(probe->m_stop, 50) == WAIT_TIMEOUT) {
+            DWORD_PTR result = 0;
+            const DWORD start = ::GetTickCount();
+            const bool answered = ::SendMessageTimeoutA(probe->m_window, WM_NULL, 0, 0, SMTO_NORMAL,
+                                                        100, &result) != 0;
+            probe->m_worst = std::max(probe->m_worst, ::GetTickCount() - start);
+            ++probe->m_probes;
+            if (!answered)
+                ++probe->m_unanswered;
+        }
+        return 0;
+    }
+
+    HWND m_window;
+    HANDLE m_stop = nullptr;
+    HANDLE m_thread = nullptr;
+    DWORD m_worst = 0;
+    int m_probes = 0;
+    int m_unanswered = 0;
+};
+
+// Presses Cancel from another thread once the byte count has not moved for 5 s.
+class StallWatch {
+  public:
+    explicit StallWatch(HWND window) : m_window(window) {}
+    void Moved() { m_lastChange = ::GetTickCount(); }
+    void Start() { m_thread = ::CreateThread(nullptr, 0, Run, this, 0, nullptr); }
+    void Join() {
+        ::WaitForSingleObject(m_thread, INFINITE);
+        ::CloseHandle(m_thread);
+    }
+    DWORD CancelPressedAt() const { return m_cancelPressedAt; }
+
+  private:
+    static DWORD WINAPI Run(void* self) {
+        auto* watch = static_cast<StallWatch*>(self);
+        while (::GetTickCount() - watch->m_lastChange < 5000)
+            ::Sleep(20);
+        watch->m_cancelPressedAt = ::GetTickCount();
+        PostUpdateClick(watch->m_window);
+        return 0;
+    }
+
+    HWND m_window;
+    HANDLE m_thread = nullptr;
+    volatile DWORD m_lastChange = ::GetTickCount();
+    volatile DWORD m_cancelPressedAt = 0;
+};
+
+TEST_F(Transfer, WindowAnswersThroughAStallAndCancelEndsThePendingWriteAtOnce) {
+    // The unit stops reading after 64 KiB; the stall limit stays at its full 30 s.
+    Configure("mode=stall\nstall_after=65536");
+    const std::string image = FirmwareImage(1 << 20);
+    TempFile file(image, ".ace");
+    HangProbe probe(Window());
+    StallWatch watch(Window());
+    std::string lastCount;
+    m_log.OnText([&](int id, const std::string& text) {
+        if (id != IDC_STATUS)
+            return;
+        if (text == "Sending new firmware...") {
+            probe.Start();
+            watch.Start();
+        } else if (text.find(" bytes written (") != std::string::npos) {
+            lastCount = text;
+            watch.Moved();
+        }
+    });
+    Boxes().QueueAnswer(IDYES);
+    Update(file);
+    const DWORD ended = ::GetTickCount();
+    probe.Stop();
+    watch.Join();
+
+    const DWORD latency = ended - watch.CancelPressedAt();
+    std::printf("stall probe: %d probes, worst answer %lu ms; cancel latency %lu ms\n",
+                probe.Probes(), static_cast<unsigned long>(probe.WorstAnswerMs()),
+                static_cast<unsigned long>(latency));
+    EXPECT_LT(latency, 1000u);
+    EXPECT_GE(probe.Probes(), 80);
+    EXPECT_EQ(probe.Unanswered(), 0);
+    EXPECT_LE(probe.WorstAnswerMs(), 100u);
+    // A cancel: the question only, the count where the stall began, idle controls.
+    ASSERT_EQ(Boxes().Shown().size(), 1u);
+    EXPECT_EQ(Boxes().Shown().front().caption, "Cancel Transfer?");
+    EXPECT_EQ(m_harness.Text(IDC_STATUS), lastCount);
+    ExpectIdle();
+    EXPECT_TRUE(Dialog().m_portOpen);
+    EXPECT_TRUE(FileIsFree(file));
+    const std::string received = ReceivedInAll();
+    EXPECT_EQ(received.substr(0, 4), "pgm\r");
+    EXPECT_TRUE(image.compare(0, received.size() - 4, received, 4) == 0);
+}
+
+TEST_F(Transfer, PortsFrom128To255AreProgrammedWithShift) {
+    SimEquipment high;
+    ASSERT_TRUE(high.Start({130})) << high.Error();
+    SelectEquipment(130);
+    const std::string image = FirmwareImage(5000);
+    TempFile file(image, ".ace");
+    {
+        ShiftHeld shift;
+        Update(file);
+    }
+    ExpectCompleted();
+    Dialog().CloseMasterPort();
+    ASSERT_TRUE(high.WaitEvent(130, "close"));
+    EXPECT_TRUE(high.Received(130) == "pgm\r" + image);
 }
 
 // From a real refresh (bridge library, registry, the unit's answer to "ver\r") through a

@@ -1,9 +1,14 @@
 #pragma once
-// The update dialog: the tool's one window and the owner of all state of an update. Its
-// operations are defined in the folder of their subsystem.
+// The update dialog: the tool's window, one face of the engine. It keeps the window's state
+// (the equipment table, the selection, the path, the busy flags) and turns what the engine
+// reports into the window's texts and boxes (ui/Messages.h). The documented operations are
+// short adapters over the engine, defined by concern in this folder.
 
+#include "device/SerialLine.h"
+#include "device/UnitCommands.h"
+#include "discovery/EquipmentFinder.h"
+#include "firmware/FirmwareFile.h"
 #include "framework/Afx.h"
-#include "device/DeviceCommands.h"
 #include "ui/EditWarning.h"
 
 // The equipment table: one slot per COM port number 0..16.
@@ -14,9 +19,14 @@ class CUpdateUtilityDlg : public CDialog {
     explicit CUpdateUtilityDlg(CWnd* parent = nullptr);
     ~CUpdateUtilityDlg() override;
 
+    // The open port and the open firmware file, and copies of their handles and of the port's
+    // saved settings as the engine holds them (INVALID_HANDLE_VALUE, DCBlength 0: none).
+    SerialLine m_masterPort;
+    FirmwareFile m_sourceFile;
     HANDLE m_hComPort;
     HANDLE m_hSourceFile;
-    DCB m_savedDcb; // DCBlength 0: nothing saved
+    DCB m_savedDcb;
+
     CStatic m_status;
     CProgressCtrl m_progress;
     CComboBox m_equipmentList;
@@ -32,42 +42,35 @@ class CUpdateUtilityDlg : public CDialog {
     signed char m_portFirmwareVersion[kEquipmentSlots];
     signed char m_portDeviceId[kEquipmentSlots];
     HICON m_hIcon;
-    HANDLE m_hDevice;
     DWORD m_deviceCount;
     DWORD m_baudRate;
+    // How long a write may wait while the unit takes no data; tests shorten it.
+    DWORD m_writeStallLimitMs;
     bool m_portOpen;
     bool m_transferActive;
     bool m_cancelRequested;
 
-    // Serial port (device/SerialPort.cpp)
-    BOOL OpenMasterPort(signed char port);
+    // Serial port (ui/DeviceOperations.cpp)
+    BOOL OpenMasterPort(BYTE port);
     void CloseMasterPort();
-    BOOL WriteWithTimeout(HANDLE port, const void* data, DWORD count, DWORD* written,
-                          DWORD limitMs);
-    BOOL ReadWithTimeout(HANDLE port, void* buffer, DWORD count, DWORD limitMs);
 
-    // Device commands (device/DeviceCommands.cpp)
-    BOOL SendCommand(HANDLE port, CommandKind kind, BYTE* reply, DWORD replyLength);
-
-    // Firmware file (firmware/SourceFile.cpp)
+    // Firmware file (ui/DeviceOperations.cpp)
     BOOL OpenSourceFile();
     BOOL CheckSourceHeader();
     void CloseSourceFile();
 
-    // Discovery (discovery/)
+    // Discovery (ui/EquipmentList.cpp)
     DWORD CountDevices();
     void EnumerateEquipment();
     void RefreshEquipmentList();
     void OnRefreshList();
-    int LookUpPortName(WORD vid, WORD pid, char* serial);
-    int LookUpPortNameLegacy(WORD vid, WORD pid, char* serial);
 
-    // Update flow (update/UpdateFlow.cpp)
+    // Update flow (ui/UpdateFlow.cpp)
     void OnUpdate();
     BOOL ProgramDevice();
     BOOL TransferFirmware();
 
-    // Window behaviour (ui/)
+    // Window behaviour (ui/MainWindow.cpp, ui/WindowOperations.cpp)
     BOOL OnInitDialog() override;
     void OnBrowse();
     void OnClose();
@@ -81,6 +84,12 @@ class CUpdateUtilityDlg : public CDialog {
     DECLARE_MESSAGE_MAP()
 
   private:
+    LineSettings Line() const { return {m_baudRate, m_hardwareFlowControl != 0}; }
+    // Copies the engine's handles into the documented members.
+    void SyncHandles();
+    // Adds a unit found by a refresh to the list and its answer to the equipment table.
+    void ListUnit(const Unit& unit);
+
     // A list refresh or an update is running; presses that would start another are ignored.
     bool m_operationRunning = false;
 };

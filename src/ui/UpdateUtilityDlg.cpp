@@ -1,16 +1,16 @@
-#include "update/UpdateUtilityDlg.h"
+#include "ui/UpdateUtilityDlg.h"
 
 #include "res/resource.h"
+#include "update/FirmwareTransfer.h"
 
 CUpdateUtilityDlg::CUpdateUtilityDlg(CWnd* parent)
     : CDialog(IDD_UPDATEUTILITY_DIALOG, parent), m_hComPort(INVALID_HANDLE_VALUE),
       m_hSourceFile(INVALID_HANDLE_VALUE), m_savedDcb{}, m_selectedPort(1),
-      m_hardwareFlowControl(1), m_chunkSize(2048), m_hIcon(nullptr), m_hDevice(nullptr),
-      m_deviceCount(0), m_baudRate(460800), m_portOpen(false), m_transferActive(false),
-      m_cancelRequested(false) {
+      m_hardwareFlowControl(1), m_chunkSize(kChunkSize), m_hIcon(nullptr), m_deviceCount(0),
+      m_baudRate(460800), m_writeStallLimitMs(kWriteStallLimitMs), m_portOpen(false),
+      m_transferActive(false), m_cancelRequested(false) {
     m_hIcon = static_cast<HICON>(::LoadImageA(
         AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
-    m_savedDcb.DCBlength = 0;
     for (int port = 0; port < kEquipmentSlots; ++port) {
         m_portFirmwareText[port].Empty();
         m_portDeviceId[port] = static_cast<signed char>(0xFF);
@@ -23,4 +23,10 @@ CUpdateUtilityDlg::CUpdateUtilityDlg(CWnd* parent)
 CUpdateUtilityDlg::~CUpdateUtilityDlg() {
     if (m_portOpen)
         CloseMasterPort();
+}
+
+void CUpdateUtilityDlg::SyncHandles() {
+    m_hComPort = m_masterPort.Handle();
+    m_savedDcb = m_masterPort.SavedSettings();
+    m_hSourceFile = m_sourceFile.Handle();
 }

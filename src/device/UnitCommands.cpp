@@ -1,0 +1,26 @@
+#include "device/UnitCommands.h"
+
+LineResult SendCommand(SerialLine& line, CommandKind kind, BYTE* reply, DWORD replyLength,
+                       DWORD stallLimitMs, const WaitHook& keepWaiting) {
+    switch (kind) {
+    case Program:
+        return line.Write(kProgramCommand, kCommandLength, stallLimitMs, keepWaiting);
+    case Version:
+        if (LineResult sent = line.Write(kVersionCommand, kCommandLength, kVersionWriteLimitMs);
+            !sent)
+            return sent;
+        return line.Read(reply, replyLength & 0xFF, kVersionReadLimitMs);
+    default:
+        return LineResult::Success();
+    }
+}
+
+LineResult QueryVersion(SerialLine& line, VersionReply& reply) {
+    BYTE bytes[kVersionReplyLength];
+    const LineResult result = SendCommand(line, Version, bytes, kVersionReplyLength);
+    if (result) {
+        reply.deviceId = bytes[0];
+        reply.version = bytes[1];
+    }
+    return result;
+}

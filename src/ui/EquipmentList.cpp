@@ -1,0 +1,72 @@
+// The equipment list: a refresh finds the units through the engine and lists them.
+#include "ui/Messages.h"
+#include "ui/OperationGuard.h"
+#include "ui/UpdateUtilityDlg.h"
+
+DWORD CUpdateUtilityDlg::CountDevices() {
+    const DiscoveryResult counted = EquipmentFinder(Line()).CountBridges(m_deviceCount);
+    if (!counted)
+        ReportError(MessageFor(counted.failed));
+    return counted.systemError;
+}
+
+void CUpdateUtilityDlg::EnumerateEquipment() {
+    UpdateData(TRUE);
+    BeginWaitCursor();
+    m_equipmentList.ResetContent();
+    m_progressText.Empty();
+    // A port left open by an earlier update would otherwise stay held by the tool.
+    if (m_portOpen) {
+        CloseMasterPort();
+        m_portOpen = false;
+    }
+    EquipmentFinder(Line()).Examine(m_deviceCount, [this](const Unit& unit) { ListUnit(unit); });
+    if (m_deviceCount == 0) {
+        const int entry = m_equipmentList.AddString(kNoEquipmentEntry);
+        m_equipmentList.SetItemData(entry, static_cast<DWORD_PTR>(-1));
+        m_equipmentList.SetCurSel(entry);
+    }
+    UpdateData(TRUE);
+    EndWaitCursor();
+}
+
+void CUpdateUtilityDlg::ListUnit(const Unit& unit) {
+    if (!unit.portOpened) {
+        // Kept on purpose: the port layer's own message, then the refresh's.
+        ReportError(MessageFor(unit.portOpened.failed));
+        ReportError(kDevicePortMessage);
+    }
+    const bool hasSlot = unit.port >= 0 && unit.port < kEquipmentSlots;
+    CString versionText = kVersionUnknown;
+    if (unit.answered) {
+        const signed char installed = static_cast<signed char>(unit.reply.version);
+        if (hasSlot) {
+            m_portDeviceId[unit.port] = static_cast<signed char>(unit.reply.deviceId);
+            m_portFirmwareVersion[unit.port] = installed;
+        }
+        versionText.Format("%.3d", static_cast<int>(installed));
+    }
+    if (hasSlot)
+        m_portFirmwareText[unit.port] = versionText;
+
+    // A port above 255 cannot travel as the selection's byte: such an entry can never be
+    // programmed, so it carries -1 like the placeholder entry.
+    const bool fitsInByte = unit.port >= 0 && unit.port <= 255;
+    const int entry = m_equipmentList.AddString(CString(unit.product.c_str()) +
+                                                ", firmware version " + versionText);
+    m_equipmentList.SetItemData(entry, fitsInByte ? static_cast<DWORD_PTR>(unit.port)
+                                                  : static_cast<DWORD_PTR>(-1));
+    m_equipmentList.SetCurSel(entry);
+}
+
+void CUpdateUtilityDlg::RefreshEquipmentList() {
+    if (m_operationRunning || m_transferActive)
+        return;
+    OperationGuard running(m_operationRunning);
+    CountDevices();
+    EnumerateEquipment();
+}
+
+void CUpdateUtilityDlg::OnRefreshList() {
+    RefreshEquipmentList();
+}

@@ -1,0 +1,76 @@
+#include "ui/Messages.h"
+
+const char* MessageFor(LineError error) {
+    switch (error) {
+    case LineError::Open:
+        return "Error opening Master COM port";
+    case LineError::Purge:
+        return "Error purging Master COM port";
+    case LineError::GetState:
+        return "Error getting Master COM port state";
+    case LineError::SetState:
+        return "Error setting Master COM port state";
+    default:
+        return "";
+    }
+}
+
+const char* MessageFor(FirmwareError error) {
+    switch (error) {
+    case FirmwareError::Open:
+        return "Error opening Source File";
+    case FirmwareError::Read:
+        return "Unable to read from source file";
+    case FirmwareError::TooShort:
+        return "Source file too short to retrieve header information";
+    case FirmwareError::Rewind:
+        return "Unable to rewind source file";
+    case FirmwareError::TooLarge:
+        return "This file is too large to be firmware (4 GB or more)";
+    default:
+        return "";
+    }
+}
+
+const char* MessageFor(Verdict verdict) {
+    switch (verdict) {
+    case Verdict::BadField:
+        // Kept on purpose: a bad version field has always been reported in these words too.
+        return "Unable to get device ID from file";
+    case Verdict::OtherModel:
+        return "This file is not meant for the connected equipment";
+    case Verdict::Older:
+        return "This file version is older than the current firmware";
+    case Verdict::SameVersion:
+        return "Your equipment already has the latest firmware installed";
+    case Verdict::NoSlot:
+        return "The file cannot be checked: no equipment on COM0 to COM16 is selected";
+    default:
+        return "";
+    }
+}
+
+const char* MessageFor(TransferError error) {
+    switch (error) {
+    case TransferError::FileSize:
+    case TransferError::FileRead:
+        return MessageFor(FirmwareError::Read);
+    case TransferError::FileTooLarge:
+        return MessageFor(FirmwareError::TooLarge);
+    case TransferError::ProgramCommand:
+        return "Equipment not responding to Program command";
+    case TransferError::ChunkWrite:
+        return "Error writing data to Master COM port";
+    default:
+        return "";
+    }
+}
+
+const char* MessageFor(DiscoveryError error) {
+    switch (error) {
+    case DiscoveryError::LibraryMissing:
+        return "Unable to load CP210xManufacturing.dll: no equipment can be found";
+    default:
+        return "";
+    }
+}

@@ -1,0 +1,46 @@
+#include "update/FirmwareTransfer.h"
+
+#include "device/UnitCommands.h"
+
+#include <vector>
+
+TransferResult SendFirmware(SerialLine& line, FirmwareFile& file, TransferObserver& observer,
+                            const TransferOptions& options) {
+    DWORD total = 0;
+    if (const FirmwareResult sized = file.Size(total); !sized)
+        return TransferResult::Failure(sized.failed == FirmwareError::TooLarge
+                                           ? TransferError::FileTooLarge
+                                           : TransferError::FileSize,
+                                       sized.systemError);
+    std::vector<BYTE> chunk(options.chunkSize);
+    const WaitHook waiting = [&observer] { return observer.Waiting(); };
+    observer.Starting(total);
+
+    if (const LineResult sent =
+            SendCommand(line, Program, nullptr, 0, options.stallLimitMs, waiting);
+        !sent)
+        return TransferResult::Failure(sent.failed == LineError::Cancelled
+                                           ? TransferError::Cancelled
+                                           : TransferError::ProgramCommand,
+                                       sent.systemError);
+    bool goOn = observer.Sending();
+    DWORD done = 0;
+    for (;;) {
+        DWORD read = 0;
+        if (const FirmwareResult got = file.Read(chunk.data(), options.chunkSize, read); !got)
+            return TransferResult::Failure(TransferError::FileRead, got.systemError);
+        // A stop asked for after the last chunk drops the chunk just read.
+        if (!goOn)
+            return TransferResult::Failure(TransferError::Cancelled, ERROR_CANCELLED);
+        if (read == 0)
+            return TransferResult::Success();
+        if (const LineResult wrote = line.Write(chunk.data(), read, options.stallLimitMs, waiting);
+            !wrote)
+            return TransferResult::Failure(wrote.failed == LineError::Cancelled
+                                               ? TransferError::Cancelled
+                                               : TransferError::ChunkWrite,
+                                           wrote.systemError);
+        done += read;
+        goOn = observer.Written(done, total);
+    }
+}

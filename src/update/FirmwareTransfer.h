@@ -1,0 +1,47 @@
+#pragma once
+// The transfer of a firmware file to a unit on an open line: the program command, then the
+// whole file from its first byte in chunks, each write bounded by the stall limit. Whoever
+// runs it follows it through an observer, which also decides whether to go on.
+
+#include "common/Outcome.h"
+#include "device/SerialLine.h"
+#include "firmware/FirmwareFile.h"
+
+enum class TransferError {
+    None,
+    FileSize,       // the file's size cannot be had
+    FileTooLarge,   // 4 GiB or more
+    ProgramCommand, // the unit did not take "pgm\r"
+    FileRead,       // a read of the file failed
+    ChunkWrite,     // the unit did not take a chunk (it stalled or went away)
+    Cancelled,      // the observer asked to stop
+};
+using TransferResult = Outcome<TransferError>;
+
+constexpr DWORD kChunkSize = 2048;
+
+struct TransferOptions {
+    DWORD chunkSize = kChunkSize;
+    DWORD stallLimitMs = kWriteStallLimitMs;
+};
+
+class TransferObserver {
+  public:
+    // The size is known and nothing has been sent yet.
+    virtual void Starting(DWORD total) = 0;
+    // The program command went out; the file follows. false: stop before any of it is sent.
+    virtual bool Sending() = 0;
+    // After each chunk: bytes sent so far. false: the chunk read next is not sent.
+    virtual bool Written(DWORD done, DWORD total) = 0;
+    // While a write waits for the unit, about every kWaitSliceMs. false: the pending write is
+    // cancelled at once.
+    virtual bool Waiting() = 0;
+
+  protected:
+    ~TransferObserver() = default;
+};
+
+// Sends "pgm\r" and the file, which must be open at its start. Ends at the end of the file, at
+// the first failure, or when the observer asks to stop. The line stays open.
+TransferResult SendFirmware(SerialLine& line, FirmwareFile& file, TransferObserver& observer,
+                            const TransferOptions& options = {});

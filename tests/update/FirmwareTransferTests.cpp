@@ -1,0 +1,123 @@
+// The transfer engine against the simulated unit, followed by a recording observer: no window.
+#include "SimEquipment.h"
+#include "support/TempFile.h"
+#include "support/UpdateBench.h"
+#include "update/FirmwareTransfer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kPort = 6;
+
+// Records what the transfer reports and answers as told.
+class Recorder : public TransferObserver {
+  public:
+    void Starting(DWORD total) override { events.push_back("starting " + std::to_string(total)); }
+    bool Sending() override {
+        events.push_back("sending");
+        return !stopBeforeData;
+    }
+    bool Written(DWORD done, DWORD total) override {
+        events.push_back(std::to_string(done) + "/" + std::to_string(total));
+        return ++chunks != stopAfterChunk;
+    }
+    bool Waiting() override {
+        ++waits;
+        return waits != stopAfterWaits;
+    }
+
+    std::vector<std::string> events;
+    int chunks = 0;
+    int waits = 0;
+    int stopAfterChunk = -1;
+    int stopAfterWaits = -1;
+    bool stopBeforeData = false;
+};
+
+class FirmwareTransfer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_unit.Start({kPort})) << m_unit.Error();
+        ASSERT_TRUE(m_line.Open(kPort));
+    }
+    void Configure(const std::string& behaviour) {
+        ASSERT_TRUE(m_unit.Configure(kPort, behaviour)) << m_unit.Error();
+    }
+    TransferResult Send(const std::string& image, DWORD stallLimitMs = kWriteStallLimitMs) {
+        TempFile file(image, ".ace");
+        FirmwareFile firmware;
+        EXPECT_TRUE(firmware.Open(file.Path().c_str()));
+        return SendFirmware(m_line, firmware, m_recorder, {kChunkSize, stallLimitMs});
+    }
+    // Everything the unit received, once the line is closed.
+    std::string Received() {
+        m_line.Close();
+        EXPECT_TRUE(m_unit.WaitEvent(kPort, "close"));
+        return m_unit.Received(kPort);
+    }
+
+    SimEquipment m_unit;
+    SerialLine m_line;
+    Recorder m_recorder;
+};
+
+TEST_F(FirmwareTransfer, UnitReceivesTheProgramCommandThenEveryByteAndTheObserverEachChunk) {
+    const std::string image = FirmwareImage(5000);
+    EXPECT_TRUE(Send(image));
+    EXPECT_EQ(m_recorder.events, (std::vector<std::string>{"starting 5000", "sending", "2048/5000",
+                                                           "4096/5000", "5000/5000"}));
+    EXPECT_TRUE(Received() == "pgm\r" + image);
+}
+
+TEST_F(FirmwareTransfer, StopAfterChunkKLeavesExactlyKChunks) {
+    const std::string image = FirmwareImage(5 * kChunkSize);
+    for (int k : {1, 3}) {
+        m_recorder = Recorder();
+        m_recorder.stopAfterChunk = k;
+        EXPECT_EQ(Send(image).failed, TransferError::Cancelled) << k;
+        EXPECT_EQ(m_recorder.chunks, k);
+        EXPECT_TRUE(Received() == "pgm\r" + image.substr(0, k * kChunkSize)) << k;
+        m_unit.ClearReceived(kPort);
+        ASSERT_TRUE(m_line.Open(kPort));
+    }
+    m_recorder = Recorder();
+    m_recorder.stopBeforeData = true;
+    EXPECT_EQ(Send(image).failed, TransferError::Cancelled);
+    EXPECT_EQ(Received(), "pgm\r");
+}
+
+TEST_F(FirmwareTransfer, UnitThatStopsTakingDataFailsTheChunkAndAStopEndsTheWaitAtOnce) {
+    Configure("mode=stall\nstall_after=10000");
+    const std::string image = FirmwareImage(256 * 1024);
+    const DWORD start = ::GetTickCount();
+    EXPECT_EQ(Send(image, 400).failed, TransferError::ChunkWrite);
+    EXPECT_LT(::GetTickCount() - start, 3000u);
+
+    // The same stall under the full limit, stopped by the observer after ten waits.
+    m_line.Close();
+    Configure("mode=stall\nstall_after=10000");
+    ASSERT_TRUE(m_line.Open(kPort));
+    m_recorder = Recorder();
+    m_recorder.stopAfterWaits = 10;
+    const DWORD stopStart = ::GetTickCount();
+    EXPECT_EQ(Send(image).failed, TransferError::Cancelled);
+    EXPECT_LT(::GetTickCount() - stopStart, 3000u);
+    EXPECT_EQ(m_recorder.waits, 10);
+}
+
+TEST_F(FirmwareTransfer, UnitThatGoesAwayFailsTheProgramCommandOrTheChunk) {
+    Configure("mode=hangup\nhangup_after=0");
+    EXPECT_EQ(Send(FirmwareImage(5000), 400).failed, TransferError::ProgramCommand);
+    m_line.Close();
+
+    Configure("mode=hangup\nhangup_after=6000");
+    ASSERT_TRUE(m_line.Open(kPort));
+    m_recorder = Recorder();
+    EXPECT_EQ(Send(FirmwareImage(1 << 20), 400).failed, TransferError::ChunkWrite);
+}
+
+} // namespace
