@@ -163,6 +163,23 @@ void ToolWindow::SetText(int id, const std::string& text) const {
     Send(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
+void ToolWindow::Type(int id, const std::string& text) const {
+    HWND control = Control(id);
+    const int units =
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring typed(static_cast<size_t>(units), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), typed.data(),
+                          units);
+    // The caret to the end: positions beyond the text are taken as its end.
+    constexpr int kBeyondAnyText = 0x7FFFFFFF;
+    Send(control, EM_SETSEL, kBeyondAnyText, kBeyondAnyText);
+    for (const wchar_t unit : typed) {
+        DWORD_PTR result = 0;
+        ::SendMessageTimeoutW(control, WM_CHAR, unit, 1, SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                              kSendLimitMs, &result);
+    }
+}
+
 int ToolWindow::Progress() const {
     return static_cast<int>(Send(Control(1014), PBM_GETPOS, 0, 0));
 }

@@ -56,6 +56,9 @@ class ToolWindow {
     HWND Control(int id) const { return ::GetDlgItem(m_window, id); }
     std::string Text(int id) const;
     void SetText(int id, const std::string& text) const;
+    // Types the text (UTF-8) at the end of the control's text as the keyboard does: one
+    // character message per UTF-16 unit.
+    void Type(int id, const std::string& text) const;
     bool Enabled(int id) const { return ::IsWindowEnabled(Control(id)) != FALSE; }
     bool Shown(int id) const { return ::IsWindowVisible(Control(id)) != FALSE; }
     int Progress() const;

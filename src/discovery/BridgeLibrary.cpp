@@ -18,16 +18,17 @@ std::string FolderOf(const char* path) {
 
 // Full paths only, so no look-alike DLL in the current directory or on PATH is ever loaded.
 HMODULE LoadFromTrustedFolders() {
-    char path[MAX_PATH];
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) {
+    // MAX_PATH counts UTF-16 units; in UTF-8 each takes up to three bytes.
+    char path[3 * MAX_PATH];
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, sizeof(path));
+    if (length > 0 && length < sizeof(path)) {
         const std::string beside = FolderOf(path) + BridgeLibrary::kFileName;
         if (HMODULE module =
                 ::LoadLibraryExA(beside.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH))
             return module;
     }
-    const UINT systemLength = ::GetSystemDirectoryA(path, MAX_PATH);
-    if (systemLength > 0 && systemLength < MAX_PATH) {
+    const UINT systemLength = ::GetSystemDirectoryA(path, sizeof(path));
+    if (systemLength > 0 && systemLength < sizeof(path)) {
         const std::string system = std::string(path) + "\\" + BridgeLibrary::kFileName;
         return ::LoadLibraryExA(system.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     }

@@ -40,7 +40,9 @@ void DDX_Text(CDataExchange* pDX, int id, CString& value) {
 }
 
 void DDV_MaxChars(CDataExchange* pDX, const CString& value, int maxChars) {
-    if (pDX->m_bSaveAndValidate && value.GetLength() > maxChars) {
+    // Characters, as the edit control's limit below counts them, not bytes: a path that could be
+    // typed is never refused.
+    if (pDX->m_bSaveAndValidate && value.GetCharacterCount() > maxChars) {
         CString message;
         message.Format("Please enter no more than %d characters.", maxChars);
         AfxMessageBox(message, MB_OK | MB_ICONEXCLAMATION);

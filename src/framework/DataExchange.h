@@ -32,4 +32,5 @@ struct CDataExchangeFailure {};
 
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
 void DDX_Text(CDataExchange* pDX, int id, CString& value);
+// maxChars counts characters as the user sees them (CString::GetCharacterCount).
 void DDV_MaxChars(CDataExchange* pDX, const CString& value, int maxChars);

@@ -4,6 +4,8 @@
 
 #include <commdlg.h>
 
+#include <cstring>
+
 CFileDialog::CFileDialog(BOOL openFileDialog, const char* defaultExtension, const char* fileName,
                          DWORD flags, const char* filter, CWnd* parent)
     : m_open(openFileDialog), m_parent(parent) {
@@ -15,7 +17,9 @@ CFileDialog::CFileDialog(BOOL openFileDialog, const char* defaultExtension, cons
     }
     if (defaultExtension)
         m_defaultExtension = defaultExtension;
-    if (fileName)
+    // A name too long for the buffer is not offered at all: cut, it would end in part of a
+    // character and name no file.
+    if (fileName && strlen(fileName) < sizeof(m_file))
         lstrcpynA(m_file, fileName, sizeof(m_file));
 
     m_ofn.lStructSize = sizeof(m_ofn);

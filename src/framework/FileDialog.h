@@ -27,5 +27,6 @@ class CFileDialog {
     CWnd* m_parent;
     std::string m_filter;
     std::string m_defaultExtension;
+    // Room for a path of MAX_PATH UTF-16 units at up to three bytes each in UTF-8.
     char m_file[MAX_PATH * 4] = {};
 };

@@ -14,7 +14,11 @@ class CString {
 
     operator const char*() const { return m_text.c_str(); }
     const std::string& Str() const { return m_text; }
+    // In bytes of the ANSI code page (UTF-8 for this program, so more than one per character).
     int GetLength() const { return static_cast<int>(m_text.size()); }
+    // In characters as the user sees them: UTF-16 units, which is what edit controls and Windows
+    // paths count; one per character except for those beyond U+FFFF (most emoji), which take two.
+    int GetCharacterCount() const;
     bool IsEmpty() const { return m_text.empty(); }
     void Empty() { m_text.clear(); }
 

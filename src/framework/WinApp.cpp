@@ -6,8 +6,9 @@ namespace {
 CWinApp* g_app = nullptr;
 
 std::string ExecutableBaseName() {
-    char path[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    // MAX_PATH counts UTF-16 units; in UTF-8 each takes up to three bytes.
+    char path[3 * MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, path, sizeof(path));
     std::string name = path;
     const size_t slash = name.find_last_of("\\/");
     if (slash != std::string::npos)
@@ -82,12 +83,22 @@ CString CWinApp::GetProfileString(const char* section, const char* entry,
     DWORD type = 0;
     DWORD size = 0;
     CString value = fallback;
-    if (::RegQueryValueExA(key, entry, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-        type == REG_SZ) {
+    LONG status = ::RegQueryValueExA(key, entry, nullptr, &type, nullptr, &size);
+    // The size reported without a buffer may be that of the stored UTF-16 text, less than its
+    // UTF-8 form needs: a read told that it needs more is repeated with the size it reports.
+    for (int attempt = 0; attempt < 3 && status == ERROR_SUCCESS && type == REG_SZ; ++attempt) {
         std::vector<char> buffer(size + 1, '\0');
-        if (::RegQueryValueExA(key, entry, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
-                               &size) == ERROR_SUCCESS)
+        DWORD read = size;
+        status = ::RegQueryValueExA(key, entry, nullptr, &type,
+                                    reinterpret_cast<BYTE*>(buffer.data()), &read);
+        if (status == ERROR_SUCCESS) {
             value = CString(buffer.data()); // stops at the first NUL, stored or added
+            break;
+        }
+        if (status == ERROR_MORE_DATA) {
+            size = read;
+            status = ERROR_SUCCESS;
+        }
     }
     ::RegCloseKey(key);
     return value;

@@ -52,11 +52,18 @@ class RealProgram : public ::testing::Test {
             ASSERT_TRUE(m_units.Configure(port, "reply=" + reply)) << m_units.Error();
     }
 
-    // Starts the program and waits for its window.
-    void Launch() {
+    // The program beside this test program.
+    static std::string ProgramPath() {
         std::string program = ThisProgram();
         program.erase(program.find_last_of('\\') + 1);
-        ASSERT_TRUE(m_tool.Start(program + "OrvaneUpdateUtility.exe"));
+        return program + "OrvaneUpdateUtility.exe";
+    }
+
+    // Starts the program (by default the one beside this test program) and waits for its window.
+    // A run left from an earlier launch is ended first.
+    void Launch(const std::string& exe = ProgramPath()) {
+        m_tool.Kill();
+        ASSERT_TRUE(m_tool.Start(exe));
         ASSERT_TRUE(m_window.Attach(m_tool.Id(), kShowLimitMs))
             << "no window; message box: " << scripted::FindMessageBox(m_tool.Id()).text;
     }

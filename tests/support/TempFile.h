@@ -2,6 +2,7 @@
 // Files in the test's temporary folder, removed when the object goes.
 
 #include <string>
+#include <vector>
 
 class TempFile {
   public:
@@ -15,6 +16,26 @@ class TempFile {
     void Write(const std::string& contents) const;
 
   private:
+    std::string m_path;
+};
+
+// A new folder in the test's temporary folder: a fresh name of its own, then the given levels
+// (separated by '\\', any script). Removed, with the files added to it, when the object goes.
+class TempFolder {
+  public:
+    explicit TempFolder(const std::string& levels);
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    // The innermost level; empty when a level could not be made.
+    const std::string& Path() const { return m_path; }
+    // Writes a file into the innermost level; returns its full path.
+    std::string Add(const std::string& name, const std::string& contents);
+
+  private:
+    std::vector<std::string> m_levels; // outermost first
+    std::vector<std::string> m_files;
     std::string m_path;
 };
 

@@ -155,6 +155,36 @@ TEST(DataExchange, OverLongPathIsRefusedOnEveryPull) {
     }
 }
 
+TEST(DataExchange, PathLimitCountsCharactersNotBytes) {
+    // UTF-16 units, as the box's own limit counts: two for a character beyond U+FFFF.
+    const std::string emoji = "\xF0\x9F\x98\x80";
+    const struct {
+        std::string path;
+        bool accepted;
+    } cases[] = {
+        {"C:\\" + std::string(257, 'a'), true},
+        {"C:\\" + std::string(258, 'a'), false},
+        {"C:\\" + std::string(127, 'a') +
+             [] {
+                 std::string cjk;
+                 for (int i = 0; i < 130; ++i)
+                     cjk += "测";
+                 return cjk;
+             }(),
+         true},
+        {"C:\\" + std::string(255, 'a') + emoji, true},
+        {"C:\\" + std::string(256, 'a') + emoji, false},
+    };
+    for (const auto& c : cases) {
+        DialogHarness harness;
+        harness.Dialog().m_sourcePath = c.path.c_str();
+        harness.Dialog().UpdateData(FALSE);
+        EXPECT_EQ(harness.Dialog().UpdateData(TRUE), c.accepted) << c.path.size() << " bytes";
+        EXPECT_EQ(harness.Boxes().Shown().empty(), c.accepted);
+        EXPECT_EQ(harness.Dialog().m_sourcePath.Str(), c.path);
+    }
+}
+
 TEST(ErrorReporting, MessageStaysInTheStatusLineAfterAnErrorBox) {
     DialogHarness harness;
     harness.Dialog().ReportError("Error opening Source File");
