@@ -29,9 +29,18 @@ bool FitsInByte(int port) {
 } // namespace
 
 DWORD CUpdateUtilityDlg::CountDevices() {
-    BridgeLibrary* library = BridgeLibrary::Get();
+    BridgeLoadError why = BridgeLoadError::None;
+    BridgeLibrary* library = BridgeLibrary::Get(&why);
     if (!library) {
         m_deviceCount = 0;
+        if (why == BridgeLoadError::OtherBitness) {
+            ReportError(BridgeLibrary::kProcessBits == 64
+                            ? "CP210xManufacturing.dll is a 32-bit library and this is the 64-bit "
+                              "program: use the 32-bit program, or the 64-bit library"
+                            : "CP210xManufacturing.dll is a 64-bit library and this is the 32-bit "
+                              "program: use the 64-bit program, or the 32-bit library");
+            return ERROR_BAD_EXE_FORMAT;
+        }
         ReportError("Unable to load CP210xManufacturing.dll: no equipment can be found");
         return ERROR_MOD_NOT_FOUND;
     }
