@@ -52,11 +52,20 @@ class RealProgram : public ::testing::Test {
             ASSERT_TRUE(m_units.Configure(port, "reply=" + reply)) << m_units.Error();
     }
 
-    // Starts the program and waits for its window.
-    void Launch() {
+    // The program beside the tests, or the one that ORVANE_PROGRAM names (an installed one).
+    static std::string ProgramPath() {
+        char named[MAX_PATH] = {};
+        const DWORD length = ::GetEnvironmentVariableA("ORVANE_PROGRAM", named, MAX_PATH);
+        if (length > 0 && length < MAX_PATH)
+            return named;
         std::string program = ThisProgram();
         program.erase(program.find_last_of('\\') + 1);
-        ASSERT_TRUE(m_tool.Start(program + "OrvaneUpdateUtility.exe"));
+        return program + "OrvaneUpdateUtility.exe";
+    }
+
+    // Starts the program and waits for its window.
+    void Launch() {
+        ASSERT_TRUE(m_tool.Start(ProgramPath()));
         ASSERT_TRUE(m_window.Attach(m_tool.Id(), kShowLimitMs))
             << "no window; message box: " << scripted::FindMessageBox(m_tool.Id()).text;
     }
