@@ -16,7 +16,8 @@ std::string FolderOf(const char* path) {
     return folder;
 }
 
-// The PE header lies within the first 64 KiB of any image a linker writes.
+// Linkers put the PE header within the first few hundred bytes; an offset past 64 KiB is no
+// program file.
 constexpr LONG kMaxHeaderOffset = 0x10000;
 
 bool ReadAt(HANDLE file, LONG offset, void* buffer, DWORD size) {
