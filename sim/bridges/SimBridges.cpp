@@ -1,7 +1,8 @@
 // Simulated bridge library: stands in for CP210xManufacturing.dll, the USB-to-UART bridge maker's
 // manufacturing library, so the tool can be run and tested without bridges attached.
 //
-// Calls (x64, WINAPI; 0 is success, anything else a failure). The tool binds them by ordinal:
+// Calls (WINAPI, stdcall in the 32-bit build; 0 is success, anything else a failure). The tool
+// binds them by ordinal:
 //   @1  SimBridgeCount(DWORD* count)
 //   @3  SimBridgeOpen(DWORD index, HANDLE* handle)          handle = index + 1
 //   @4  SimBridgeClose(HANDLE handle)                       always 0, even for a handle not open

@@ -26,9 +26,13 @@ bool FitsInByte(int port) {
 
 DiscoveryResult EquipmentFinder::CountBridges(DWORD& count) const {
     count = 0;
-    BridgeLibrary* library = BridgeLibrary::Get();
+    BridgeLoadError why = BridgeLoadError::None;
+    BridgeLibrary* library = BridgeLibrary::Get(&why);
     if (!library)
-        return DiscoveryResult::Failure(DiscoveryError::LibraryMissing, ERROR_MOD_NOT_FOUND);
+        return why == BridgeLoadError::OtherBitness
+                   ? DiscoveryResult::Failure(DiscoveryError::LibraryOtherBitness,
+                                              ERROR_BAD_EXE_FORMAT)
+                   : DiscoveryResult::Failure(DiscoveryError::LibraryMissing, ERROR_MOD_NOT_FOUND);
     // A failed count counts nothing, whatever the library left in it.
     if (library->Count(&count) != 0)
         count = 0;

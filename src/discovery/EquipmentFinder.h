@@ -13,7 +13,8 @@
 
 enum class DiscoveryError {
     None,
-    LibraryMissing, // the bridge library, or one of its calls, cannot be had
+    LibraryMissing,      // the bridge library, or one of its calls, cannot be had
+    LibraryOtherBitness, // the library found is 32-bit beside a 64-bit program, or the reverse
 };
 using DiscoveryResult = Outcome<DiscoveryError>;
 

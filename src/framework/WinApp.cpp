@@ -86,7 +86,9 @@ CString CWinApp::GetProfileString(const char* section, const char* entry,
     LONG status = ::RegQueryValueExA(key, entry, nullptr, &type, nullptr, &size);
     // The size reported without a buffer may be that of the stored UTF-16 text, less than its
     // UTF-8 form needs: a read told that it needs more is repeated with the size it reports.
-    for (int attempt = 0; attempt < 3 && status == ERROR_SUCCESS && type == REG_SZ; ++attempt) {
+    // A REG_EXPAND_SZ value, as some tools write paths, is read as its text, unexpanded.
+    const auto isText = [&type] { return type == REG_SZ || type == REG_EXPAND_SZ; };
+    for (int attempt = 0; attempt < 3 && status == ERROR_SUCCESS && isText(); ++attempt) {
         std::vector<char> buffer(size + 1, '\0');
         DWORD read = size;
         status = ::RegQueryValueExA(key, entry, nullptr, &type,

@@ -1,5 +1,7 @@
 #include "ui/Messages.h"
 
+#include "discovery/BridgeLibrary.h"
+
 const char* MessageFor(LineError error) {
     switch (error) {
     case LineError::Open:
@@ -70,6 +72,12 @@ const char* MessageFor(DiscoveryError error) {
     switch (error) {
     case DiscoveryError::LibraryMissing:
         return "Unable to load CP210xManufacturing.dll: no equipment can be found";
+    case DiscoveryError::LibraryOtherBitness:
+        return BridgeLibrary::kProcessBits == 64
+                   ? "CP210xManufacturing.dll is a 32-bit library and this is the 64-bit program: "
+                     "use the 32-bit program, or the 64-bit library"
+                   : "CP210xManufacturing.dll is a 64-bit library and this is the 32-bit program: "
+                     "use the 64-bit program, or the 32-bit library";
     default:
         return "";
     }

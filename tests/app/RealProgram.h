@@ -52,8 +52,12 @@ class RealProgram : public ::testing::Test {
             ASSERT_TRUE(m_units.Configure(port, "reply=" + reply)) << m_units.Error();
     }
 
-    // The program beside this test program.
+    // The program beside the tests, or the one that ORVANE_PROGRAM names (an installed one).
     static std::string ProgramPath() {
+        char named[MAX_PATH] = {};
+        const DWORD length = ::GetEnvironmentVariableA("ORVANE_PROGRAM", named, MAX_PATH);
+        if (length > 0 && length < MAX_PATH)
+            return named;
         std::string program = ThisProgram();
         program.erase(program.find_last_of('\\') + 1);
         return program + "OrvaneUpdateUtility.exe";
@@ -102,8 +106,8 @@ class RealProgram : public ::testing::Test {
     }
     // A text value as the program itself writes it: with its terminating NUL.
     static std::string Stored(const std::string& text) { return text + '\0'; }
-    void Store(const std::string& bytes) {
-        ASSERT_TRUE(m_settings.SetBytes(kSettingsKey, "LastFile", bytes));
+    void Store(const std::string& bytes, DWORD type = REG_SZ) {
+        ASSERT_TRUE(m_settings.SetBytes(kSettingsKey, "LastFile", bytes, type));
     }
 
     // A firmware file: device ID and version as two ASCII digits each at 257 and 259.

@@ -26,6 +26,14 @@ TEST_F(Settings, StoredPathIsShownAndWrittenBackAtExit) {
     EXPECT_EQ(StoredBytes(), Stored("C:\\Firmware\\amplifier.ace"));
 }
 
+TEST_F(Settings, ExpandableStoredPathIsReadAsItsTextAndWrittenBackAsText) {
+    Store(Stored("%USERPROFILE%\\Firmware\\amplifier.ace"), REG_EXPAND_SZ);
+    Launch();
+    EXPECT_EQ(m_window.Text(kPathBox), "%USERPROFILE%\\Firmware\\amplifier.ace");
+    Exit();
+    EXPECT_EQ(StoredBytes(), Stored("%USERPROFILE%\\Firmware\\amplifier.ace"));
+}
+
 TEST_F(Settings, PathChosenWithBrowseIsStored) {
     TempFile chosen(Firmware(1024, "01", "06"), ".ace");
     Launch();

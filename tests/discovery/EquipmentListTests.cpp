@@ -6,6 +6,7 @@
 #include "support/ChildTest.h"
 #include "support/DialogHarness.h"
 #include "support/RegistryKeys.h"
+#include "support/TempFile.h"
 
 #include <gtest/gtest.h>
 
@@ -358,6 +359,50 @@ TEST(MissingLibrary, LibraryWithoutTheCallsIsUnloadedAndReported) {
     ASSERT_TRUE(child.finished);
     EXPECT_EQ(child.exitCode, 0u);
     EXPECT_EQ(child.report, kWithoutLibrary);
+}
+
+// The simulated bridge library of the 32-bit build, which this build makes into x86\bin.
+std::string ThirtyTwoBitLibrary() {
+    const std::string program = ThisProgram();
+    return program.substr(0, program.find_last_of('\\')) + "\\..\\x86\\bin\\" +
+           BridgeLibrary::kFileName;
+}
+
+TEST(MissingLibrary, LibraryOfTheOtherBitnessIsNamedAsSuch) {
+    const ChildRun child = RunCopyWithLibrary(ThirtyTwoBitLibrary());
+    ASSERT_TRUE(child.finished);
+    EXPECT_EQ(child.exitCode, 0u);
+    EXPECT_EQ(child.report, std::string("absent\n") + "entry " + kPlaceholder + "\n" +
+                                "box CP210xManufacturing.dll is a 32-bit library and this is the "
+                                "64-bit program: use the 32-bit program, or the 64-bit library\n");
+}
+
+TEST(BridgeLibraryBinding, ImageBitsComeFromThePeHeader) {
+    const std::string program = ThisProgram();
+    const std::string beside =
+        program.substr(0, program.find_last_of('\\') + 1) + BridgeLibrary::kFileName;
+    EXPECT_EQ(BridgeLibrary::ImageBits(beside.c_str()), 64);
+    EXPECT_EQ(BridgeLibrary::ImageBits(program.c_str()), 64);
+    EXPECT_EQ(BridgeLibrary::ImageBits(ThirtyTwoBitLibrary().c_str()), 32);
+    EXPECT_EQ(BridgeLibrary::ImageBits((beside + ".absent").c_str()), 0);
+
+    // Damaged copies of the 32-bit library: cut just before the field that tells the bitness,
+    // with the PE header placed past the end, and a text file.
+    const std::string image = ReadWholeFile(ThirtyTwoBitLibrary());
+    ASSERT_GT(image.size(), 0x200u);
+    LONG header = 0;
+    image.copy(reinterpret_cast<char*>(&header), sizeof(header), 0x3C);
+    ASSERT_LT(header, 0x180);
+    const TempFile cut(image.substr(0, header + 4 + sizeof(IMAGE_FILE_HEADER) + 1), ".dll");
+    EXPECT_EQ(BridgeLibrary::ImageBits(cut.Path().c_str()), 0);
+    std::string farHeader = image.substr(0, 0x200);
+    const LONG pastTheEnd = 0x1000;
+    farHeader.replace(0x3C, sizeof(pastTheEnd), reinterpret_cast<const char*>(&pastTheEnd),
+                      sizeof(pastTheEnd));
+    const TempFile misplaced(farHeader, ".dll");
+    EXPECT_EQ(BridgeLibrary::ImageBits(misplaced.Path().c_str()), 0);
+    const TempFile text("MZ, but no program", ".dll");
+    EXPECT_EQ(BridgeLibrary::ImageBits(text.Path().c_str()), 0);
 }
 
 // Not a check: how long one refresh takes with 1, 4 and 16 units that answer. Run with

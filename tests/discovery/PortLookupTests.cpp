@@ -33,9 +33,8 @@ struct LookupCall {
 
 DWORD WINAPI RunLookup(void* context) {
     auto* call = static_cast<LookupCall*>(context);
-    call->result = call->legacy
-                       ? LookUpPortNameLegacy(call->vid, call->pid, call->serial)
-                       : LookUpPortName(call->vid, call->pid, call->serial);
+    call->result = call->legacy ? LookUpPortNameLegacy(call->vid, call->pid, call->serial)
+                                : LookUpPortName(call->vid, call->pid, call->serial);
     return 0;
 }
 

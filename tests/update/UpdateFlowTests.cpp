@@ -570,7 +570,7 @@ void CALLBACK RunModalScript(HWND, UINT, UINT_PTR timer, DWORD) {
 }
 
 TEST(RefreshThenUpdate, ListedUnitIsUpdatedAndTheDialogEndsWithOk) {
-    Watchdog watchdog(30000);
+    Watchdog watchdog(60000);
     constexpr int kPort = 6;
     RegistryKeys keys;
     ASSERT_TRUE(keys.SetText(
@@ -578,27 +578,41 @@ TEST(RefreshThenUpdate, ListedUnitIsUpdatedAndTheDialogEndsWithOk) {
         "PortName", "COM6"));
     SimEquipment equipment;
     ASSERT_TRUE(equipment.Start({kPort})) << equipment.Error();
-    ASSERT_TRUE(equipment.Configure(kPort, "reply=0309")) << equipment.Error();
-    const std::string image = FirmwareImage(5000, "03", "10");
-    TempFile file(image, ".ace");
+    const struct {
+        const char* behaviour;
+        const char* deviceId;
+        const char* version;
+        const char* entry;
+    } cases[] = {
+        {"reply=0309", "03", "10", "Orvane Mixer, firmware version 009"},
+        // Another program left XON/XOFF on: the reply's 0x13 is the XOFF character.
+        {"reply=130C\nxonxoff=1", "19", "13", "Orvane Mixer, firmware version 012"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(equipment.Configure(kPort, c.behaviour)) << equipment.Error();
+        equipment.ClearReceived(kPort);
+        const std::string image = FirmwareImage(5000, c.deviceId, c.version);
+        TempFile file(image, ".ace");
 
-    DialogHarness harness("vid=0x10C4 pid=0xEA60 product=\"Orvane Mixer\" serial=U6\n", false);
-    ModalScript script{&harness, file.Path(), {}};
-    g_script = &script;
-    AfxGetApp()->m_pMainWnd = &harness.Dialog();
-    ::SetTimer(nullptr, 0, 10, RunModalScript);
-    const INT_PTR result = harness.Dialog().DoModal();
-    AfxGetApp()->m_pMainWnd = nullptr;
-    g_script = nullptr;
+        DialogHarness harness("vid=0x10C4 pid=0xEA60 product=\"Orvane Mixer\" serial=U6\n", false);
+        ModalScript script{&harness, file.Path(), {}};
+        g_script = &script;
+        AfxGetApp()->m_pMainWnd = &harness.Dialog();
+        ::SetTimer(nullptr, 0, 10, RunModalScript);
+        const INT_PTR result = harness.Dialog().DoModal();
+        AfxGetApp()->m_pMainWnd = nullptr;
+        g_script = nullptr;
 
-    EXPECT_EQ(result, IDOK);
-    EXPECT_EQ(script.entries, Texts{"Orvane Mixer, firmware version 009"});
-    EXPECT_EQ(script.selectedPort, kPort);
-    EXPECT_EQ(harness.Boxes().Texts(), Texts{kCompleted});
-    EXPECT_STREQ(harness.Dialog().m_sourcePath, file.Path().c_str());
-    EXPECT_TRUE(harness.Dialog().m_portOpen);
-    ASSERT_TRUE(equipment.WaitReceived(kPort, 4 + 4 + image.size()));
-    EXPECT_TRUE(equipment.Received(kPort) == "ver\rpgm\r" + image);
+        EXPECT_EQ(result, IDOK) << c.behaviour;
+        EXPECT_EQ(script.entries, Texts{c.entry});
+        EXPECT_EQ(script.selectedPort, kPort);
+        EXPECT_EQ(harness.Boxes().Texts(), Texts{kCompleted});
+        EXPECT_STREQ(harness.Dialog().m_sourcePath, file.Path().c_str());
+        EXPECT_TRUE(harness.Dialog().m_portOpen);
+        harness.Dialog().CloseMasterPort();
+        ASSERT_TRUE(equipment.WaitReceived(kPort, 4 + 4 + image.size()));
+        EXPECT_TRUE(equipment.Received(kPort) == "ver\rpgm\r" + image) << c.behaviour;
+    }
 }
 
 // Not part of the normal run: how long 1 MiB takes, unpaced and at the line's rate. Run with
