@@ -1,14 +1,11 @@
 // The serial line against the simulated unit on a pseudo-terminal: no window involved.
-#include "SimEquipment.h"
-#include "device/SerialLine.h"
+#include "support/LineBench.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace {
-
-constexpr int kPort = 7;
 
 DCB StateOf(HANDLE port) {
     DCB dcb{};
@@ -26,27 +23,22 @@ HANDLE Duplicate(HANDLE port) {
     return copy;
 }
 
-class Line : public ::testing::Test {
+class Line : public LineBench {
   protected:
+    Line() : LineBench(7) {}
     void SetUp() override {
-        ASSERT_TRUE(m_unit.Start({kPort})) << m_unit.Error();
+        StartUnit(false);
         Configure("reply=030C");
-    }
-    void Configure(const std::string& behaviour) {
-        ASSERT_TRUE(m_unit.Configure(kPort, behaviour)) << m_unit.Error();
     }
     void Ask() { ASSERT_TRUE(m_line.Write("ver\r", 4, 5000)); }
     void OpenAndAsk() {
-        ASSERT_TRUE(m_line.Open(kPort));
+        ASSERT_TRUE(m_line.Open(m_port));
         Ask();
     }
-
-    SimEquipment m_unit;
-    SerialLine m_line;
 };
 
 TEST_F(Line, OpenAppliesTheUnitsLineAndCloseRestoresWhatWasFound) {
-    ASSERT_TRUE(m_line.Open(kPort));
+    ASSERT_TRUE(m_line.Open(m_port));
     // What the driver reported at open: the simulator's fresh line, without flow control.
     const DCB saved = m_line.SavedSettings();
     EXPECT_NE(saved.DCBlength, 0u);
@@ -75,7 +67,7 @@ TEST_F(Line, OpenAppliesTheUnitsLineAndCloseRestoresWhatWasFound) {
 
 TEST_F(Line, XonXoffLeftOnByAnotherProgramEatsNoReplyByteAndComesBackAtClose) {
     Configure("reply=130C\nxonxoff=1");
-    ASSERT_TRUE(m_line.Open(kPort));
+    ASSERT_TRUE(m_line.Open(m_port));
     EXPECT_EQ(m_line.SavedSettings().fOutX, 1u);
     EXPECT_EQ(m_line.SavedSettings().fInX, 1u);
     const DCB line = StateOf(m_line.Handle());
@@ -143,7 +135,7 @@ TEST_F(Line, SplitReplySucceedsWhileEachPieceComesWithinTheLimit) {
 }
 
 TEST_F(Line, SilentOrHalfAnsweringUnitFailsAfterOneLimit) {
-    ASSERT_TRUE(m_line.Open(kPort));
+    ASSERT_TRUE(m_line.Open(m_port));
     for (const char* mode : {"mode=silent", "mode=one-byte"}) {
         Configure(std::string("reply=030C\n") + mode);
         Ask();
@@ -186,7 +178,7 @@ TEST_F(Line, TimedOutReadLeavesNothingPending) {
 }
 
 TEST_F(Line, ReadsAreBoundedWhenTheDriverReturnsAtOnce) {
-    ASSERT_TRUE(m_line.Open(kPort));
+    ASSERT_TRUE(m_line.Open(m_port));
     // These driver settings make every read pass return at once, with whatever is there.
     COMMTIMEOUTS immediate{MAXDWORD, 0, 0, 0, 0};
     ASSERT_TRUE(::SetCommTimeouts(m_line.Handle(), &immediate));
@@ -210,7 +202,7 @@ TEST_F(Line, ReadsAreBoundedWhenTheDriverReturnsAtOnce) {
 
 TEST_F(Line, StalledWriteEndsAtItsLimitAndThePortStillCloses) {
     Configure("mode=stall\nstall_after=0");
-    ASSERT_TRUE(m_line.Open(kPort));
+    ASSERT_TRUE(m_line.Open(m_port));
     const std::string block(256 * 1024, 'x');
     DWORD written = 0;
     const DWORD start = ::GetTickCount();
@@ -231,7 +223,7 @@ TEST_F(Line, SlowButSteadyUnitTakesAWriteLongerThanTheStallLimit) {
     // lets the writer on only once it has drained, about every 2 s: 64 KiB take over 4 s in
     // all, well past the 3 s stall limit, while the unit never stops taking data.
     Configure("mode=paced\npaced_rate=10000");
-    ASSERT_TRUE(m_line.Open(kPort));
+    ASSERT_TRUE(m_line.Open(m_port));
     std::string data(64 * 1024, '\0');
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>(i * 7 + i / 251);
@@ -243,15 +235,13 @@ TEST_F(Line, SlowButSteadyUnitTakesAWriteLongerThanTheStallLimit) {
     EXPECT_TRUE(result) << static_cast<int>(result.failed) << " after " << written;
     EXPECT_GT(elapsed, 3000u);
     EXPECT_EQ(written, data.size());
-    m_line.Close();
     // Every byte once, in order.
-    ASSERT_TRUE(m_unit.WaitEvent(kPort, "close", 15000));
-    EXPECT_TRUE(m_unit.Received(kPort) == data);
+    EXPECT_TRUE(ReceivedInAll() == data);
 }
 
 TEST_F(Line, WaitHookRunsWhileAWriteIsPendingAndCanCancelIt) {
     Configure("mode=stall\nstall_after=0");
-    ASSERT_TRUE(m_line.Open(kPort));
+    ASSERT_TRUE(m_line.Open(m_port));
     const std::string block(256 * 1024, 'x');
     int calls = 0;
     const DWORD start = ::GetTickCount();

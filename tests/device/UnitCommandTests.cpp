@@ -1,22 +1,17 @@
 // The unit's two commands on a real port, against the simulated unit.
-#include "SimEquipment.h"
 #include "device/UnitCommands.h"
+#include "support/LineBench.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-constexpr int kPort = 7;
-
-class Commands : public ::testing::Test {
+class Commands : public LineBench {
   protected:
+    Commands() : LineBench(7) {}
     void SetUp() override {
-        ASSERT_TRUE(m_unit.Start({kPort})) << m_unit.Error();
+        StartUnit(true);
         Configure("reply=030C");
-        ASSERT_TRUE(m_line.Open(kPort));
-    }
-    void Configure(const std::string& behaviour) {
-        ASSERT_TRUE(m_unit.Configure(kPort, behaviour)) << m_unit.Error();
     }
     // Sends Version into a buffer marked EE EE; returns the result and the time taken.
     bool Version(BYTE (&reply)[2], DWORD* elapsed, DWORD replyLength = 2) {
@@ -26,15 +21,6 @@ class Commands : public ::testing::Test {
         *elapsed = ::GetTickCount() - start;
         return ok;
     }
-    // Everything the unit received, once the line is closed.
-    std::string Received() {
-        m_line.Close();
-        EXPECT_TRUE(m_unit.WaitEvent(kPort, "close"));
-        return m_unit.Received(kPort);
-    }
-
-    SimEquipment m_unit;
-    SerialLine m_line;
 };
 
 TEST_F(Commands, VersionReadsTheTwoReplyBytesWhenThePiecesComeInTime) {
@@ -54,7 +40,7 @@ TEST_F(Commands, VersionReadsTheTwoReplyBytesWhenThePiecesComeInTime) {
     EXPECT_GE(::GetTickCount() - start, 250u);
     EXPECT_EQ(answer.deviceId, 0x04);
     EXPECT_EQ(answer.version, 0x05);
-    EXPECT_EQ(Received(), "ver\rver\rver\r");
+    EXPECT_EQ(ReceivedInAll(), "ver\rver\rver\r");
 }
 
 TEST_F(Commands, VersionFailsAfterOneReadLimitWithoutTheWholeReply) {
@@ -89,8 +75,8 @@ TEST_F(Commands, ProgramSendsItsFourBytesAndOtherKindsNothing) {
     EXPECT_TRUE(SendCommand(m_line, Program, nullptr, 0));
     EXPECT_EQ(reply[0], 0xEE);
     // Anything the other kinds had sent would have reached the unit before the program command.
-    EXPECT_EQ(Received(), "pgm\r");
-    EXPECT_EQ(SimEquipment::CountEventLines(m_unit.Events(kPort), "pgm"), 1);
+    EXPECT_EQ(ReceivedInAll(), "pgm\r");
+    EXPECT_EQ(SimEquipment::CountEventLines(m_unit.Events(m_port), "pgm"), 1);
 }
 
 } // namespace

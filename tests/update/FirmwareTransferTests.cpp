@@ -1,5 +1,5 @@
 // The transfer engine against the simulated unit, followed by a recording observer: no window.
-#include "SimEquipment.h"
+#include "support/LineBench.h"
 #include "support/TempFile.h"
 #include "support/UpdateBench.h"
 #include "update/FirmwareTransfer.h"
@@ -10,8 +10,6 @@
 #include <vector>
 
 namespace {
-
-constexpr int kPort = 6;
 
 // Records what the transfer reports and answers as told.
 class Recorder : public TransferObserver {
@@ -38,30 +36,17 @@ class Recorder : public TransferObserver {
     bool stopBeforeData = false;
 };
 
-class FirmwareTransfer : public ::testing::Test {
+class FirmwareTransfer : public LineBench {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_unit.Start({kPort})) << m_unit.Error();
-        ASSERT_TRUE(m_line.Open(kPort));
-    }
-    void Configure(const std::string& behaviour) {
-        ASSERT_TRUE(m_unit.Configure(kPort, behaviour)) << m_unit.Error();
-    }
+    FirmwareTransfer() : LineBench(6) {}
+    void SetUp() override { StartUnit(true); }
     TransferResult Send(const std::string& image, DWORD stallLimitMs = kWriteStallLimitMs) {
         TempFile file(image, ".ace");
         FirmwareFile firmware;
         EXPECT_TRUE(firmware.Open(file.Path().c_str()));
         return SendFirmware(m_line, firmware, m_recorder, {kChunkSize, stallLimitMs});
     }
-    // Everything the unit received, once the line is closed.
-    std::string Received() {
-        m_line.Close();
-        EXPECT_TRUE(m_unit.WaitEvent(kPort, "close"));
-        return m_unit.Received(kPort);
-    }
 
-    SimEquipment m_unit;
-    SerialLine m_line;
     Recorder m_recorder;
 };
 
@@ -70,7 +55,7 @@ TEST_F(FirmwareTransfer, UnitReceivesTheProgramCommandThenEveryByteAndTheObserve
     EXPECT_TRUE(Send(image));
     EXPECT_EQ(m_recorder.events, (std::vector<std::string>{"starting 5000", "sending", "2048/5000",
                                                            "4096/5000", "5000/5000"}));
-    EXPECT_TRUE(Received() == "pgm\r" + image);
+    EXPECT_TRUE(ReceivedInAll() == "pgm\r" + image);
 }
 
 TEST_F(FirmwareTransfer, StopAfterChunkKLeavesExactlyKChunks) {
@@ -80,14 +65,14 @@ TEST_F(FirmwareTransfer, StopAfterChunkKLeavesExactlyKChunks) {
         m_recorder.stopAfterChunk = k;
         EXPECT_EQ(Send(image).failed, TransferError::Cancelled) << k;
         EXPECT_EQ(m_recorder.chunks, k);
-        EXPECT_TRUE(Received() == "pgm\r" + image.substr(0, k * kChunkSize)) << k;
-        m_unit.ClearReceived(kPort);
-        ASSERT_TRUE(m_line.Open(kPort));
+        EXPECT_TRUE(ReceivedInAll() == "pgm\r" + image.substr(0, k * kChunkSize)) << k;
+        m_unit.ClearReceived(m_port);
+        ASSERT_TRUE(m_line.Open(m_port));
     }
     m_recorder = Recorder();
     m_recorder.stopBeforeData = true;
     EXPECT_EQ(Send(image).failed, TransferError::Cancelled);
-    EXPECT_EQ(Received(), "pgm\r");
+    EXPECT_EQ(ReceivedInAll(), "pgm\r");
 }
 
 TEST_F(FirmwareTransfer, UnitThatStopsTakingDataFailsTheChunkAndAStopEndsTheWaitAtOnce) {
@@ -100,7 +85,7 @@ TEST_F(FirmwareTransfer, UnitThatStopsTakingDataFailsTheChunkAndAStopEndsTheWait
     // The same stall under the full limit, stopped by the observer after ten waits.
     m_line.Close();
     Configure("mode=stall\nstall_after=10000");
-    ASSERT_TRUE(m_line.Open(kPort));
+    ASSERT_TRUE(m_line.Open(m_port));
     m_recorder = Recorder();
     m_recorder.stopAfterWaits = 10;
     const DWORD stopStart = ::GetTickCount();
@@ -115,7 +100,7 @@ TEST_F(FirmwareTransfer, UnitThatGoesAwayFailsTheProgramCommandOrTheChunk) {
     m_line.Close();
 
     Configure("mode=hangup\nhangup_after=6000");
-    ASSERT_TRUE(m_line.Open(kPort));
+    ASSERT_TRUE(m_line.Open(m_port));
     m_recorder = Recorder();
     EXPECT_EQ(Send(FirmwareImage(1 << 20), 400).failed, TransferError::ChunkWrite);
 }
