@@ -36,6 +36,12 @@ class PathsInAnyScript : public RealProgram {
         m_window.SetText(kPathBox, "");
         m_window.Type(kPathBox, path);
         ASSERT_EQ(m_window.Text(kPathBox), path);
+        UpdateFromTheBox(path, image);
+    }
+
+    // Updates the unit with the file the path box names, and checks what the unit received and
+    // what the program stored at its end.
+    void UpdateFromTheBox(const std::string& path, const std::string& image) {
         m_units.ClearReceived(5);
         EXPECT_EQ(UpdateAndConfirm(), kCompleted);
         ASSERT_TRUE(m_tool.WaitExit(kExitLimitMs));
@@ -72,12 +78,7 @@ TEST_F(PathsInAnyScript, PathChosenWithBrowseIsShownSentAndStored) {
     ASSERT_TRUE(scripted::ChooseFile(fileDialog, path));
     EXPECT_TRUE(scripted::WaitUntil(5000, [&] { return m_window.Text(kPathBox) == path; }))
         << m_window.Text(kPathBox);
-    m_units.ClearReceived(5);
-    EXPECT_EQ(UpdateAndConfirm(), kCompleted);
-    ASSERT_TRUE(m_tool.WaitExit(kExitLimitMs));
-    ASSERT_TRUE(m_units.WaitEvent(5, "close bytes="));
-    EXPECT_TRUE(m_units.Received(5) == "pgm\r" + image);
-    EXPECT_EQ(StoredBytes(), Stored(path));
+    UpdateFromTheBox(path, image);
 }
 
 // Folders of Cyrillic and CJK letters and a file name padded so that the whole path has exactly
@@ -108,12 +109,7 @@ TEST_F(PathsInAnyScript, PathOf260CharactersIsTypedInFullAndSent) {
     // The box takes all 260 characters and no more.
     m_window.Type(kPathBox, path + "x");
     ASSERT_EQ(m_window.Text(kPathBox), path);
-    m_units.ClearReceived(5);
-    EXPECT_EQ(UpdateAndConfirm(), kCompleted);
-    ASSERT_TRUE(m_tool.WaitExit(kExitLimitMs));
-    ASSERT_TRUE(m_units.WaitEvent(5, "close bytes="));
-    EXPECT_TRUE(m_units.Received(5) == "pgm\r" + image);
-    EXPECT_EQ(StoredBytes(), Stored(path));
+    UpdateFromTheBox(path, image);
 }
 
 // The over-length message of the path box: shown, answered, and its caption and text returned.
