@@ -8,18 +8,24 @@ source "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh"
 wine_session_start() {
     ORVANE_SESSION_OWNS_DISPLAY=""
     if [ "${1:-}" != "keep-display" ] || [ -z "${DISPLAY:-}" ]; then
-        local number=90
-        while [ -e "/tmp/.X${number}-lock" ] || [ -e "/tmp/.X11-unix/X${number}" ]; do
-            number=$((number + 1))
-        done
-        Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        # Xvfb takes the first free display number itself and reports it once it listens, so
+        # sessions started together never pick the same one.
+        local number_file
+        number_file=$(mktemp /tmp/orvane-display.XXXXXX)
+        Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
         ORVANE_XVFB_PID=$!
-        export DISPLAY=":$number"
         ORVANE_SESSION_OWNS_DISPLAY=1
-        for _ in $(seq 1 50); do
-            [ -e "/tmp/.X11-unix/X${number}" ] && break
-            sleep 0.1
+        for _ in $(seq 1 100); do
+            [ -s "$number_file" ] && break
+            sleep 0.05
         done
+        if [ ! -s "$number_file" ]; then
+            rm -f "$number_file"
+            echo "wine-session.sh: Xvfb did not start" >&2
+            return 1
+        fi
+        export DISPLAY=":$(cat "$number_file")"
+        rm -f "$number_file"
     fi
     wine_prefix_copy
     # One wineserver for the whole session: each program then starts in a fraction of a second.
