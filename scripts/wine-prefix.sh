@@ -35,7 +35,7 @@ wine_prefix_entry() {
 
 # Makes a pristine prefix in the new folder $1 (private/ and shared/, then the stamp "built").
 wine_prefix_build() {
-    local target=$1 file
+    local target=$1
     (
         export WINEPREFIX="$target/private"
         wine_settings_make_prefix
@@ -46,15 +46,21 @@ wine_prefix_build() {
         return 1
     fi
     printf 'disable\n' >"$target/private/.update-timestamp"
-    # Wine's builtin signature follows the 64-byte DOS header.
-    printf 'Wine builtin DLL\0' >"$target/signature"
-    while IFS= read -r -d '' file; do
-        if cmp -s -i 64:0 -n 17 "$target/private/$file" "$target/signature"; then
-            mkdir -p "$target/shared/$(dirname "$file")"
-            mv "$target/private/$file" "$target/shared/$file"
-        fi
-    done < <(cd "$target/private" && find . -type f -size +1k -print0)
-    rm "$target/signature"
+    # Wine's builtin signature directly follows the 64-byte DOS header.
+    (
+        cd "$target/private" &&
+            find . -type f -size +1k -print0 |
+            { xargs -0 grep -abo -m1 -Z 'Wine builtin DLL' || true; } |
+                while IFS= read -r -d '' file && IFS= read -r found; do
+                    if [ "$found" = "64:Wine builtin DLL" ]; then
+                        printf '%s\0' "$file"
+                    fi
+                done >"$target/shared.list" &&
+            mkdir ../shared &&
+            xargs -0 -r cp -l --parents -t ../shared <"$target/shared.list" &&
+            xargs -0 -r rm <"$target/shared.list"
+    ) || return 1
+    rm "$target/shared.list"
     touch "$target/built"
 }
 
