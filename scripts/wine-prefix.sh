@@ -114,6 +114,7 @@ wine_prefix_copy() {
     if ! cp -al "$ORVANE_WINE_PREFIX_ENTRY/shared/." "$copy/" 2>/dev/null; then
         cp -a --remove-destination "$ORVANE_WINE_PREFIX_ENTRY/shared/." "$copy/"
     fi
+    chmod 700 "$copy"
 }
 
 # Removes the working copy (its wineserver must have ended) and any build this shell left
