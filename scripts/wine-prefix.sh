@@ -80,11 +80,15 @@ wine_prefix_ensure() {
     [ -d "$entry" ] && return 0
     mkdir -p "$(dirname "$entry")"
     exec {lock_fd}>"$entry.lock"
-    flock -w 600 "$lock_fd" || true
+    if ! flock -n "$lock_fd"; then
+        echo "Waiting for another run that is making the cached Wine prefix."
+        flock -w 600 "$lock_fd" || true
+    fi
     if [ ! -d "$entry" ]; then
         echo "Making the cached Wine prefix (once per Wine build and set-up): $entry"
         ORVANE_WINE_PREFIX_BUILDING=$(mktemp -d "$entry.building.XXXXXX")
-        if ! wine_prefix_build "$ORVANE_WINE_PREFIX_BUILDING"; then
+        # Wine's programs (the wineserver above all) must not inherit the lock and keep it.
+        if ! wine_prefix_build "$ORVANE_WINE_PREFIX_BUILDING" {lock_fd}>&-; then
             rm -rf "$ORVANE_WINE_PREFIX_BUILDING"
             ORVANE_WINE_PREFIX_BUILDING=""
             exec {lock_fd}>&-
