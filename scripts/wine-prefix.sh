@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by wine-session.sh: the pristine Wine prefix kept in the cache, and the private working
 # copies that runs and test sessions use.
 #
@@ -37,6 +38,7 @@ wine_prefix_entry() {
 wine_prefix_build() {
     local target=$1
     (
+        # shellcheck disable=SC2030 # the build's prefix, in this subshell only
         export WINEPREFIX="$target/private"
         wine_settings_make_prefix
     ) || return 1
@@ -112,6 +114,7 @@ wine_prefix_copy() {
     touch "$ORVANE_WINE_PREFIX_ENTRY"
     copy=$(mktemp -d "${TMPDIR:-/tmp}/orvane-wine.XXXXXX")
     ORVANE_WINE_PREFIX_COPY=$copy
+    # shellcheck disable=SC2031 # the session's prefix, unlike the build's
     export WINEPREFIX=$copy
     cp -a "$ORVANE_WINE_PREFIX_ENTRY/private/." "$copy/"
     # Hard links need the cache and the copy on one file system; otherwise the files are copied.

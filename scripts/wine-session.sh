@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the run and test scripts: a private Wine prefix and a private virtual display,
 # removed again at the end, so nothing touches the user's own Wine set-up or display. The prefix
 # is a working copy of the pristine one in the cache (see wine-prefix.sh).
@@ -5,6 +6,8 @@
 # shellcheck source=scripts/wine-prefix.sh
 source "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh"
 
+# Starts the session; "keep-display" as $1 keeps a usable $DISPLAY instead of a private one.
+# shellcheck disable=SC2120 # the test scripts call it without arguments
 wine_session_start() {
     ORVANE_SESSION_OWNS_DISPLAY=""
     if [ "${1:-}" != "keep-display" ] || [ -z "${DISPLAY:-}" ]; then
@@ -24,7 +27,8 @@ wine_session_start() {
             echo "wine-session.sh: Xvfb did not start" >&2
             return 1
         fi
-        export DISPLAY=":$(cat "$number_file")"
+        DISPLAY=":$(cat "$number_file")"
+        export DISPLAY
         rm -f "$number_file"
     fi
     wine_prefix_copy

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced: how the run and test scripts set up Wine. The pristine prefix in the cache is made by
 # wine_settings_make_prefix and keyed by a hash of this file, so any change here rebuilds it.
 

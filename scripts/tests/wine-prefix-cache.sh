@@ -8,16 +8,15 @@ scripts=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d /tmp/orvane-prefix-test.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 export XDG_CACHE_HOME="$work/cache"
-cache="$work/cache/orvane-wine"
+cached_prefixes="$work/cache/orvane-wine"
 failures=0
 
+# Reports whether the predicate $2 holds, described by $1.
 check() {
-    local what=$1
-    shift
-    if "$@"; then
-        echo "PASS: $what"
+    if "$2"; then
+        echo "PASS: $1"
     else
-        echo "FAIL: $what"
+        echo "FAIL: $1"
         failures=$((failures + 1))
     fi
 }
@@ -40,7 +39,7 @@ session() {
 }
 
 entries() {
-    find "$cache" -mindepth 1 -maxdepth 1 -type d | sort
+    find "$cached_prefixes" -mindepth 1 -maxdepth 1 -type d | sort
 }
 
 sees_settings() {
@@ -57,41 +56,49 @@ session "$scripts" first &
 first=$!
 session "$scripts" second &
 second=$!
-first_status=0
-second_status=0
-wait "$first" || first_status=$?
-wait "$second" || second_status=$?
-check "two sessions started together on a cold cache both end well" \
-    eval '[ "$first_status" -eq 0 ] && [ "$second_status" -eq 0 ]'
-check "both sessions see the test bed's settings" \
-    eval 'sees_settings first 1024x768 && sees_settings second 1024x768'
-check "the sessions had prefixes of their own" \
-    eval '[ -s "$work/first.prefix" ] && [ "$(cat "$work/first.prefix")" != "$(cat "$work/second.prefix")" ]'
-check "one build served both sessions" \
-    eval '[ "$(cat "$work/first.log" "$work/second.log" | grep -c "Making the cached Wine prefix")" -eq 1 ] &&
-          [ "$(entries | wc -l)" -eq 1 ]'
+statuses=0
+wait "$first" || statuses=$((statuses + 1))
+wait "$second" || statuses=$((statuses + 1))
 entry=$(entries | head -1)
-check "each session's copy is gone after it" eval 'copy_gone first && copy_gone second'
-check "what the sessions wrote to their registry never reached the cache" \
-    eval '! grep -q OrvaneCacheTest "$entry/private/user.reg"'
-check "no copy still links the cached DLLs" \
-    eval '[ "$(stat -c %h "$entry/shared/drive_c/windows/system32/kernel32.dll")" -eq 1 ]'
+
+both_ended_well() { [ "$statuses" -eq 0 ]; }
+both_see_settings() { sees_settings first 1024x768 && sees_settings second 1024x768; }
+own_prefixes() {
+    [ -s "$work/first.prefix" ] && [ "$(cat "$work/first.prefix")" != "$(cat "$work/second.prefix")" ]
+}
+one_build() {
+    [ "$(cat "$work/first.log" "$work/second.log" | grep -c "Making the cached Wine prefix")" -eq 1 ] &&
+        [ "$(entries | wc -l)" -eq 1 ]
+}
+copies_gone() { copy_gone first && copy_gone second; }
+cache_registry_untouched() { ! grep -q OrvaneCacheTest "$entry/private/user.reg"; }
+no_links_left() { [ "$(stat -c %h "$entry/shared/drive_c/windows/system32/kernel32.dll")" -eq 1 ]; }
+check "two sessions started together on a cold cache both end well" both_ended_well
+check "both sessions see the test bed's settings" both_see_settings
+check "the sessions had prefixes of their own" own_prefixes
+check "one build served both sessions" one_build
+check "each session's copy is gone after it" copies_gone
+check "what the sessions wrote to their registry never reached the cache" cache_registry_untouched
+check "no copy still links the cached DLLs" no_links_left
 
 # A changed settings script.
 mkdir "$work/changed"
 cp "$scripts"/wine-*.sh "$work/changed/"
 sed -i 's|/d 1024x768|/d 800x600|' "$work/changed/wine-settings.sh"
 session "$work/changed" changed
+new_entry_with_new_settings() {
+    [ "$(entries | wc -l)" -eq 2 ] && [ -d "$entry" ] && sees_settings changed 800x600
+}
 check "a changed settings script gives a new cached prefix, with the new settings" \
-    eval '[ "$(entries | wc -l)" -eq 2 ] && [ -d "$entry" ] && sees_settings changed 800x600'
+    new_entry_with_new_settings
 
 # A write through a shared file (as Wine's prefix update would make) drops the entry.
 write_through_link() {
-    printf 'x' >>"$WINEPREFIX/drive_c/windows/system32/kernel32.dll"
+    printf 'x' >>"$(cat "$work/writer.prefix")/drive_c/windows/system32/kernel32.dll"
 }
 session "$scripts" writer write_through_link
-check "a write through a shared file drops the cached prefix" \
-    eval '[ ! -e "$entry" ] && [ "$(entries | wc -l)" -eq 1 ] && copy_gone writer'
+entry_dropped() { [ ! -e "$entry" ] && [ "$(entries | wc -l)" -eq 1 ] && copy_gone writer; }
+check "a write through a shared file drops the cached prefix" entry_dropped
 
 if [ "$failures" -gt 0 ]; then
     for log in "$work"/*.log; do
