@@ -128,8 +128,13 @@ wine_prefix_copy() {
 # half-made; drops the cache entry if a file it shares was written to.
 wine_prefix_remove() {
     local entry=${ORVANE_WINE_PREFIX_ENTRY:-}
-    rm -rf "${ORVANE_WINE_PREFIX_COPY:-}" "${ORVANE_WINE_PREFIX_BUILDING:-}"
+    rm -rf "${ORVANE_WINE_PREFIX_COPY:-}"
     ORVANE_WINE_PREFIX_COPY=""
+    if [ -n "${ORVANE_WINE_PREFIX_BUILDING:-}" ]; then
+        WINEPREFIX="$ORVANE_WINE_PREFIX_BUILDING/private" wineserver -k >/dev/null 2>&1 || true
+        rm -rf "$ORVANE_WINE_PREFIX_BUILDING"
+        ORVANE_WINE_PREFIX_BUILDING=""
+    fi
     if [ -n "$entry" ] && [ -d "$entry" ] &&
         [ -n "$(find "$entry/shared" -type f -newer "$entry/built" -print -quit)" ]; then
         echo "wine-prefix.sh: a shared file of $entry was written to; the next session rebuilds it" >&2
