@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test under Wine on a private virtual display.
+# Sets up, builds and runs every test under Wine on a private virtual display. Arguments go to
+# ctest (for example -R Serial); without any, the checks of the cached Wine prefix run first.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVANE_BUILD_DIR:-$root/build}
@@ -12,6 +13,10 @@ if [ -x /usr/lib/wine/wine ]; then
 else
     echo "The 32-bit program is checked, not run: Wine here has no 32-bit part (wine32:i386)," \
         "and installing it breaks wine on this machine."
+fi
+
+if [ $# -eq 0 ]; then
+    bash "$root/scripts/tests/wine-prefix-cache.sh"
 fi
 
 source "$root/scripts/wine-session.sh"
