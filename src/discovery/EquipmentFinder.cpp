@@ -17,11 +17,6 @@ bool ReadBridgeText(BridgeLibrary::TextFn read, HANDLE device, char* buffer, DWO
     return true;
 }
 
-// The port travels as one byte: a number above 255 would name another unit's port, so such a
-// port is not opened.
-bool FitsInByte(int port) {
-    return port >= 0 && port <= 255;
-}
 } // namespace
 
 DiscoveryResult EquipmentFinder::CountBridges(DWORD& count) const {
@@ -74,7 +69,7 @@ void EquipmentFinder::Examine(DWORD count, const std::function<void(const Unit&)
         ::Sleep(kBridgeReleaseMs);
 
         SerialLine line;
-        unit.portOpened = line.Open(FitsInByte(unit.port) ? unit.port : -1, m_line);
+        unit.portOpened = line.Open(unit.Selectable() ? unit.port : -1, m_line);
         // A port that could not be configured is not asked: its answer would be read at
         // unknown settings.
         if (unit.portOpened)

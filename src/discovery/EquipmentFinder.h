@@ -28,6 +28,10 @@ struct Unit {
     LineResult portOpened; // why the port could not be opened and configured
     bool answered = false; // the version query answered; reply holds the two bytes
     VersionReply reply;
+
+    // The selected port travels as one byte: a port above 255 would name another unit's port,
+    // so such a unit is neither queried nor ever programmed.
+    bool Selectable() const { return port >= 0 && port <= 255; }
 };
 
 class EquipmentFinder {

@@ -49,13 +49,11 @@ void CUpdateUtilityDlg::ListUnit(const Unit& unit) {
     if (hasSlot)
         m_portFirmwareText[unit.port] = versionText;
 
-    // A port above 255 cannot travel as the selection's byte: such an entry can never be
-    // programmed, so it carries -1 like the placeholder entry.
-    const bool fitsInByte = unit.port >= 0 && unit.port <= 255;
     const int entry = m_equipmentList.AddString(CString(unit.product.c_str()) +
                                                 ", firmware version " + versionText);
-    m_equipmentList.SetItemData(entry, fitsInByte ? static_cast<DWORD_PTR>(unit.port)
-                                                  : static_cast<DWORD_PTR>(-1));
+    // An entry that can never be programmed carries -1, like the placeholder entry.
+    m_equipmentList.SetItemData(entry, unit.Selectable() ? static_cast<DWORD_PTR>(unit.port)
+                                                         : static_cast<DWORD_PTR>(-1));
     m_equipmentList.SetCurSel(entry);
 }
 

@@ -7,7 +7,7 @@ using EndToEnd = RealProgram;
 
 TEST_F(EndToEnd, FirstOfTwoUnitsIsReprogrammedAndTheProgramEnds) {
     Units({{5, "0105"}, {6, "0203"}});
-    const std::string image = Firmware(100 * 1024 + 17, "01", "06");
+    const std::string image = FirmwareImage(100 * 1024 + 17, "01", "06");
     TempFile firmware(image, ".ace");
     Launch();
     EXPECT_EQ(m_window.Entries(), (std::vector<std::string>{"Unit 0105, firmware version 005",

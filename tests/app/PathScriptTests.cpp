@@ -53,7 +53,7 @@ class PathsInAnyScript : public RealProgram {
 };
 
 TEST_F(PathsInAnyScript, TypedPathsInLatinCyrillicAndCjkFoldersUpdateAndComeBackAtTheNextStart) {
-    const std::string image = Firmware(20 * 1024 + 3, "01", "06");
+    const std::string image = FirmwareImage(20 * 1024 + 3, "01", "06");
     for (const char* folderName : {"Ünïcödé-Brüel-Kjær-čšž", "Прошивка-ж", "固件-测试"}) {
         SCOPED_TRACE(folderName);
         TempFolder folder(folderName);
@@ -68,7 +68,7 @@ TEST_F(PathsInAnyScript, TypedPathsInLatinCyrillicAndCjkFoldersUpdateAndComeBack
 }
 
 TEST_F(PathsInAnyScript, PathChosenWithBrowseIsShownSentAndStored) {
-    const std::string image = Firmware(8192, "01", "06");
+    const std::string image = FirmwareImage(8192, "01", "06");
     TempFolder folder("Ünïcödé-ж-测试");
     const std::string path = folder.Add("new.ace", image);
     Launch();
@@ -97,7 +97,7 @@ struct LongPath {
 };
 
 TEST_F(PathsInAnyScript, PathOf260CharactersIsTypedInFullAndSent) {
-    const std::string image = Firmware(4096, "01", "06");
+    const std::string image = FirmwareImage(4096, "01", "06");
     LongPath name(260);
     ASSERT_EQ(Characters(name.path), 260);
     ASSERT_GT(name.path.size(), 500u); // bytes: most characters take two or three

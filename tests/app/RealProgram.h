@@ -5,6 +5,7 @@
 #include "ScriptedUser.h"
 #include "SimEquipment.h"
 #include "support/ChildTest.h"
+#include "support/FirmwareImage.h"
 #include "support/RegistryKeys.h"
 #include "support/TempFile.h"
 
@@ -108,16 +109,6 @@ class RealProgram : public ::testing::Test {
     static std::string Stored(const std::string& text) { return text + '\0'; }
     void Store(const std::string& bytes, DWORD type = REG_SZ) {
         ASSERT_TRUE(m_settings.SetBytes(kSettingsKey, "LastFile", bytes, type));
-    }
-
-    // A firmware file: device ID and version as two ASCII digits each at 257 and 259.
-    static std::string Firmware(size_t size, const char* deviceId, const char* version) {
-        std::string image(size, '\0');
-        for (size_t i = 0; i < size; ++i)
-            image[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-        image.replace(257, 2, deviceId);
-        image.replace(259, 2, version);
-        return image;
     }
 
     TempFile m_bridges{"", ".txt"};

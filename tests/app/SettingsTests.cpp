@@ -35,7 +35,7 @@ TEST_F(Settings, ExpandableStoredPathIsReadAsItsTextAndWrittenBackAsText) {
 }
 
 TEST_F(Settings, PathChosenWithBrowseIsStored) {
-    TempFile chosen(Firmware(1024, "01", "06"), ".ace");
+    TempFile chosen(FirmwareImage(1024, "01", "06"), ".ace");
     Launch();
     m_window.Press(kBrowse);
     HWND fileDialog = scripted::WaitFileDialog(m_tool.Id(), kShowLimitMs);
@@ -51,7 +51,7 @@ TEST_F(Settings, PathChosenWithBrowseIsStored) {
 
 TEST_F(Settings, PathTypedAndSentByASuccessfulUpdateIsStored) {
     Units({{5, "0105"}});
-    TempFile firmware(Firmware(8192, "01", "06"), ".ace");
+    TempFile firmware(FirmwareImage(8192, "01", "06"), ".ace");
     Store(Stored("C:\\Firmware\\previous.ace"));
     Launch();
     // Typed, not pulled by any action before Update.

@@ -2,20 +2,11 @@
 // equipment table: the rules themselves are judged in CompatibilityTests.cpp.
 #include "firmware/HeaderField.h"
 #include "support/DialogHarness.h"
+#include "support/FirmwareImage.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-
-// A firmware image of the given size whose header carries the two fields.
-std::string Firmware(size_t size, const std::string& deviceId, const std::string& version) {
-    std::string image(size, '\xA5');
-    for (size_t i = 0; i < deviceId.size() && 257 + i < size; ++i)
-        image[257 + i] = deviceId[i];
-    for (size_t i = 0; i < version.size() && 259 + i < size; ++i)
-        image[259 + i] = version[i];
-    return image;
-}
 
 TEST(HeaderField, ReadsLikeScanfOfATwoCharacterText) {
     struct Case {
@@ -82,8 +73,8 @@ class CompatibilityCheck : public ::testing::Test {
 };
 
 TEST_F(CompatibilityCheck, NewerVersionForTheSameModelPasses) {
-    EXPECT_TRUE(Check(Firmware(512, "07", "07")));
-    EXPECT_TRUE(Check(Firmware(5000, " 7", "7x")));
+    EXPECT_TRUE(Check(FirmwareImage(512, "07", "07")));
+    EXPECT_TRUE(Check(FirmwareImage(5000, " 7", "7x")));
     EXPECT_TRUE(Messages().empty());
 }
 
@@ -93,14 +84,15 @@ TEST_F(CompatibilityCheck, EachRefusalHasItsOwnMessage) {
         const char* message;
     };
     const Case cases[] = {
-        {Firmware(511, "07", "07"), "Source file too short to retrieve header information"},
+        {FirmwareImage(511, "07", "07"), "Source file too short to retrieve header information"},
         {"", "Source file too short to retrieve header information"},
-        {Firmware(512, "x7", "07"), "Unable to get device ID from file"},
-        {Firmware(512, "07", "AB"), "Unable to get device ID from file"},
-        {Firmware(512, "08", "AB"), "Unable to get device ID from file"},
-        {Firmware(512, "08", "09"), "This file is not meant for the connected equipment"},
-        {Firmware(512, "07", "05"), "This file version is older than the current firmware"},
-        {Firmware(512, "07", "06"), "Your equipment already has the latest firmware installed"},
+        {FirmwareImage(512, "x7", "07"), "Unable to get device ID from file"},
+        {FirmwareImage(512, "07", "AB"), "Unable to get device ID from file"},
+        {FirmwareImage(512, "08", "AB"), "Unable to get device ID from file"},
+        {FirmwareImage(512, "08", "09"), "This file is not meant for the connected equipment"},
+        {FirmwareImage(512, "07", "05"), "This file version is older than the current firmware"},
+        {FirmwareImage(512, "07", "06"),
+         "Your equipment already has the latest firmware installed"},
     };
     for (const Case& c : cases) {
         EXPECT_FALSE(Check(c.file)) << c.message;
@@ -112,23 +104,23 @@ TEST_F(CompatibilityCheck, EachRefusalHasItsOwnMessage) {
 TEST_F(CompatibilityCheck, ShiftSkipsTheCheckWithoutReading) {
     ShiftHeld shift;
     EXPECT_TRUE(Check(""));
-    EXPECT_TRUE(Check(Firmware(700, "99", "00")));
+    EXPECT_TRUE(Check(FirmwareImage(700, "99", "00")));
     EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(CompatibilityCheck, PortsWithoutASlotAreRefused) {
     for (int port : {17, 200, 255}) {
         Dialog().m_selectedPort = static_cast<BYTE>(port);
-        EXPECT_FALSE(Check(Firmware(512, "07", "07"))) << port;
+        EXPECT_FALSE(Check(FirmwareImage(512, "07", "07"))) << port;
         EXPECT_EQ(Messages(), Texts{"The file cannot be checked: no equipment on COM0 to COM16 is "
                                     "selected"});
     }
     ShiftHeld shift;
-    EXPECT_TRUE(Check(Firmware(512, "07", "07")));
+    EXPECT_TRUE(Check(FirmwareImage(512, "07", "07")));
 }
 
 TEST_F(CompatibilityCheck, FileThatCannotBeOpenedIsReported) {
-    TempFile held(Firmware(512, "07", "07"), ".ace");
+    TempFile held(FirmwareImage(512, "07", "07"), ".ace");
     HANDLE other = ::CreateFileA(held.Path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);

@@ -62,17 +62,6 @@ void PostUpdateClick(HWND dialog) {
                    reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDC_UPDATE)));
 }
 
-std::string FirmwareImage(size_t size, const std::string& deviceId, const std::string& version) {
-    std::string image(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        image[i] = static_cast<char>((i * 7 + i / 2048 * 13 + 1) & 0xFF);
-    for (size_t i = 0; i < deviceId.size() && 257 + i < size; ++i)
-        image[257 + i] = deviceId[i];
-    for (size_t i = 0; i < version.size() && 259 + i < size; ++i)
-        image[259 + i] = version[i];
-    return image;
-}
-
 Watchdog::Watchdog(DWORD limitMs)
     : m_limitMs(limitMs), m_done(::CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       m_thread(::CreateThread(nullptr, 0, Watch, this, 0, nullptr)) {}

@@ -4,6 +4,7 @@
 
 #include "SimEquipment.h"
 #include "support/DialogHarness.h"
+#include "support/FirmwareImage.h"
 
 #include <gtest/gtest.h>
 
@@ -48,11 +49,6 @@ class ControlLog {
 
 // Posts a press of the Update/Cancel button, to be dispatched by the dialog's next pump.
 void PostUpdateClick(HWND dialog);
-
-// A firmware image: the given device ID and version in the header, every other byte from a
-// pattern that runs through all byte values and differs from chunk to chunk.
-std::string FirmwareImage(size_t size, const std::string& deviceId = "01",
-                          const std::string& version = "08");
 
 // Turns a hang into a failure: ends the process with a message when the object lives longer
 // than its limit. A write that never returns blocks the thread, so only another thread can.

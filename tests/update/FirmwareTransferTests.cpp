@@ -1,7 +1,7 @@
 // The transfer engine against the simulated unit, followed by a recording observer: no window.
 #include "support/LineBench.h"
 #include "support/TempFile.h"
-#include "support/UpdateBench.h"
+#include "support/FirmwareImage.h"
 #include "update/FirmwareTransfer.h"
 
 #include <gtest/gtest.h>
