@@ -106,17 +106,26 @@ bool ToolProcess::Start(const std::string& exe) {
     std::string folder = exe;
     const size_t slash = folder.find_last_of("\\/");
     folder.erase(slash == std::string::npos ? 0 : slash);
-    std::string command = "\"" + exe + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof(startup);
-    if (!::CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &startup, &m_info)) {
+    constexpr int kAttempts = 3;
+    constexpr DWORD kRetryPauseMs = 500;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        std::string command = "\"" + exe + "\"";
+        STARTUPINFOA startup{};
+        startup.cb = sizeof(startup);
+        if (::CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             folder.empty() ? nullptr : folder.c_str(), &startup, &m_info)) {
+            ::CloseHandle(m_info.hThread);
+            m_info.hThread = nullptr;
+            m_startError = ERROR_SUCCESS;
+            return true;
+        }
+        m_startError = ::GetLastError();
         m_info = {};
-        return false;
+        if (m_startError == ERROR_FILE_NOT_FOUND || m_startError == ERROR_PATH_NOT_FOUND)
+            break;
+        ::Sleep(kRetryPauseMs);
     }
-    ::CloseHandle(m_info.hThread);
-    m_info.hThread = nullptr;
-    return true;
+    return false;
 }
 
 bool ToolProcess::Running() const {

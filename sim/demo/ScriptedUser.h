@@ -32,8 +32,11 @@ class ToolProcess {
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
 
-    // The child inherits this process's environment (ORVANE_SIM_BRIDGES among it).
+    // The child inherits this process's environment (ORVANE_SIM_BRIDGES among it). A start that
+    // fails is tried twice more: under load, Wine now and then fails to map a new process.
     bool Start(const std::string& exe);
+    // The system's reason for the last failed start.
+    DWORD StartError() const { return m_startError; }
     DWORD Id() const { return m_info.dwProcessId; }
     bool Running() const;
     // True when the process has ended within the time.
@@ -43,6 +46,7 @@ class ToolProcess {
 
   private:
     PROCESS_INFORMATION m_info{};
+    DWORD m_startError = ERROR_SUCCESS;
 };
 
 // The tool's main dialog, seen from outside.

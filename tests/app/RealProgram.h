@@ -68,7 +68,7 @@ class RealProgram : public ::testing::Test {
     // A run left from an earlier launch is ended first.
     void Launch(const std::string& exe = ProgramPath()) {
         m_tool.Kill();
-        ASSERT_TRUE(m_tool.Start(exe));
+        ASSERT_TRUE(m_tool.Start(exe)) << "system error " << m_tool.StartError();
         ASSERT_TRUE(m_window.Attach(m_tool.Id(), kShowLimitMs))
             << "no window; message box: " << scripted::FindMessageBox(m_tool.Id()).text;
     }

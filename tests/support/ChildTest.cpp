@@ -31,9 +31,15 @@ ChildRun RunChildTest(const std::string& filter, const std::string& exe,
     startup.hStdOutput = quiet;
     startup.hStdError = quiet;
     PROCESS_INFORMATION child{};
-    const BOOL started =
-        ::CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                         folder.empty() ? nullptr : folder.c_str(), &startup, &child);
+    // Under load, Wine now and then fails to map a new process: such a start is tried again.
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt > 0)
+            ::Sleep(500);
+        started =
+            ::CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                             folder.empty() ? nullptr : folder.c_str(), &startup, &child);
+    }
     ::SetEnvironmentVariableA(kReportVariable, nullptr);
     if (quiet != INVALID_HANDLE_VALUE)
         ::CloseHandle(quiet);
