@@ -19,15 +19,26 @@ bool ReadBridgeText(BridgeLibrary::TextFn read, HANDLE device, char* buffer, DWO
 
 } // namespace
 
-DiscoveryResult EquipmentFinder::CountBridges(DWORD& count) const {
+DiscoveryResult EquipmentFinder::CountBridges(DWORD& count) {
     count = 0;
+    m_source = BridgeSource::Library;
+    m_libraryProblem = DiscoveryResult::Success();
+    m_systemBridges.clear();
     BridgeLoadError why = BridgeLoadError::None;
     BridgeLibrary* library = BridgeLibrary::Get(&why);
-    if (!library)
-        return why == BridgeLoadError::OtherBitness
-                   ? DiscoveryResult::Failure(DiscoveryError::LibraryOtherBitness,
-                                              ERROR_BAD_EXE_FORMAT)
-                   : DiscoveryResult::Failure(DiscoveryError::LibraryMissing, ERROR_MOD_NOT_FOUND);
+    if (!library) {
+        m_libraryProblem =
+            why == BridgeLoadError::OtherBitness
+                ? DiscoveryResult::Failure(DiscoveryError::LibraryOtherBitness,
+                                           ERROR_BAD_EXE_FORMAT)
+                : DiscoveryResult::Failure(DiscoveryError::LibraryMissing, ERROR_MOD_NOT_FOUND);
+        m_systemBridges = ListSystemBridges();
+        if (m_systemBridges.empty())
+            return m_libraryProblem;
+        m_source = BridgeSource::DeviceList;
+        count = static_cast<DWORD>(m_systemBridges.size());
+        return DiscoveryResult::Success();
+    }
     // A failed count counts nothing, whatever the library left in it.
     if (library->Count(&count) != 0)
         count = 0;
@@ -44,6 +55,25 @@ int EquipmentFinder::PortOf(WORD vid, WORD pid, const char* serial) {
 }
 
 void EquipmentFinder::Examine(DWORD count, const std::function<void(const Unit&)>& onUnit) const {
+    if (m_source == BridgeSource::Library) {
+        ExamineLibraryBridges(count, onUnit);
+        return;
+    }
+    for (DWORD index = 0; index < count && index < m_systemBridges.size(); ++index) {
+        const BridgeIdentity& bridge = m_systemBridges[index];
+        Unit unit;
+        unit.product = bridge.product;
+        unit.serial = bridge.serial;
+        unit.vid = bridge.vid;
+        unit.pid = bridge.pid;
+        unit.port = bridge.port;
+        Query(unit);
+        onUnit(unit);
+    }
+}
+
+void EquipmentFinder::ExamineLibraryBridges(DWORD count,
+                                            const std::function<void(const Unit&)>& onUnit) const {
     BridgeLibrary* library = count ? BridgeLibrary::Get() : nullptr;
     char product[BridgeLibrary::kProductTextSize];
     char serial[BridgeLibrary::kSerialTextSize];
@@ -67,14 +97,17 @@ void EquipmentFinder::Examine(DWORD count, const std::function<void(const Unit&)
         unit.port = PortOf(unit.vid, unit.pid, serial);
         library->Close(device);
         ::Sleep(kBridgeReleaseMs);
-
-        SerialLine line;
-        unit.portOpened = line.Open(unit.Selectable() ? unit.port : -1, m_line);
-        // A port that could not be configured is not asked: its answer would be read at
-        // unknown settings.
-        if (unit.portOpened)
-            unit.answered = static_cast<bool>(QueryVersion(line, unit.reply));
-        line.Close();
+        Query(unit);
         onUnit(unit);
     }
+}
+
+void EquipmentFinder::Query(Unit& unit) const {
+    SerialLine line;
+    unit.portOpened = line.Open(unit.Selectable() ? unit.port : -1, m_line);
+    // A port that could not be configured is not asked: its answer would be read at unknown
+    // settings.
+    if (unit.portOpened)
+        unit.answered = static_cast<bool>(QueryVersion(line, unit.reply));
+    line.Close();
 }

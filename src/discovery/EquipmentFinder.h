@@ -1,15 +1,18 @@
 #pragma once
-// Finds the units: the bridges that the bridge library reports, the COM port the system gave
-// each one, and the answer of the unit behind each port to the version query.
+// Finds the units: the bridges that the bridge library reports (or, without a usable library,
+// those in the system's device list), the COM port the system gave each one, and the answer of
+// the unit behind each port to the version query.
 
 #include "common/Outcome.h"
 #include "device/SerialLine.h"
 #include "device/UnitCommands.h"
+#include "discovery/SystemBridges.h"
 
 #include <windows.h>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 enum class DiscoveryError {
     None,
@@ -17,6 +20,12 @@ enum class DiscoveryError {
     LibraryOtherBitness, // the library found is 32-bit beside a 64-bit program, or the reverse
 };
 using DiscoveryResult = Outcome<DiscoveryError>;
+
+// Where the bridges of the last count came from.
+enum class BridgeSource {
+    Library,    // the bridge library, as documented
+    DeviceList, // the system's device list, because the library could not be used
+};
 
 // One readable bridge and what the unit behind it answered.
 struct Unit {
@@ -38,20 +47,32 @@ class EquipmentFinder {
   public:
     explicit EquipmentFinder(const LineSettings& line = {}) : m_line(line) {}
 
-    // How many bridges the library reports (its count call, ordinal 1). 0 when the library
-    // cannot be loaded or the count fails.
-    DiscoveryResult CountBridges(DWORD& count) const;
+    // How many bridges there are. With the library, its count call (ordinal 1); 0 when the count
+    // fails. When the library cannot be used, the bridges in the system's device list are
+    // counted instead and remembered for Examine; only when that list has none either is the
+    // library's failure returned, with a count of 0.
+    DiscoveryResult CountBridges(DWORD& count);
 
-    // Examines bridges 0 to count - 1 in order and calls onUnit for each one whose identity
-    // could be read, once its port has been queried and closed again. A bridge whose identity
-    // cannot be read is passed over. Between the bridge library's release of a bridge and the
-    // open of its port there is a pause, as the bridge needs it.
+    // The source of the last count, and why the library was passed over when it was.
+    BridgeSource Source() const { return m_source; }
+    const DiscoveryResult& LibraryProblem() const { return m_libraryProblem; }
+
+    // Examines bridges 0 to count - 1 of the last count's source in order and calls onUnit for
+    // each one whose identity could be read, once its port has been queried and closed again. A
+    // bridge whose identity cannot be read is passed over. Between the bridge library's release
+    // of a bridge and the open of its port there is a pause, as the bridge needs it.
     void Examine(DWORD count, const std::function<void(const Unit&)>& onUnit) const;
 
   private:
     // The port of a bridge by the lookup that fits the system: the NT layout on the NT family,
     // the legacy layout on the Windows 9x family, none on anything else.
     static int PortOf(WORD vid, WORD pid, const char* serial);
+    void ExamineLibraryBridges(DWORD count, const std::function<void(const Unit&)>& onUnit) const;
+    // Opens the unit's port with the finder's settings and asks the unit for its version.
+    void Query(Unit& unit) const;
 
     LineSettings m_line;
+    BridgeSource m_source = BridgeSource::Library;
+    DiscoveryResult m_libraryProblem = DiscoveryResult::Success();
+    std::vector<BridgeIdentity> m_systemBridges;
 };

@@ -4,7 +4,8 @@
 #include "ui/UpdateUtilityDlg.h"
 
 DWORD CUpdateUtilityDlg::CountDevices() {
-    const DiscoveryResult counted = EquipmentFinder(Line()).CountBridges(m_deviceCount);
+    m_finder = EquipmentFinder(Line());
+    const DiscoveryResult counted = m_finder.CountBridges(m_deviceCount);
     if (!counted)
         ReportError(MessageFor(counted.failed));
     return counted.systemError;
@@ -20,13 +21,17 @@ void CUpdateUtilityDlg::EnumerateEquipment() {
         CloseMasterPort();
         m_portOpen = false;
     }
-    EquipmentFinder(Line()).Examine(m_deviceCount, [this](const Unit& unit) { ListUnit(unit); });
+    m_finder.Examine(m_deviceCount, [this](const Unit& unit) { ListUnit(unit); });
     if (m_deviceCount == 0) {
         const int entry = m_equipmentList.AddString(kNoEquipmentEntry);
         m_equipmentList.SetItemData(entry, static_cast<DWORD_PTR>(-1));
         m_equipmentList.SetCurSel(entry);
     }
     UpdateData(TRUE);
+    if (m_finder.Source() == BridgeSource::DeviceList) {
+        m_progressText = DeviceListNotice(m_finder.LibraryProblem().failed);
+        m_status.SetWindowText(m_progressText);
+    }
     EndWaitCursor();
 }
 

@@ -18,7 +18,8 @@ BOOL CUpdateUtilityDlg::OnInitDialog() {
     m_hSourceFile = INVALID_HANDLE_VALUE;
     RefreshEquipmentList();
     UpdateControls();
-    m_status.SetWindowText("");
+    // Empty, unless the refresh has said where it found the bridges.
+    m_status.SetWindowText(m_progressText);
     CString warning;
     warning.LoadString(IDS_WARNING);
     m_warning.SetWindowText(warning);

@@ -82,3 +82,11 @@ const char* MessageFor(DiscoveryError error) {
         return "";
     }
 }
+
+const char* DeviceListNotice(DiscoveryError libraryProblem) {
+    if (libraryProblem == DiscoveryError::LibraryOtherBitness)
+        return BridgeLibrary::kProcessBits == 64
+                   ? "Bridges from the system's device list: CP210xManufacturing.dll is 32-bit"
+                   : "Bridges from the system's device list: CP210xManufacturing.dll is 64-bit";
+    return "Bridges from the system's device list: CP210xManufacturing.dll not loaded";
+}

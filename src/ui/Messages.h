@@ -14,6 +14,9 @@ const char* MessageFor(FirmwareError error);
 const char* MessageFor(Verdict verdict);
 const char* MessageFor(TransferError error);
 const char* MessageFor(DiscoveryError error);
+// The status line after a refresh that found its bridges in the system's device list, naming
+// why the bridge library was not used.
+const char* DeviceListNotice(DiscoveryError libraryProblem);
 
 // After the port layer's own message, when a refresh cannot open a unit's port.
 constexpr const char* kDevicePortMessage = "Error opening device port";

@@ -43,6 +43,8 @@ class CUpdateUtilityDlg : public CDialog {
     signed char m_portDeviceId[kEquipmentSlots];
     HICON m_hIcon;
     DWORD m_deviceCount;
+    // The finder of the last count, which the listing that follows it examines.
+    EquipmentFinder m_finder;
     DWORD m_baudRate;
     // How long a write may wait while the unit takes no data; tests shorten it.
     DWORD m_writeStallLimitMs;
