@@ -6,7 +6,6 @@ namespace {
 
 constexpr int kPathBox = 1005;
 constexpr int kBrowse = 1006;
-constexpr char kCompleted[] = "Transfer Complete: Your equipment has been successfully updated";
 
 // Characters as the user sees them (UTF-16 units) of a UTF-8 text.
 int Characters(const std::string& text) {
@@ -42,12 +41,7 @@ class PathsInAnyScript : public RealProgram {
     // Updates the unit with the file the path box names, and checks what the unit received and
     // what the program stored at its end.
     void UpdateFromTheBox(const std::string& path, const std::string& image) {
-        m_units.ClearReceived(5);
-        EXPECT_EQ(UpdateAndConfirm(), kCompleted);
-        ASSERT_TRUE(m_tool.WaitExit(kExitLimitMs));
-        ASSERT_TRUE(m_units.WaitEvent(5, "close bytes="));
-        EXPECT_TRUE(m_units.Received(5) == "pgm\r" + image)
-            << m_units.Received(5).size() << " bytes received";
+        UpdateCompletes({5}, image);
         EXPECT_EQ(StoredBytes(), Stored(path));
     }
 };

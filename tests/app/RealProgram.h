@@ -89,6 +89,22 @@ class RealProgram : public ::testing::Test {
         return box.caption + ": " + box.text;
     }
 
+    // Presses Update with what the units on these ports received so far cleared, expects the
+    // completion box and the program's end, and checks that the unit on the first port received
+    // "pgm\r" and the image, and the others nothing.
+    void UpdateCompletes(const std::vector<int>& ports, const std::string& image) {
+        for (int port : ports)
+            m_units.ClearReceived(port);
+        EXPECT_EQ(UpdateAndConfirm(),
+                  "Transfer Complete: Your equipment has been successfully updated");
+        ASSERT_TRUE(m_tool.WaitExit(kExitLimitMs));
+        ASSERT_TRUE(m_units.WaitEvent(ports.front(), "close bytes="));
+        EXPECT_TRUE(m_units.Received(ports.front()) == "pgm\r" + image)
+            << m_units.Received(ports.front()).size() << " bytes received";
+        for (size_t i = 1; i < ports.size(); ++i)
+            EXPECT_EQ(m_units.Received(ports[i]), "") << "COM" << ports[i];
+    }
+
     // The stored "LastFile" exactly as the registry holds it; "absent" when there is none.
     static std::string StoredBytes() {
         HKEY key = nullptr;
