@@ -53,6 +53,7 @@ void EquipmentFinder::Examine(DWORD count, const std::function<void(const Unit&)
         if (library->Open(index, &device) != 0)
             continue;
         Unit unit;
+        unit.index = index;
         const bool read =
             library->Vid(device, &unit.vid) == 0 && library->Pid(device, &unit.pid) == 0 &&
             ReadBridgeText(library->ProductText, device, product, sizeof(product), length) &&
