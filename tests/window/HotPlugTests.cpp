@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <regex>
 
 namespace {
 
@@ -118,10 +119,15 @@ TEST_F(HotPlug, SelectedUnitStaysSelectedOnAnotherPortButNotOnAPress) {
 }
 
 TEST_F(HotPlug, AutomaticRefreshShowsFailuresInTheStatusLineOnly) {
-    TempFolder logFolder("log");
+    // The log goes where LOCALAPPDATA says, as the program's does.
+    TempFolder appData("appdata");
+    char saved[1024] = {};
+    const DWORD had = ::GetEnvironmentVariableA("LOCALAPPDATA", saved, sizeof(saved));
+    ::SetEnvironmentVariableA("LOCALAPPDATA", appData.Path().c_str());
     DialogHarness harness;
+    ::SetEnvironmentVariableA("LOCALAPPDATA", had ? saved : nullptr);
     CUpdateUtilityDlg& dialog = harness.Dialog();
-    dialog.m_supportLog = SupportLog(logFolder.Path());
+    const std::string logPath = appData.Path() + "\\Orvane\\Update Utility\\update.log";
     dialog.m_deviceSettleMs = 50;
 
     // A bridge whose port cannot be opened: nothing is behind COM13.
@@ -134,15 +140,32 @@ TEST_F(HotPlug, AutomaticRefreshShowsFailuresInTheStatusLineOnly) {
               std::vector<std::string>{"Orvane Amplifier, firmware version Unknown"});
     EXPECT_TRUE(harness.Boxes().Shown().empty());
     EXPECT_EQ(harness.Text(IDC_STATUS), "Error opening device port");
-    const std::string log = ReadWholeFile(logFolder.Path() + "\\update.log");
+    const std::string log = ReadWholeFile(logPath);
+    // The program, the system and the bridge library come first.
+    EXPECT_TRUE(std::regex_search(
+        log, std::regex(R"(Z Orvane Update Utility \d+\.\d+\.\d+\.\d+ \(64-bit\) on Windows \d)")))
+        << log;
+    EXPECT_TRUE(std::regex_search(
+        log, std::regex(R"(Z bridge library: [A-Z]:\\.*\\CP210xManufacturing\.dll, version )")))
+        << log;
+    EXPECT_EQ(log.find("registration failed"), std::string::npos);
+    EXPECT_NE(log.find("unit 0: \"Orvane Amplifier\", serial \"U13\", 10C4:EA60, COM13, port not "
+                       "opened: \"Error opening Master COM port\" (error "),
+              std::string::npos);
     EXPECT_NE(log.find("status line: \"Error opening Master COM port\" (error "), std::string::npos)
         << log;
     EXPECT_NE(log.find("status line: \"Error opening device port\""), std::string::npos);
+
+    std::printf("%s", log.c_str());
 
     // A press still shows both boxes.
     harness.Click(IDC_REFRESH_LIST);
     EXPECT_EQ(harness.Boxes().Texts(), (std::vector<std::string>{"Error opening Master COM port",
                                                                  "Error opening device port"}));
+    for (const char* folder : {"\\Orvane\\Update Utility", "\\Orvane"}) {
+        ::DeleteFileA(logPath.c_str());
+        ::RemoveDirectoryA((appData.Path() + folder).c_str());
+    }
 }
 
 // Transfers to a unit that stops reading, so that the write waits.
