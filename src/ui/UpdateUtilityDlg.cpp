@@ -31,6 +31,8 @@ CUpdateUtilityDlg::CUpdateUtilityDlg(CWnd* parent)
 }
 
 CUpdateUtilityDlg::~CUpdateUtilityDlg() {
+    // A window destroyed by the base class's destructor no longer reaches this class.
+    UnregisterDeviceNotices();
     if (m_portOpen)
         CloseMasterPort();
 }

@@ -55,6 +55,8 @@ TEST_F(HotPlug, BurstOfNoticesGivesOneRefreshAfterTheQuietSecond) {
     StartUnits({5, 6});
     DialogHarness harness(Bridge("U5", "Orvane Amplifier"));
     HWND window = harness.Dialog().m_hWnd;
+    TempFolder logFolder("log");
+    harness.Dialog().m_supportLog = SupportLog(logFolder.Path());
     ASSERT_TRUE(m_units.WaitReceived(5, 4));
     m_units.ClearReceived(5);
 
@@ -88,6 +90,10 @@ TEST_F(HotPlug, BurstOfNoticesGivesOneRefreshAfterTheQuietSecond) {
               (std::vector<std::string>{"Orvane Amplifier, firmware version 007",
                                         "Orvane Mixer, firmware version 007"}));
     EXPECT_TRUE(harness.Boxes().Shown().empty());
+    // The last notices and the refresh, with their times.
+    const std::string log = ReadWholeFile(harness.Dialog().m_supportLog.Path());
+    std::printf("%s", log.c_str());
+    ::DeleteFileA(harness.Dialog().m_supportLog.Path().c_str());
 }
 
 TEST_F(HotPlug, SelectedUnitStaysSelectedOnAnotherPortButNotOnAPress) {
