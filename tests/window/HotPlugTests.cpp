@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <regex>
 
 namespace {
@@ -188,11 +189,18 @@ class Unplug : public UpdateBench {
         TempFile file(FirmwareImage(64 * 1024), ".ace");
         DWORD boxTick = 0;
         Boxes().OnShow([](void* tick) { *static_cast<DWORD*>(tick) = ::GetTickCount(); }, &boxTick);
-        PumpedAction send(400, [&] { SendDeviceChange(Window(), event, &notice); });
+        // Sent a while after the first chunk went out, when the unit has stopped reading.
+        std::unique_ptr<PumpedAction> send;
+        m_log.OnText([&](int id, const std::string& text) {
+            if (id == IDC_STATUS && !send && text.find(" bytes written (") != std::string::npos)
+                send = std::make_unique<PumpedAction>(
+                    300, [&] { SendDeviceChange(Window(), event, &notice); });
+        });
         Update(file);
-        EXPECT_TRUE(send.Done());
+        m_log.OnText(nullptr);
         Boxes().OnShow(nullptr, nullptr);
-        return boxTick - send.DoneTick();
+        EXPECT_TRUE(send && send->Done());
+        return send ? boxTick - send->DoneTick() : 0xFFFFFFFF;
     }
 };
 
