@@ -62,6 +62,7 @@ void EquipmentFinder::Examine(DWORD count, const std::function<void(const Unit&)
     for (DWORD index = 0; index < count && index < m_systemBridges.size(); ++index) {
         const BridgeIdentity& bridge = m_systemBridges[index];
         Unit unit;
+        unit.index = index;
         unit.product = bridge.product;
         unit.serial = bridge.serial;
         unit.vid = bridge.vid;
@@ -83,6 +84,7 @@ void EquipmentFinder::ExamineLibraryBridges(DWORD count,
         if (library->Open(index, &device) != 0)
             continue;
         Unit unit;
+        unit.index = index;
         const bool read =
             library->Vid(device, &unit.vid) == 0 && library->Pid(device, &unit.pid) == 0 &&
             ReadBridgeText(library->ProductText, device, product, sizeof(product), length) &&

@@ -29,6 +29,7 @@ enum class BridgeSource {
 
 // One readable bridge and what the unit behind it answered.
 struct Unit {
+    DWORD index = 0;     // the bridge's index in the library's or the device list's order
     std::string product; // the bridge's product text, at most 127 characters
     std::string serial;  // its serial number, at most 63 characters
     WORD vid = 0;

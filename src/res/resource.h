@@ -20,6 +20,9 @@
 #define IDC_INSTRUCTIONS 1021
 #define IDC_WARNING 1026
 
+// The title-bar menu's own command: below 0xF000, the low four bits clear.
+#define IDM_OPEN_LOG_FOLDER 0x0010
+
 // Neither windows.h nor the resource compiler defines it.
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

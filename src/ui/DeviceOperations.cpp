@@ -7,7 +7,7 @@ BOOL CUpdateUtilityDlg::OpenMasterPort(BYTE port) {
     const LineResult opened = m_masterPort.Open(port, Line());
     SyncHandles();
     if (!opened) {
-        ReportError(MessageFor(opened.failed));
+        ReportError(MessageFor(opened.failed), opened.systemError);
         return FALSE;
     }
     return TRUE;
@@ -22,7 +22,7 @@ BOOL CUpdateUtilityDlg::OpenSourceFile() {
     const FirmwareResult opened = m_sourceFile.Open(m_sourcePath);
     SyncHandles();
     if (!opened) {
-        ReportError(MessageFor(opened.failed));
+        ReportError(MessageFor(opened.failed), opened.systemError);
         return FALSE;
     }
     return TRUE;
@@ -31,11 +31,15 @@ BOOL CUpdateUtilityDlg::OpenSourceFile() {
 BOOL CUpdateUtilityDlg::CheckSourceHeader() {
     // Shift held down skips the check altogether: nothing is read.
     const bool overrideHeld = (::GetKeyState(VK_SHIFT) & 0x8000) != 0;
+    if (!LogChosenFile()) {
+        ReportError(MessageFor(FirmwareError::Rewind), ::GetLastError());
+        return FALSE;
+    }
     HeaderFields fields;
     if (!overrideHeld) {
         FirmwareHeader header;
         if (const FirmwareResult read = m_sourceFile.ReadHeader(header); !read) {
-            ReportError(MessageFor(read.failed));
+            ReportError(MessageFor(read.failed), read.systemError);
             return FALSE;
         }
         fields = ReadHeaderFields(header);
@@ -47,6 +51,7 @@ BOOL CUpdateUtilityDlg::CheckSourceHeader() {
         installed = {m_portDeviceId[slot], m_portFirmwareVersion[slot]};
     const Verdict verdict =
         CheckCompatibility(fields, slot < kEquipmentSlots ? &installed : nullptr, overrideHeld);
+    LogCheck(fields, verdict, overrideHeld);
     if (verdict != Verdict::Accepted) {
         ReportError(MessageFor(verdict));
         return FALSE;

@@ -7,14 +7,20 @@ DWORD CUpdateUtilityDlg::CountDevices() {
     m_finder = EquipmentFinder(Line());
     const DiscoveryResult counted = m_finder.CountBridges(m_deviceCount);
     if (!counted)
-        ReportError(MessageFor(counted.failed));
+        ReportError(MessageFor(counted.failed), counted.systemError);
+    else
+        LogBridgeSource();
     return counted.systemError;
 }
 
 void CUpdateUtilityDlg::EnumerateEquipment() {
-    UpdateData(TRUE);
+    // A refresh of its own takes nothing from the window, so that it never shows the path
+    // box's over-length box by itself.
+    if (!m_automaticRefresh)
+        UpdateData(TRUE);
     BeginWaitCursor();
     m_equipmentList.ResetContent();
+    m_listedUnits.clear();
     m_progressText.Empty();
     // A port left open by an earlier update would otherwise stay held by the tool.
     if (m_portOpen) {
@@ -27,7 +33,8 @@ void CUpdateUtilityDlg::EnumerateEquipment() {
         m_equipmentList.SetItemData(entry, static_cast<DWORD_PTR>(-1));
         m_equipmentList.SetCurSel(entry);
     }
-    UpdateData(TRUE);
+    if (!m_automaticRefresh)
+        UpdateData(TRUE);
     if (m_finder.Source() == BridgeSource::DeviceList) {
         m_progressText = DeviceListNotice(m_finder.LibraryProblem().failed);
         m_status.SetWindowText(m_progressText);
@@ -36,10 +43,11 @@ void CUpdateUtilityDlg::EnumerateEquipment() {
 }
 
 void CUpdateUtilityDlg::ListUnit(const Unit& unit) {
+    LogUnit(unit);
     if (!unit.portOpened) {
         // Kept on purpose: the port layer's own message, then the refresh's.
-        ReportError(MessageFor(unit.portOpened.failed));
-        ReportError(kDevicePortMessage);
+        ReportError(MessageFor(unit.portOpened.failed), unit.portOpened.systemError);
+        ReportError(kDevicePortMessage, unit.portOpened.systemError);
     }
     const bool hasSlot = unit.port >= 0 && unit.port < kEquipmentSlots;
     CString versionText = kVersionUnknown;
@@ -60,6 +68,7 @@ void CUpdateUtilityDlg::ListUnit(const Unit& unit) {
     m_equipmentList.SetItemData(entry, unit.Selectable() ? static_cast<DWORD_PTR>(unit.port)
                                                          : static_cast<DWORD_PTR>(-1));
     m_equipmentList.SetCurSel(entry);
+    m_listedUnits.push_back(unit);
 }
 
 void CUpdateUtilityDlg::RefreshEquipmentList() {
@@ -71,5 +80,6 @@ void CUpdateUtilityDlg::RefreshEquipmentList() {
 }
 
 void CUpdateUtilityDlg::OnRefreshList() {
+    m_supportLog.Write("list refresh: Refresh List pressed");
     RefreshEquipmentList();
 }

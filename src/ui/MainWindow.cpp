@@ -1,4 +1,5 @@
 // The main window's behaviour: message map, initialisation, browsing and closing.
+#include "ui/Messages.h"
 #include "ui/UpdateUtilityDlg.h"
 
 #include "res/resource.h"
@@ -16,6 +17,13 @@ BOOL CUpdateUtilityDlg::OnInitDialog() {
     SetIcon(m_hIcon, FALSE);
     m_hComPort = INVALID_HANDLE_VALUE;
     m_hSourceFile = INVALID_HANDLE_VALUE;
+    LogStart();
+    if (HMENU menu = ::GetSystemMenu(m_hWnd, FALSE)) {
+        ::AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuA(menu, MF_STRING, IDM_OPEN_LOG_FOLDER, kOpenLogFolderItem);
+    }
+    ::DragAcceptFiles(m_hWnd, TRUE);
+    RegisterForDeviceNotices();
     RefreshEquipmentList();
     UpdateControls();
     // Empty, unless the refresh has said where it found the bridges.
@@ -36,6 +44,40 @@ void CUpdateUtilityDlg::OnBrowse() {
         m_sourcePath = dialog.GetPathName();
         UpdateData(FALSE);
     }
+}
+
+// The messages that carry data a message map entry cannot pass on.
+bool CUpdateUtilityDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    switch (message) {
+    case WM_DEVICECHANGE:
+        OnDeviceChange(wParam, lParam);
+        *result = TRUE;
+        return true;
+    case WM_TIMER:
+        if (wParam != kDeviceSettleTimer)
+            break;
+        OnDeviceSettled();
+        *result = 0;
+        return true;
+    case WM_DROPFILES:
+        OnDropFiles(reinterpret_cast<HDROP>(wParam));
+        *result = 0;
+        return true;
+    case WM_SYSCOMMAND:
+        // The system keeps the low four bits of the command for itself.
+        if ((wParam & 0xFFF0) != IDM_OPEN_LOG_FOLDER)
+            break;
+        OnOpenLogFolder();
+        *result = 0;
+        return true;
+    case WM_DESTROY:
+        UnregisterDeviceNotices();
+        ::KillTimer(m_hWnd, kDeviceSettleTimer);
+        break;
+    default:
+        break;
+    }
+    return CDialog::OnWndMsg(message, wParam, lParam, result);
 }
 
 // The dialog's default handling: Exit is clicked when enabled, otherwise a beep.

@@ -30,3 +30,12 @@ constexpr const char* kCancelQuestion =
     "Do you want to abort this update?\nWarning: This may result in lost memory.";
 constexpr const char* kCancelCaption = "Cancel Transfer?";
 constexpr const char* kErrorCaption = "Error";
+
+// The window's additions: the title-bar menu's item, and the status lines of a refused drop and
+// of a log folder that cannot be shown.
+constexpr const char* kOpenLogFolderItem = "Open log folder";
+constexpr const char* kLogFolderFailedMessage = "The log folder cannot be opened";
+constexpr const char* kDropBusyMessage = "Files cannot be dropped while an update is running";
+constexpr const char* kDropSeveralMessage = "Drop one firmware file at a time";
+constexpr const char* kDropFolderMessage = "A folder cannot be transferred: drop a firmware file";
+constexpr const char* kDropTooLongMessage = "The dropped file's path is longer than 260 characters";

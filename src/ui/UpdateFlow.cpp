@@ -4,6 +4,8 @@
 #include "ui/UpdateUtilityDlg.h"
 #include "update/FirmwareTransfer.h"
 
+#include <cstdio>
+
 namespace {
 // Shows the transfer in the window and keeps the window answering while the unit is written
 // to: the pump runs after every chunk and while a write waits, so Cancel can be pressed.
@@ -11,20 +13,29 @@ class WindowProgress : public TransferObserver {
   public:
     explicit WindowProgress(CUpdateUtilityDlg& dialog) : m_dialog(dialog) {}
     bool Started() const { return m_started; }
+    // The program command went out and the file is being sent.
+    bool SendingFile() const { return m_sendingFile; }
+    DWORD Done() const { return m_done; }
+    DWORD Total() const { return m_total; }
+    ULONGLONG StartTick() const { return m_startTick; }
 
-    void Starting(DWORD) override {
+    void Starting(DWORD total) override {
         m_started = true;
+        m_total = total;
+        m_startTick = ::GetTickCount64();
         m_dialog.m_progress.SetPos(0);
         m_dialog.m_transferActive = true;
         m_dialog.UpdateControls();
         m_dialog.BeginWaitCursor();
     }
     bool Sending() override {
+        m_sendingFile = true;
         m_dialog.m_status.SetWindowText(kSendingMessage);
         m_dialog.m_progress.SetPos(0);
-        return !m_dialog.m_cancelRequested;
+        return GoOn();
     }
     bool Written(DWORD done, DWORD total) override {
+        m_done = done;
         // 64-bit product: exact for every size up to 4 GB.
         const DWORD percent =
             total ? static_cast<DWORD>(static_cast<unsigned long long>(done) * 100 / total) : 100;
@@ -36,20 +47,38 @@ class WindowProgress : public TransferObserver {
     }
     bool Waiting() override {
         m_dialog.PumpMessages();
-        return !m_dialog.m_cancelRequested;
+        return GoOn();
     }
 
   private:
+    // A cancel, or the removal of the unit's port, stops the transfer.
+    bool GoOn() const { return !m_dialog.m_cancelRequested && !m_dialog.m_portRemoved; }
+
     CUpdateUtilityDlg& m_dialog;
     bool m_started = false;
+    bool m_sendingFile = false;
+    DWORD m_done = 0;
+    DWORD m_total = 0;
+    ULONGLONG m_startTick = 0;
 };
+
+// "4096 of 10240 bytes in 0.352 s, 11636 B/s"
+std::string Throughput(const WindowProgress& progress) {
+    const ULONGLONG elapsedMs = ::GetTickCount64() - progress.StartTick();
+    char text[128];
+    std::snprintf(text, sizeof(text), "%lu of %lu bytes in %.3f s, %llu B/s",
+                  static_cast<unsigned long>(progress.Done()),
+                  static_cast<unsigned long>(progress.Total()), elapsedMs / 1000.0,
+                  elapsedMs ? progress.Done() * 1000ULL / elapsedMs : 0ULL);
+    return text;
+}
 } // namespace
 
 void CUpdateUtilityDlg::OnUpdate() {
     if (m_deviceCount == 0)
         return;
     if (m_transferActive) {
-        if (MessageBox(kCancelQuestion, kCancelCaption, MB_YESNO) == IDYES)
+        if (ShowMessage(kCancelQuestion, kCancelCaption, MB_YESNO) == IDYES)
             m_cancelRequested = true;
         return;
     }
@@ -64,11 +93,17 @@ void CUpdateUtilityDlg::OnUpdate() {
         return;
     const BOOL ok = CheckSourceHeader() && ProgramDevice();
     CloseSourceFile();
-    if (ok && MessageBox(kCompletedMessage, kCompletedCaption, MB_OK) == IDOK)
+    if (ok && ShowMessage(kCompletedMessage, kCompletedCaption, MB_OK) == IDOK)
         OnOK();
 }
 
 BOOL CUpdateUtilityDlg::ProgramDevice() {
+    // The unit written to, so that a removal notice can be matched to it.
+    const int selected = m_equipmentList.GetCurSel();
+    m_transferUnit = selected >= 0 && selected < static_cast<int>(m_listedUnits.size())
+                         ? m_listedUnits[selected]
+                         : Unit{};
+    m_transferUnit.port = m_selectedPort;
     if (m_portOpen)
         CloseMasterPort();
     m_portOpen = OpenMasterPort(m_selectedPort);
@@ -82,12 +117,29 @@ BOOL CUpdateUtilityDlg::ProgramDevice() {
 
 BOOL CUpdateUtilityDlg::TransferFirmware() {
     WindowProgress progress(*this);
-    const TransferResult result =
+    m_portRemoved = false;
+    m_supportLog.Write("transfer started: COM" + std::to_string(m_transferUnit.port));
+    TransferResult result =
         SendFirmware(m_masterPort, m_sourceFile, progress, {m_chunkSize, m_writeStallLimitMs});
+    // A unit unplugged during the write fails as the write to it would have, only sooner.
+    if (!result && result.failed == TransferError::Cancelled && m_portRemoved)
+        result = TransferResult::Failure(progress.SendingFile() ? TransferError::ChunkWrite
+                                                                : TransferError::ProgramCommand,
+                                         ERROR_DEVICE_REMOVED);
+    const std::string moved = Throughput(progress);
     // A cancel shows nothing; every failure is reported while the transfer is still shown.
     if (!result && result.failed != TransferError::Cancelled)
-        ReportError(MessageFor(result.failed));
+        ReportError(MessageFor(result.failed), result.systemError);
+    if (result)
+        m_supportLog.Write("transfer ended: completed, " + moved);
+    else if (result.failed == TransferError::Cancelled)
+        m_supportLog.Write("transfer ended: cancelled at byte " + std::to_string(progress.Done()) +
+                           ", " + moved);
+    else
+        m_supportLog.Write("transfer ended: failed with \"" +
+                           std::string(MessageFor(result.failed)) + "\", " + moved);
     if (progress.Started()) {
+        m_portRemoved = false;
         m_cancelRequested = false;
         m_transferActive = false;
         UpdateData(FALSE);

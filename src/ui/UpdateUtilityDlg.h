@@ -7,12 +7,27 @@
 #include "device/SerialLine.h"
 #include "device/UnitCommands.h"
 #include "discovery/EquipmentFinder.h"
+#include "firmware/Compatibility.h"
 #include "firmware/FirmwareFile.h"
 #include "framework/Afx.h"
+#include "log/SupportLog.h"
 #include "ui/EditWarning.h"
+
+#include <dbt.h>
+#include <shellapi.h>
+
+#include <functional>
+#include <string>
+#include <vector>
 
 // The equipment table: one slot per COM port number 0..16.
 constexpr int kEquipmentSlots = 17;
+// The path box takes at most this many characters (UTF-16 units), typed or dropped.
+constexpr int kMaxPathChars = 260;
+// How long device notices must have stopped before the list refreshes by itself.
+constexpr DWORD kDeviceSettleMs = 1000;
+// The window's timer that waits for them to stop.
+constexpr UINT_PTR kDeviceSettleTimer = 1;
 
 class CUpdateUtilityDlg : public CDialog {
   public:
@@ -51,6 +66,15 @@ class CUpdateUtilityDlg : public CDialog {
     bool m_portOpen;
     bool m_transferActive;
     bool m_cancelRequested;
+    // A removal notice named the port of the running transfer: the transfer stops at once.
+    bool m_portRemoved = false;
+    // The support log; its folder is taken from LOCALAPPDATA when the dialog is made.
+    SupportLog m_supportLog;
+    // How long device notices must have stopped before the list refreshes by itself; tests
+    // shorten it.
+    DWORD m_deviceSettleMs;
+    // Shows a folder in the system's file manager; false when it could not. Tests replace it.
+    std::function<bool(HWND owner, const std::string& folder)> m_openFolder;
 
     // Serial port (ui/DeviceOperations.cpp)
     BOOL OpenMasterPort(BYTE port);
@@ -81,9 +105,21 @@ class CUpdateUtilityDlg : public CDialog {
     void DoDataExchange(CDataExchange* pDX) override;
     void UpdateControls();
     void PumpMessages();
-    void ReportError(CString message);
+    // The message in the status line and an "Error" box (only the status line during a refresh
+    // of its own), and in the support log with the system's reason when there is one.
+    void ReportError(CString message, DWORD systemError = ERROR_SUCCESS);
+
+    // Hot-plug and unplug (ui/DeviceChanges.cpp)
+    void OnDeviceChange(WPARAM event, LPARAM data);
+    void OnDeviceSettled();
+    // Drag and drop, the title-bar menu (ui/DroppedFiles.cpp)
+    void OnDropFiles(HDROP drop);
+    void OnOpenLogFolder();
 
     DECLARE_MESSAGE_MAP()
+
+  protected:
+    bool OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
   private:
     LineSettings Line() const { return {m_baudRate, m_hardwareFlowControl != 0}; }
@@ -92,6 +128,43 @@ class CUpdateUtilityDlg : public CDialog {
     // Adds a unit found by a refresh to the list and its answer to the equipment table.
     void ListUnit(const Unit& unit);
 
+    // The port of the selected entry, as data exchange takes it.
+    BYTE SelectedPortFromList() const;
+    // A message box of the window's own, recorded in the support log with its answer.
+    int ShowMessage(const char* text, const char* caption, UINT type,
+                    DWORD systemError = ERROR_SUCCESS);
+
+    // Device notices (ui/DeviceChanges.cpp)
+    void RegisterForDeviceNotices();
+    void UnregisterDeviceNotices();
+    // No update, no refresh, no box or dialog of ours open, the list closed, the window shown.
+    bool IdleForRefresh() const;
+    // A refresh after device changes: failures only in the status line and the log, and the
+    // unit selected before stays selected when it is still there.
+    void RefreshAfterDeviceChanges();
+    // Whether a removal notice names the port, or the USB device, that the transfer writes to.
+    bool NamesTransferPort(const DEV_BROADCAST_HDR& notice) const;
+
+    // Support log records (ui/SupportRecords.cpp)
+    void LogStart() const;
+    // Where the bridges came from: the bridge library with its version, or the device list.
+    void LogBridgeSource() const;
+    void LogUnit(const Unit& unit) const;
+    // The chosen file's path, size and SHA-256; false when the file could not be put back at
+    // its start afterwards.
+    bool LogChosenFile();
+    void LogCheck(const HeaderFields& fields, Verdict verdict, bool overrideHeld) const;
+
     // A list refresh or an update is running; presses that would start another are ignored.
     bool m_operationRunning = false;
+    // The units behind the list's entries, in entry order (none behind the placeholder).
+    std::vector<Unit> m_listedUnits;
+    // The refresh running was started by device changes, not by a press.
+    bool m_automaticRefresh = false;
+    // Device changes came that no refresh has followed yet.
+    bool m_deviceChangePending = false;
+    // The unit the running transfer writes to.
+    Unit m_transferUnit;
+    HDEVNOTIFY m_portNotices = nullptr;
+    HDEVNOTIFY m_usbNotices = nullptr;
 };

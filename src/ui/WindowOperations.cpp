@@ -4,10 +4,6 @@
 
 #include "res/resource.h"
 
-namespace {
-constexpr int kMaxPathChars = 260;
-}
-
 void CUpdateUtilityDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
     DDX_Control(pDX, IDC_STATUS, m_status);
@@ -18,10 +14,13 @@ void CUpdateUtilityDlg::DoDataExchange(CDataExchange* pDX) {
     DDV_MaxChars(pDX, m_sourcePath, kMaxPathChars);
     DDX_Text(pDX, IDC_WELCOME, m_welcomeText);
     DDX_Text(pDX, IDC_INSTRUCTIONS, m_instructionsText);
-    // The low byte of the selected entry's port number; no selection gives CB_ERR, so 0xFF.
-    const int selected = m_equipmentList.GetCurSel();
-    m_selectedPort = static_cast<BYTE>(m_equipmentList.GetItemData(selected));
+    m_selectedPort = SelectedPortFromList();
     UpdateControls();
+}
+
+BYTE CUpdateUtilityDlg::SelectedPortFromList() const {
+    // The low byte of the selected entry's port number; no selection gives CB_ERR, so 0xFF.
+    return static_cast<BYTE>(m_equipmentList.GetItemData(m_equipmentList.GetCurSel()));
 }
 
 void CUpdateUtilityDlg::UpdateControls() {
@@ -46,7 +45,23 @@ void CUpdateUtilityDlg::PumpMessages() {
             break;
 }
 
-void CUpdateUtilityDlg::ReportError(CString message) {
+void CUpdateUtilityDlg::ReportError(CString message, DWORD systemError) {
     m_status.SetWindowText(message);
-    MessageBox(message, kErrorCaption, MB_OK | MB_ICONEXCLAMATION);
+    // A box that appears by itself when a cable is plugged in would be hostile.
+    if (m_automaticRefresh) {
+        m_supportLog.Write("status line: \"" + message.Str() + "\"" +
+                           (systemError ? " (" + SystemReason(systemError) + ")" : ""));
+        return;
+    }
+    ShowMessage(message, kErrorCaption, MB_OK | MB_ICONEXCLAMATION, systemError);
+}
+
+int CUpdateUtilityDlg::ShowMessage(const char* text, const char* caption, UINT type,
+                                   DWORD systemError) {
+    m_supportLog.Write("message shown: \"" + std::string(text) + "\"" +
+                       (systemError ? " (" + SystemReason(systemError) + ")" : ""));
+    const int answer = MessageBox(text, caption, type);
+    if ((type & MB_TYPEMASK) == MB_YESNO)
+        m_supportLog.Write(answer == IDYES ? "answer: Yes" : "answer: No");
+    return answer;
 }

@@ -22,6 +22,13 @@ class BarePc : public RealProgram {
         ASSERT_TRUE(m_devices.Add(device));
     }
 
+    // The support log of the user the tests run as.
+    static std::string SupportLog() {
+        char folder[MAX_PATH] = {};
+        ::GetEnvironmentVariableA("LOCALAPPDATA", folder, MAX_PATH);
+        return ReadWholeFile(std::string(folder) + "\\Orvane\\Update Utility\\update.log");
+    }
+
     TempFolder m_folder{"bare-pc"};
     PortDevices m_devices;
 };
@@ -44,6 +51,9 @@ TEST_F(BarePc, BridgesInTheDeviceListAreListedAndUpdatedWithoutABox) {
     EXPECT_EQ(m_window.Text(IDC_STATUS),
               "Bridges from the system's device list: CP210xManufacturing.dll not loaded");
     EXPECT_EQ(m_units.Received(7), "");
+    EXPECT_NE(SupportLog().find("Bridges from the system's device list: CP210xManufacturing.dll "
+                                "not loaded (error 126: "),
+              std::string::npos);
 
     m_window.Select(0);
     m_window.SetText(1005, firmware.Path());

@@ -15,8 +15,8 @@ fail() {
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 IFS=. read -r major minor patch <<<"$version"
 # Windows' own DLLs; anything else would have to travel with the program.
-system_dlls=" advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll
- oleaut32.dll setupapi.dll shell32.dll user32.dll version.dll winspool.drv "
+system_dlls=" advapi32.dll bcrypt.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll "
+system_dlls+="ole32.dll oleaut32.dll setupapi.dll shell32.dll user32.dll version.dll winspool.drv "
 work=$(mktemp -d /tmp/orvane-check-builds.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 

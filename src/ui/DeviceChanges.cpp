@@ -1,0 +1,163 @@
+// Hot-plug and unplug: the window follows the system's device notices. Notices come in bursts
+// (a bridge brings a USB device, its interface and its port), so the list is refreshed once
+// they have stopped for a while, and only when the window is idle; a removal of the port that a
+// transfer writes to ends the transfer at once.
+#include "ui/Messages.h"
+#include "ui/UpdateUtilityDlg.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+// Device interface classes: COM ports, and USB devices (the bridge itself).
+constexpr GUID kComPortInterface = {
+    0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
+constexpr GUID kUsbDeviceInterface = {
+    0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+
+HDEVNOTIFY RegisterInterfaceClass(HWND window, const GUID& interfaceClass) {
+    DEV_BROADCAST_DEVICEINTERFACE_A filter{};
+    filter.dbcc_size = sizeof(filter);
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = interfaceClass;
+    return ::RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+// The name a notice carries, read no further than the notice's own size says.
+std::string NoticeName(const DEV_BROADCAST_HDR& notice, const char* name) {
+    const size_t offset = static_cast<size_t>(name - reinterpret_cast<const char*>(&notice));
+    if (notice.dbch_size <= offset)
+        return "";
+    return std::string(name, strnlen(name, notice.dbch_size - offset));
+}
+
+std::string NoticeName(const DEV_BROADCAST_HDR& notice) {
+    if (notice.dbch_devicetype == DBT_DEVTYP_PORT)
+        return NoticeName(notice, reinterpret_cast<const DEV_BROADCAST_PORT_A&>(notice).dbcp_name);
+    if (notice.dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE)
+        return NoticeName(
+            notice, reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A&>(notice).dbcc_name);
+    return "";
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && ::_strnicmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+// The parts of a device interface path, "\\?\USB#VID_10C4&PID_EA60#<serial>#{class}".
+std::vector<std::string> PathParts(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t hash = path.find('#'); hash != std::string::npos; hash = path.find('#', start)) {
+        parts.push_back(path.substr(start, hash - start));
+        start = hash + 1;
+    }
+    parts.push_back(path.substr(start));
+    return parts;
+}
+
+const char* EventName(WPARAM event) {
+    switch (event) {
+    case DBT_DEVICEARRIVAL:
+        return "arrival";
+    case DBT_DEVICEREMOVECOMPLETE:
+        return "removal";
+    default:
+        return "change";
+    }
+}
+} // namespace
+
+void CUpdateUtilityDlg::RegisterForDeviceNotices() {
+    // Ports are announced to every top-level window anyway; the interfaces only when asked.
+    m_portNotices = RegisterInterfaceClass(m_hWnd, kComPortInterface);
+    m_usbNotices = RegisterInterfaceClass(m_hWnd, kUsbDeviceInterface);
+    if (!m_portNotices || !m_usbNotices)
+        m_supportLog.Write("device notices: registration failed: " +
+                           SystemReason(::GetLastError()));
+}
+
+void CUpdateUtilityDlg::UnregisterDeviceNotices() {
+    for (HDEVNOTIFY* notices : {&m_portNotices, &m_usbNotices}) {
+        if (*notices)
+            ::UnregisterDeviceNotification(*notices);
+        *notices = nullptr;
+    }
+}
+
+void CUpdateUtilityDlg::OnDeviceChange(WPARAM event, LPARAM data) {
+    const auto* notice = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
+    if (event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE) {
+        // Volumes, handles and the like are no equipment.
+        if (!notice || (notice->dbch_devicetype != DBT_DEVTYP_PORT &&
+                        notice->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE))
+            return;
+    } else if (event != DBT_DEVNODES_CHANGED) {
+        return;
+    }
+    m_supportLog.Write(std::string("device ") + EventName(event) +
+                       (notice ? ": " + NoticeName(*notice) : std::string()));
+    if (event == DBT_DEVICEREMOVECOMPLETE && m_transferActive && !m_portRemoved &&
+        NamesTransferPort(*notice)) {
+        m_portRemoved = true;
+        m_supportLog.Write("the port of the transfer was removed: the transfer stops");
+    }
+    m_deviceChangePending = true;
+    // Each notice starts the wait again, so a burst gives one refresh after its last notice.
+    ::SetTimer(m_hWnd, kDeviceSettleTimer, m_deviceSettleMs, nullptr);
+}
+
+bool CUpdateUtilityDlg::NamesTransferPort(const DEV_BROADCAST_HDR& notice) const {
+    const std::string name = NoticeName(notice);
+    if (notice.dbch_devicetype == DBT_DEVTYP_PORT)
+        return SameText(name, "COM" + std::to_string(m_transferUnit.port));
+    // The interface of the bridge itself or of its port: the device's ID names the bridge's
+    // VID and PID, its instance the bridge's serial number.
+    const std::vector<std::string> parts = PathParts(name);
+    if (m_transferUnit.serial.empty() || parts.size() < 3)
+        return false;
+    char ids[32];
+    std::snprintf(ids, sizeof(ids), "VID_%04X&PID_%04X", m_transferUnit.vid, m_transferUnit.pid);
+    return SameText(parts[1].substr(0, std::strlen(ids)), ids) &&
+           SameText(parts[2], m_transferUnit.serial);
+}
+
+bool CUpdateUtilityDlg::IdleForRefresh() const {
+    // A box or dialog of ours (an error, the cancel question, Browse) disables the window.
+    return !m_operationRunning && !m_transferActive && ::IsWindowVisible(m_hWnd) &&
+           ::IsWindowEnabled(m_hWnd) && !m_equipmentList.SendMessage(CB_GETDROPPEDSTATE);
+}
+
+void CUpdateUtilityDlg::OnDeviceSettled() {
+    ::KillTimer(m_hWnd, kDeviceSettleTimer);
+    // A window that has ended (the update completed, Exit) no longer refreshes.
+    if (!m_deviceChangePending || !::IsWindowVisible(m_hWnd))
+        return;
+    if (!IdleForRefresh()) {
+        // Looked at again later: the change is handled once the window is idle.
+        ::SetTimer(m_hWnd, kDeviceSettleTimer, m_deviceSettleMs, nullptr);
+        return;
+    }
+    m_deviceChangePending = false;
+    RefreshAfterDeviceChanges();
+}
+
+void CUpdateUtilityDlg::RefreshAfterDeviceChanges() {
+    const int selected = m_equipmentList.GetCurSel();
+    const std::string followed = selected >= 0 && selected < static_cast<int>(m_listedUnits.size())
+                                     ? m_listedUnits[selected].serial
+                                     : std::string();
+    m_supportLog.Write("list refresh after device changes");
+    m_automaticRefresh = true;
+    RefreshEquipmentList();
+    m_automaticRefresh = false;
+    if (!followed.empty()) {
+        for (size_t entry = 0; entry < m_listedUnits.size(); ++entry)
+            if (m_listedUnits[entry].serial == followed) {
+                m_equipmentList.SetCurSel(static_cast<int>(entry));
+                break;
+            }
+    }
+    m_selectedPort = SelectedPortFromList();
+    UpdateControls();
+}

@@ -1,0 +1,119 @@
+// The support log and the file hash, without a window: what a line looks like, rotation at
+// 1 MiB, a folder that cannot be written, and SHA-256 digests of known inputs.
+#include "log/Sha256.h"
+#include "log/SupportLog.h"
+#include "support/TempFile.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end = text.find("\r\n"); end != std::string::npos; end = text.find("\r\n", start)) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    EXPECT_EQ(start, text.size()) << "a line without its line break";
+    return lines;
+}
+
+TEST(SupportLog, LinesStartWithTheTimeAndGoIntoTheFoldersItMakes) {
+    TempFolder base("base");
+    const SupportLog log(base.Path() + "\\Orvane\\Update Utility");
+    EXPECT_TRUE(log.Write("first"));
+    EXPECT_TRUE(log.Write("second"));
+    const std::vector<std::string> lines = Lines(ReadWholeFile(log.Path()));
+    ASSERT_EQ(lines.size(), 2u);
+    const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (first|second))");
+    for (const std::string& line : lines)
+        EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+    EXPECT_EQ(lines[1].substr(25), "second");
+    ::DeleteFileA(log.Path().c_str());
+    ::RemoveDirectoryA(log.Folder().c_str());
+    ::RemoveDirectoryA((base.Path() + "\\Orvane").c_str());
+}
+
+TEST(SupportLog, FolderComesFromLocalAppData) {
+    char saved[1024] = {};
+    const DWORD had = ::GetEnvironmentVariableA("LOCALAPPDATA", saved, sizeof(saved));
+    ::SetEnvironmentVariableA("LOCALAPPDATA", "C:\\Users\\someone\\AppData\\Local");
+    EXPECT_EQ(SupportLog().Path(),
+              "C:\\Users\\someone\\AppData\\Local\\Orvane\\Update Utility\\update.log");
+    ::SetEnvironmentVariableA("LOCALAPPDATA", nullptr);
+    EXPECT_FALSE(SupportLog().Write("nowhere to go"));
+    ::SetEnvironmentVariableA("LOCALAPPDATA", had ? saved : nullptr);
+}
+
+TEST(SupportLog, RotatesAtOneMebibyteKeepingOneOlderFile) {
+    TempFolder folder("rotation");
+    const SupportLog log(folder.Path());
+    const std::string older = folder.Path() + "\\update.log.1";
+    // A line that would take the file past 1 MiB goes into a new file. Stamped, "fits" takes
+    // 31 bytes and "rotates" 34.
+    const std::string full(SupportLog::kRotateBytes - 64, 'x');
+    folder.Add(SupportLog::kFileName, full);
+    EXPECT_TRUE(log.Write("fits"));
+    EXPECT_EQ(ReadWholeFile(older).size(), 0u);
+    const std::string beforeRotation = ReadWholeFile(log.Path());
+    EXPECT_EQ(beforeRotation.size(), SupportLog::kRotateBytes - 64 + 31);
+    EXPECT_TRUE(log.Write("rotates"));
+    EXPECT_TRUE(ReadWholeFile(older) == beforeRotation);
+    EXPECT_EQ(ReadWholeFile(log.Path()).size(), 34u);
+
+    // The next rotation replaces the older file: only one is kept.
+    folder.Add(SupportLog::kFileName, full);
+    EXPECT_TRUE(log.Write("fits"));
+    EXPECT_TRUE(log.Write("rotates again"));
+    EXPECT_TRUE(ReadWholeFile(older).substr(0, full.size()) == full);
+    EXPECT_NE(ReadWholeFile(log.Path()).find("rotates again"), std::string::npos);
+    ::DeleteFileA(older.c_str());
+}
+
+TEST(SupportLog, FolderThatCannotBeMadeIsSkipped) {
+    // A file where the folder should be.
+    TempFile blocker("not a folder");
+    const SupportLog log(blocker.Path() + "\\Update Utility");
+    EXPECT_FALSE(log.Write("lost"));
+    EXPECT_FALSE(log.CreateFolder());
+    EXPECT_EQ(ReadWholeFile(blocker.Path()), "not a folder");
+}
+
+TEST(SupportLog, SystemReasonNamesTheCodeAndItsText) {
+    EXPECT_EQ(SystemReason(ERROR_SUCCESS), "");
+    const std::string reason = SystemReason(ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(reason.rfind("error 2: ", 0), 0u) << reason;
+    EXPECT_GT(reason.size(), 9u);
+    EXPECT_NE(reason.back(), '\n');
+}
+
+TEST(Sha256, DigestsOfKnownInputs) {
+    Sha256 empty;
+    EXPECT_EQ(empty.Finish(), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    Sha256 abc;
+    abc.Add("abc", 3);
+    EXPECT_EQ(abc.Finish(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST(Sha256, WholeOpenFileIsHashedAndTheFileRewound) {
+    // One million 'a', read in several pieces.
+    TempFile file(std::string(1000000, 'a'));
+    HANDLE handle = ::CreateFileA(file.Path().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    char first[4] = {};
+    DWORD read = 0;
+    ASSERT_TRUE(::ReadFile(handle, first, sizeof(first), &read, nullptr));
+    std::string digest;
+    EXPECT_TRUE(Sha256::OfOpenFile(handle, digest));
+    EXPECT_EQ(digest, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    LARGE_INTEGER position{};
+    ASSERT_TRUE(::SetFilePointerEx(handle, LARGE_INTEGER{}, &position, FILE_CURRENT));
+    EXPECT_EQ(position.QuadPart, 0);
+    ::CloseHandle(handle);
+}
+
+} // namespace
