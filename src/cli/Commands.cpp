@@ -50,7 +50,8 @@ std::string Describe(const Unit& unit) {
            ModelText(unit) + ", firmware " + FirmwareText(unit) + ")";
 }
 
-// The units behind the bridges, in the bridges' order.
+// The units behind the bridges, in the bridges' order. Ctrl+C during the search ends the
+// command once the search has closed every port again.
 int FindUnits(Console& console, std::vector<Unit>& units) {
     const EquipmentFinder finder;
     DWORD count = 0;
@@ -59,6 +60,10 @@ int FindUnits(Console& console, std::vector<Unit>& units) {
         return kExitNoUnit;
     }
     finder.Examine(count, [&units](const Unit& unit) { units.push_back(unit); });
+    if (Console::CancelRequested()) {
+        console.Error("cancelled before anything was sent");
+        return kExitCancelled;
+    }
     return kExitDone;
 }
 
@@ -315,12 +320,16 @@ int RunUpdate(const Arguments& arguments, Console& console) {
         }
     }
     if (Console::CancelRequested()) {
-        console.Print("Cancelled before anything was sent.");
+        console.Error("cancelled before anything was sent");
         return kExitCancelled;
+    }
+    HANDLE finished = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!finished) {
+        console.Error("cannot follow the transfers: " + SystemErrorText(::GetLastError()));
+        return kExitFailed;
     }
 
     console.Print(std::string(kSendingMessage) + " " + names);
-    HANDLE finished = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
     std::vector<std::unique_ptr<UnitUpdate>> updates;
     for (const Unit& unit : targets) {
         updates.push_back(std::make_unique<UnitUpdate>(unit, arguments.file, console, finished));
