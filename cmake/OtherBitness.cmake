@@ -1,4 +1,4 @@
-# The 32-bit program and simulated bridge library, built from the same sources with the i686
+# The 32-bit programs and simulated bridge library, built from the same sources with the i686
 # toolchain into x86/ of this build (x86/bin/OrvaneUpdateUtility.exe). Only the 64-bit build
 # runs here; the 32-bit one is checked statically, and its bridge library lets the 64-bit tests
 # put a library of the other bitness beside the program.
@@ -16,5 +16,6 @@ if(ORVANE_BUILD_X86 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
         INSTALL_COMMAND ""
         BUILD_ALWAYS ON
         BUILD_BYPRODUCTS ${ORVANE_X86_DIR}/bin/OrvaneUpdateUtility.exe
+                         ${ORVANE_X86_DIR}/bin/orvane-update.exe
                          ${ORVANE_X86_DIR}/bin/CP210xManufacturing.dll)
 endif()

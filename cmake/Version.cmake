@@ -5,11 +5,13 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/OrvaneVersion.h.in ${ORVANE_GENERATED_D
                @ONLY)
 include_directories(${ORVANE_GENERATED_DIR})
 
-file(READ ${PROJECT_SOURCE_DIR}/src/res/app.manifest ORVANE_MANIFEST)
-if(NOT ORVANE_MANIFEST MATCHES "version=\"${PROJECT_VERSION}.0\"")
-    message(FATAL_ERROR "src/res/app.manifest must name version ${PROJECT_VERSION}.0, the "
-                        "project version")
-endif()
+foreach(manifest src/res/app.manifest src/cli/orvane-update.manifest)
+    file(READ ${PROJECT_SOURCE_DIR}/${manifest} ORVANE_MANIFEST)
+    if(NOT ORVANE_MANIFEST MATCHES "version=\"${PROJECT_VERSION}.0\"")
+        message(FATAL_ERROR "${manifest} must name version ${PROJECT_VERSION}.0, the "
+                            "project version")
+    endif()
+endforeach()
 
 # windres writes no dependency file: the resource script is rebuilt with the header by hand.
 function(orvane_resources_follow_version)

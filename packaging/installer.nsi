@@ -1,4 +1,5 @@
-; The per-user installer of the 64-bit program. scripts/package.sh builds it with
+; The per-user installer of the 64-bit programs, the window and the console program.
+; scripts/package.sh builds it with
 ;   makensis -DVERSION=2.0.0 -DFILES=<folder of the win64 zip's files> -DICON=<app.ico>
 ;            -DOUTFILE=<setup.exe>
 ; and, when the folder holds the bridge library, -DBRIDGE; when signing, -DSIGN=<command> signs
@@ -16,6 +17,7 @@ ManifestDPIAware true
 !define PRODUCT "Orvane Update Utility"
 !define PUBLISHER "Orvane"
 !define PROGRAM "OrvaneUpdateUtility.exe"
+!define CONSOLE_PROGRAM "orvane-update.exe"
 !define UNINSTALLER "Uninstall.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\OrvaneUpdateUtility"
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
@@ -75,6 +77,7 @@ Section "Install"
 
   SetOutPath "$INSTDIR"
   File "${FILES}\${PROGRAM}"
+  File "${FILES}\${CONSOLE_PROGRAM}"
   File "${FILES}\README.txt"
   File "${FILES}\LICENSES.txt"
 !ifdef BRIDGE
@@ -101,6 +104,7 @@ SectionEnd
 Section "Uninstall"
   Delete "${SHORTCUT}"
   Delete "$INSTDIR\${PROGRAM}"
+  Delete "$INSTDIR\${CONSOLE_PROGRAM}"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\LICENSES.txt"
 !ifdef BRIDGE

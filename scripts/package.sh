@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Windows packages from a clean build of this checkout into dist/:
-#   OrvaneUpdateUtility-<version>-win64.zip   the 64-bit program, README.txt, LICENSES.txt
-#   OrvaneUpdateUtility-<version>-win32.zip   the same for the 32-bit program
-#   OrvaneUpdateUtility-<version>-setup.exe   a per-user installer of the 64-bit program
+#   OrvaneUpdateUtility-<version>-win64.zip   the 64-bit programs (the window and the console
+#                                             program), README.txt, LICENSES.txt
+#   OrvaneUpdateUtility-<version>-win32.zip   the same for the 32-bit programs
+#   OrvaneUpdateUtility-<version>-setup.exe   a per-user installer of the 64-bit programs
 #   SHA256SUMS
 #
 # Environment (each optional):
@@ -69,12 +70,12 @@ windows_text() {
     sed 's/$/\r/'
 }
 
-# Stages the files of one zip in $work/<bits>: the program of that bitness, README.txt,
-# LICENSES.txt, and the bridge library when one was given.
+# Stages the files of one zip in $work/<bits>: the programs of that bitness (from the folder
+# given), README.txt, LICENSES.txt, and the bridge library when one was given.
 stage() {
-    local bits=$1 program=$2 bridge=$3 folder="$work/win$1"
+    local bits=$1 programs=$2 bridge=$3 folder="$work/win$1"
     mkdir -p "$folder"
-    cp "$program" "$folder/OrvaneUpdateUtility.exe"
+    cp "$programs/OrvaneUpdateUtility.exe" "$programs/orvane-update.exe" "$folder/"
     local readme bridge_text
     readme=$(<"$root/packaging/README.txt")
     if [ -n "$bridge" ]; then
@@ -102,7 +103,10 @@ you unpacked it into."
             fi
         fi
     } | windows_text >"$folder/LICENSES.txt"
-    [ -z "$signing" ] || bash "$root/scripts/sign.sh" "$folder/OrvaneUpdateUtility.exe"
+    if [ -n "$signing" ]; then
+        bash "$root/scripts/sign.sh" "$folder/OrvaneUpdateUtility.exe"
+        bash "$root/scripts/sign.sh" "$folder/orvane-update.exe"
+    fi
     # Same dates and modes on every run.
     chmod 0644 "$folder"/*
     touch -h -d "@$SOURCE_DATE_EPOCH" "$folder"/*
@@ -110,14 +114,14 @@ you unpacked it into."
 
 # A zip of the staged folder with its files in a fixed order and no extra fields.
 make_zip() {
-    local folder=$1 zip=$2 files=(OrvaneUpdateUtility.exe README.txt LICENSES.txt)
+    local folder=$1 zip=$2 files=(OrvaneUpdateUtility.exe orvane-update.exe README.txt LICENSES.txt)
     [ -e "$folder/CP210xManufacturing.dll" ] && files+=(CP210xManufacturing.dll)
     rm -f "$zip"
     (cd "$folder" && zip -q -X -D -9 "$zip" "${files[@]}")
 }
 
-stage 64 "$build/bin/OrvaneUpdateUtility.exe" "${ORVANE_BRIDGE_DLL_WIN64:-}"
-stage 32 "$build/x86/bin/OrvaneUpdateUtility.exe" "${ORVANE_BRIDGE_DLL_WIN32:-}"
+stage 64 "$build/bin" "${ORVANE_BRIDGE_DLL_WIN64:-}"
+stage 32 "$build/x86/bin" "${ORVANE_BRIDGE_DLL_WIN32:-}"
 
 mkdir -p "$dist"
 rm -f "$dist"/OrvaneUpdateUtility-*-win64.zip "$dist"/OrvaneUpdateUtility-*-win32.zip \

@@ -172,8 +172,11 @@ void EquipmentPort::endSession(Line& line, TimePoint now, const char* how) {
     }
     if (dead_)
         return; // the drain reached the hang-up limit; hangUp() tidied up
+    // The line's XON/XOFF as the tool left it: a tool that puts back the settings it found
+    // leaves it as the conf's xonxoff set it.
     recorder_.event(std::string(how) + " bytes=" + std::to_string(line.bytes) +
-                    " firmware=" + std::to_string(line.scanner.firmwareBytes()));
+                    " firmware=" + std::to_string(line.scanner.firmwareBytes()) +
+                    " xonxoff=" + (line.pty.xonXoff() ? "1" : "0"));
     if (cfg_.mode == Mode::Stall)
         line.pty.discardInput(); // never read, never recorded
     line.replies.clear();

@@ -63,6 +63,11 @@ bool Pty::setXonXoff(bool on) {
     return ::tcsetattr(fd_, TCSANOW, &t) == 0;
 }
 
+bool Pty::xonXoff() const {
+    termios t{};
+    return fd_ >= 0 && ::tcgetattr(fd_, &t) == 0 && (t.c_iflag & IXON) != 0;
+}
+
 void Pty::discardInput() {
     if (fd_ >= 0)
         ::tcflush(fd_, TCIFLUSH);

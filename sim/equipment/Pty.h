@@ -28,6 +28,8 @@ class Pty {
     // Turns XON/XOFF on the line on or off in both directions, as a program that used the
     // port before the tool may have left it.
     bool setXonXoff(bool on);
+    // Whether the line has XON/XOFF on now: what the last opener left on it.
+    bool xonXoff() const;
     // Drops what the tool wrote but nobody read.
     void discardInput();
 

@@ -1,9 +1,10 @@
 #include "firmware/FirmwareFile.h"
 
-FirmwareResult FirmwareFile::Open(const char* path) {
+FirmwareResult FirmwareFile::Open(const char* path, FileSharing sharing) {
     Close();
-    m_file = ::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+    m_file =
+        ::CreateFileA(path, GENERIC_READ, sharing == FileSharing::Readers ? FILE_SHARE_READ : 0,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (m_file == INVALID_HANDLE_VALUE)
         return FirmwareResult::Failure(FirmwareError::Open);
     return FirmwareResult::Success();

@@ -1,7 +1,8 @@
 #pragma once
 // A firmware file (.ace): the whole file, its 512-byte header included, is what the unit
 // receives. The file is held without sharing from open to close, so it cannot change between
-// the check of its header and the transfer.
+// the check of its header and the transfer; several transfers of one file at once share it with
+// readers only, each through a handle of its own, so it still cannot change.
 
 #include "common/Outcome.h"
 
@@ -22,6 +23,9 @@ using FirmwareResult = Outcome<FirmwareError>;
 constexpr DWORD kHeaderSize = 512;
 using FirmwareHeader = std::array<char, kHeaderSize>;
 
+// Who else may open the file while it is held: nobody, or other readers.
+enum class FileSharing { None, Readers };
+
 class FirmwareFile {
   public:
     FirmwareFile() = default;
@@ -29,8 +33,9 @@ class FirmwareFile {
     FirmwareFile(const FirmwareFile&) = delete;
     FirmwareFile& operator=(const FirmwareFile&) = delete;
 
-    // Opens the file for reading, allowing no other opener, positioned at its start.
-    FirmwareResult Open(const char* path);
+    // Opens the file for reading, positioned at its start, allowing no other opener or, with
+    // Readers, other readers but no writer.
+    FirmwareResult Open(const char* path, FileSharing sharing = FileSharing::None);
     void Close();
     bool IsOpen() const { return m_file != INVALID_HANDLE_VALUE; }
     HANDLE Handle() const { return m_file; }

@@ -2,7 +2,7 @@
 // (a bridge brings a USB device, its interface and its port), so the list is refreshed once
 // they have stopped for a while, and only when the window is idle; a removal of the port that a
 // transfer writes to ends the transfer at once.
-#include "ui/Messages.h"
+#include "text/Messages.h"
 #include "ui/UpdateUtilityDlg.h"
 
 #include <cstdio>

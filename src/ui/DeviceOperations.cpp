@@ -1,6 +1,6 @@
 // The Master COM port and the firmware file, as the window opens, checks and closes them.
 #include "firmware/Compatibility.h"
-#include "ui/Messages.h"
+#include "text/Messages.h"
 #include "ui/UpdateUtilityDlg.h"
 
 BOOL CUpdateUtilityDlg::OpenMasterPort(BYTE port) {

@@ -1,6 +1,6 @@
 // Files dropped on the window, and the title-bar menu's "Open log folder".
 #include "res/resource.h"
-#include "ui/Messages.h"
+#include "text/Messages.h"
 #include "ui/UpdateUtilityDlg.h"
 
 #include <vector>

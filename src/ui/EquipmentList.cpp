@@ -1,5 +1,5 @@
 // The equipment list: a refresh finds the units through the engine and lists them.
-#include "ui/Messages.h"
+#include "text/Messages.h"
 #include "ui/OperationGuard.h"
 #include "ui/UpdateUtilityDlg.h"
 

@@ -1,5 +1,5 @@
 // The main window's behaviour: message map, initialisation, browsing and closing.
-#include "ui/Messages.h"
+#include "text/Messages.h"
 #include "ui/UpdateUtilityDlg.h"
 
 #include "res/resource.h"

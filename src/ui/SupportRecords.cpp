@@ -3,7 +3,7 @@
 // they happen.
 #include "discovery/BridgeLibrary.h"
 #include "log/Sha256.h"
-#include "ui/Messages.h"
+#include "text/Messages.h"
 #include "ui/UpdateUtilityDlg.h"
 
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The update flow: the Update/Cancel button, opening the port and streaming the file.
-#include "ui/Messages.h"
+#include "text/Messages.h"
 #include "ui/OperationGuard.h"
 #include "ui/UpdateUtilityDlg.h"
 #include "update/FirmwareTransfer.h"

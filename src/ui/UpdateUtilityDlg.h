@@ -1,7 +1,7 @@
 #pragma once
 // The update dialog: the tool's window, one face of the engine. It keeps the window's state
 // (the equipment table, the selection, the path, the busy flags) and turns what the engine
-// reports into the window's texts and boxes (ui/Messages.h). The documented operations are
+// reports into the window's texts and boxes (text/Messages.h). The documented operations are
 // short adapters over the engine, defined by concern in this folder.
 
 #include "device/SerialLine.h"

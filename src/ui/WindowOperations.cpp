@@ -1,5 +1,5 @@
 // Data exchange, the idle and busy presentation, message pumping and error reporting.
-#include "ui/Messages.h"
+#include "text/Messages.h"
 #include "ui/UpdateUtilityDlg.h"
 
 #include "res/resource.h"

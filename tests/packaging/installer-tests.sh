@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The packages of a finished build, in the test run's Wine session:
 #   - without a certificate or bridge libraries: the one-line "unsigned" notice, nothing but the
-#     program and its texts in the zips, and two runs giving the same bytes;
+#     programs (the window and the console program) and their texts in the zips, and two runs giving the same bytes;
 #   - signed with a throw-away certificate and carrying the simulated bridge libraries: the
 #     signatures verify, each zip holds the library of its bitness;
 #   - the installer over an older version, then again over itself, and its uninstaller, all
@@ -67,7 +67,7 @@ for artifact in "$name-win64.zip" "$name-win32.zip" "$name-setup.exe" SHA256SUMS
 done
 (cd "$work/plain" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
 for bits in 64 32; do
-    [ "$(zip_names "$work/plain/$name-win$bits.zip")" = "OrvaneUpdateUtility.exe README.txt LICENSES.txt " ] ||
+    [ "$(zip_names "$work/plain/$name-win$bits.zip")" = "OrvaneUpdateUtility.exe orvane-update.exe README.txt LICENSES.txt " ] ||
         fail "win$bits zip holds $(zip_names "$work/plain/$name-win$bits.zip")"
     unzip -p "$work/plain/$name-win$bits.zip" README.txt | tr -d '\r' | tr '\n' ' ' |
         grep -q "does not include it. Copy the $bits-bit CP210xManufacturing.dll" ||
@@ -94,7 +94,8 @@ for bits in 64 32; do
     mkdir -p "$work/win$bits"
     unzip -q -o "$work/signed/$name-win$bits.zip" -d "$work/win$bits"
     verify "$work/win$bits/OrvaneUpdateUtility.exe" "the win$bits program"
-    [ "$(zip_names "$work/signed/$name-win$bits.zip")" = "OrvaneUpdateUtility.exe README.txt LICENSES.txt CP210xManufacturing.dll " ] ||
+    verify "$work/win$bits/orvane-update.exe" "the win$bits console program"
+    [ "$(zip_names "$work/signed/$name-win$bits.zip")" = "OrvaneUpdateUtility.exe orvane-update.exe README.txt LICENSES.txt CP210xManufacturing.dll " ] ||
         fail "signed win$bits zip holds $(zip_names "$work/signed/$name-win$bits.zip")"
 done
 cmp -s "$work/win64/CP210xManufacturing.dll" "$build/bin/CP210xManufacturing.dll" &&
@@ -111,14 +112,14 @@ quietly wine reg add "$settings_key" /v LastFile /d "$last_file" /f
 quietly wine "$work/older-setup.exe" /S || fail "the older installer failed"
 [ "$(reg_value "$uninstall_key" DisplayVersion)" = 1.9.0 ] || fail "the older version is not installed"
 
-installed_files="CP210xManufacturing.dll LICENSES.txt OrvaneUpdateUtility.exe README.txt Uninstall.exe "
+installed_files="CP210xManufacturing.dll LICENSES.txt OrvaneUpdateUtility.exe README.txt Uninstall.exe orvane-update.exe "
 check_installed() {
     local when=$1 location folder shortcut
     location=$(reg_value "$uninstall_key" InstallLocation)
     [ "$location" = "$(profile_folder LOCALAPPDATA)\Programs\Orvane\Update Utility" ] ||
         fail "$when: installed in '$location'"
     folder=$(winepath -u "$location" 2>/dev/null)
-    [ "$(cd "$folder" 2>/dev/null && ls | tr '\n' ' ')" = "$installed_files" ] ||
+    [ "$(cd "$folder" 2>/dev/null && LC_ALL=C ls | tr '\n' ' ')" = "$installed_files" ] ||
         fail "$when: the folder holds $(ls "$folder" 2>&1 | tr '\n' ' ')"
     shortcut=$(winepath -u "$(profile_folder APPDATA)")
     [ -f "$shortcut/Microsoft/Windows/Start Menu/Programs/Orvane Update Utility.lnk" ] ||
@@ -142,6 +143,8 @@ check_installed() {
     [ "$(reg_value "$settings_key" LastFile)" = "$last_file" ] || fail "$when: LastFile is lost"
     cmp -s "$folder/OrvaneUpdateUtility.exe" "$work/win64/OrvaneUpdateUtility.exe" ||
         fail "$when: the installed program is not the one in the win64 zip"
+    cmp -s "$folder/orvane-update.exe" "$work/win64/orvane-update.exe" ||
+        fail "$when: the installed console program is not the one in the win64 zip"
 }
 
 started=$EPOCHREALTIME
@@ -157,6 +160,10 @@ ORVANE_PROGRAM="$location\\OrvaneUpdateUtility.exe" bash "$root/scripts/wine-exe
     "$build/bin/app_tests.exe" --gtest_filter='EndToEnd.*' >"$work/update.log" 2>&1 ||
     fail "the installed program did not complete an update: $(cat "$work/update.log")"
 grep -q '\[  PASSED  \] 1 test' "$work/update.log" || fail "the update test did not run"
+# The installed console program starts and knows its exit codes.
+wine "$location\\orvane-update.exe" --help >"$work/console.log" 2>&1 ||
+    fail "the installed console program failed: $(cat "$work/console.log")"
+grep -q "130  cancelled" "$work/console.log" || fail "the installed console program gave no help"
 
 quietly wine reg add "$settings_key" /v LastFile /d "$last_file" /f
 started=$EPOCHREALTIME

@@ -175,6 +175,29 @@ SIM_TEST(sessions, last_writes_before_close_are_kept) {
     CHECK(!(t.c_lflag & ECHO));
 }
 
+SIM_TEST(sessions, close_reports_the_xonxoff_the_tool_left) {
+    SimProcess sim({7});
+    REQUIRE(sim.ready());
+    REQUIRE(sim.configure(7, "xonxoff=1") == "ok");
+    const auto session = [&](bool putBack) {
+        Slave port(sim.link(7));
+        termios found{};
+        ::tcgetattr(port.fd(), &found);
+        CHECK(found.c_iflag & IXON);
+        termios raw = found;
+        raw.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF);
+        ::tcsetattr(port.fd(), TCSANOW, &raw);
+        REQUIRE(port.write(kVer));
+        CHECK(port.read(2, Millis(1000)).size() == 2);
+        if (putBack)
+            ::tcsetattr(port.fd(), TCSANOW, &found);
+    };
+    session(true);
+    CHECK(sim.waitEvent(7, "close bytes=4 firmware=0 xonxoff=1"));
+    session(false);
+    CHECK(sim.waitEvent(7, "close bytes=4 firmware=0 xonxoff=0"));
+}
+
 SIM_TEST(stall, writer_blocks_until_released) {
     SimProcess sim({7});
     REQUIRE(sim.ready());

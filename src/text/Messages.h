@@ -1,5 +1,6 @@
 #pragma once
-// Every text the window shows for what the engine reports, in one table, word for word.
+// Every text the tool shows for what the engine reports, in one table, word for word: the window
+// and the console program both take their words from here.
 
 #include "device/SerialLine.h"
 #include "discovery/EquipmentFinder.h"

@@ -1,4 +1,4 @@
-#include "ui/Messages.h"
+#include "text/Messages.h"
 
 #include "discovery/BridgeLibrary.h"
 

@@ -1,0 +1,145 @@
+#include "cli/Arguments.h"
+
+#include <cctype>
+
+namespace {
+
+bool EqualsIgnoringCase(const std::string& text, const char* expected) {
+    size_t i = 0;
+    for (; i < text.size() && expected[i]; ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) !=
+            std::tolower(static_cast<unsigned char>(expected[i])))
+            return false;
+    }
+    return i == text.size() && !expected[i];
+}
+
+// "COM5" (any case) as 5; the port travels as one byte, so 1 to 255.
+std::optional<int> PortNumber(const std::string& name) {
+    if (name.size() < 4 || name.size() > 6 || !EqualsIgnoringCase(name.substr(0, 3), "com"))
+        return std::nullopt;
+    int number = 0;
+    for (size_t i = 3; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i])))
+            return std::nullopt;
+        number = number * 10 + (name[i] - '0');
+    }
+    if (number < 1 || number > 255)
+        return std::nullopt;
+    return number;
+}
+
+} // namespace
+
+bool ParseArguments(const std::vector<std::string>& words, Arguments& arguments,
+                    std::string& error) {
+    arguments = {};
+    if (words.empty()) {
+        error = "no command given (list, check or update; --help shows how to use them)";
+        return false;
+    }
+    const std::string& command = words[0];
+    if (command == "--help" || command == "-h" || command == "help" || command == "/?") {
+        arguments.command = Command::Help;
+        return true;
+    }
+    if (command == "list")
+        arguments.command = Command::List;
+    else if (command == "check")
+        arguments.command = Command::Check;
+    else if (command == "update")
+        arguments.command = Command::Update;
+    else {
+        error = "unknown command \"" + command + "\" (list, check or update)";
+        return false;
+    }
+
+    int selectors = 0;
+    for (size_t i = 1; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        const bool hasValue = i + 1 < words.size();
+        if (word == "--help" || word == "-h") {
+            arguments = {};
+            return true;
+        }
+        if (word == "--json" && arguments.command == Command::List) {
+            arguments.json = true;
+        } else if (word == "--port" && arguments.command != Command::List) {
+            if (!hasValue) {
+                error = "--port needs a port name, such as COM5";
+                return false;
+            }
+            arguments.port = PortNumber(words[++i]);
+            if (!arguments.port) {
+                error = "\"" + words[i] + "\" is not a COM port name (COM1 to COM255)";
+                return false;
+            }
+            ++selectors;
+        } else if (word == "--serial" && arguments.command != Command::List) {
+            if (!hasValue || words[i + 1].empty()) {
+                error = "--serial needs the unit's serial number";
+                return false;
+            }
+            arguments.serial = words[++i];
+            ++selectors;
+        } else if (word == "--all" && arguments.command == Command::Update) {
+            arguments.all = true;
+            ++selectors;
+        } else if (word == "--allow-downgrade" && arguments.command == Command::Update) {
+            arguments.allowDowngrade = true;
+        } else if (word == "--yes" && arguments.command == Command::Update) {
+            arguments.yes = true;
+        } else if (word.size() > 1 && word[0] == '-') {
+            error = "unknown option \"" + word + "\" for " + command;
+            return false;
+        } else if (arguments.command != Command::List && arguments.file.empty()) {
+            arguments.file = word;
+        } else {
+            error = "unexpected argument \"" + word + "\"";
+            return false;
+        }
+        if (selectors > 1) {
+            error = "name one unit or all of them: use only one of --port, --serial and --all";
+            return false;
+        }
+    }
+    if (arguments.command != Command::List && arguments.file.empty()) {
+        error = command + " needs a firmware file";
+        return false;
+    }
+    if (arguments.command == Command::Update && selectors == 0) {
+        error = "update needs the unit to update: --port COMn, --serial S or --all";
+        return false;
+    }
+    return true;
+}
+
+const char* UsageText() {
+    return "Usage:\n"
+           "  orvane-update list [--json]\n"
+           "      Lists the attached units: COM port, product, serial, model, installed "
+           "firmware,\n"
+           "      and whether the bridge was found through the bridge library or the "
+           "system's device list.\n"
+           "  orvane-update check FILE [--port COMn | --serial S]\n"
+           "      Checks the firmware file against every unit, or the one named.\n"
+           "  orvane-update update FILE (--port COMn | --serial S | --all)\n"
+           "                       [--allow-downgrade] [--yes]\n"
+           "      Checks the file, then sends it to the unit named, or with --all to every "
+           "unit it is\n"
+           "      meant for, all at once. --allow-downgrade also sends an older or the same "
+           "version\n"
+           "      (never another model's file). Without --yes it asks first, and refuses to "
+           "start\n"
+           "      when no one can answer (standard input is not a terminal).\n"
+           "      Ctrl+C stops the update; the unit may then need the update again.\n"
+           "\n"
+           "Exit codes:\n"
+           "  0    done\n"
+           "  1    usage: a bad command line, or a firmware file that cannot be opened\n"
+           "  2    no unit: no equipment, no unit on that port or with that serial, or no "
+           "bridge library\n"
+           "  3    refused by the check\n"
+           "  4    transfer failed (for any unit under --all)\n"
+           "  130  cancelled (Ctrl+C, or the question answered no)";
+}

@@ -1,0 +1,27 @@
+#pragma once
+// The console program's command line: one command, its file, one way of naming units and the
+// switches. Parsing only reads the words; whether the file or the units exist is found later.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class Command { Help, List, Check, Update };
+
+struct Arguments {
+    Command command = Command::Help;
+    bool json = false;                 // list --json
+    std::string file;                  // check, update
+    std::optional<int> port;           // --port COMn
+    std::optional<std::string> serial; // --serial S
+    bool all = false;                  // update --all
+    bool allowDowngrade = false;       // update --allow-downgrade
+    bool yes = false;                  // update --yes
+};
+
+// Reads the words after the program's name. false with a one-line reason on a usage error.
+bool ParseArguments(const std::vector<std::string>& words, Arguments& arguments,
+                    std::string& error);
+
+// The text of --help, the exit codes included.
+const char* UsageText();

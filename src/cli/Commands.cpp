@@ -1,0 +1,403 @@
+#include "cli/Commands.h"
+
+#include "cli/UnitUpdate.h"
+#include "discovery/EquipmentFinder.h"
+#include "firmware/Compatibility.h"
+#include "text/Messages.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kProgressRedrawMs = 250;
+
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+std::string ThreeDigits(int value) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "%.3d", value);
+    return text;
+}
+
+// What the unit reported, each byte taken as signed; both -1 when it never answered.
+InstalledFirmware InstalledOf(const Unit& unit) {
+    if (!unit.answered)
+        return {-1, -1};
+    return {static_cast<signed char>(unit.reply.deviceId),
+            static_cast<signed char>(unit.reply.version)};
+}
+
+std::string FirmwareText(const Unit& unit) {
+    return unit.answered ? ThreeDigits(InstalledOf(unit).version) : "unknown";
+}
+
+std::string ModelText(const Unit& unit) {
+    return unit.answered ? std::to_string(InstalledOf(unit).deviceId) : "unknown";
+}
+
+std::string PortText(const Unit& unit) {
+    return unit.port >= 0 ? PortName(unit.port) : "no port";
+}
+
+// "COM5 (Orvane Amplifier, serial 0001, model 1, firmware 005)".
+std::string Describe(const Unit& unit) {
+    return PortText(unit) + " (" + unit.product + ", serial " + unit.serial + ", model " +
+           ModelText(unit) + ", firmware " + FirmwareText(unit) + ")";
+}
+
+// The units behind the bridges, in the bridges' order, and where the bridges came from. Bridges
+// from the system's device list are announced with why the library was not used. Ctrl+C during
+// the search ends the command once the search has closed every port again.
+int FindUnits(Console& console, std::vector<Unit>& units, BridgeSource* source = nullptr) {
+    EquipmentFinder finder;
+    DWORD count = 0;
+    if (const DiscoveryResult counted = finder.CountBridges(count); !counted) {
+        console.Error(MessageFor(counted.failed));
+        return kExitNoUnit;
+    }
+    if (finder.Source() == BridgeSource::DeviceList)
+        console.Error(DeviceListNotice(finder.LibraryProblem().failed));
+    if (source)
+        *source = finder.Source();
+    finder.Examine(count, [&units](const Unit& unit) { units.push_back(unit); });
+    if (Console::CancelRequested()) {
+        console.Error("cancelled before anything was sent");
+        return kExitCancelled;
+    }
+    return kExitDone;
+}
+
+// The units the command line names: the one on --port, the one with --serial, or all.
+int SelectUnits(const Arguments& arguments, const std::vector<Unit>& found, Console& console,
+                std::vector<Unit>& selected) {
+    if (found.empty()) {
+        console.Error(kNoEquipmentEntry);
+        return kExitNoUnit;
+    }
+    for (const Unit& unit : found) {
+        if ((arguments.port && unit.port != *arguments.port) ||
+            (arguments.serial && unit.serial != *arguments.serial))
+            continue;
+        selected.push_back(unit);
+    }
+    if (selected.empty()) {
+        console.Error(arguments.port
+                          ? "no Orvane equipment on " + PortName(*arguments.port)
+                          : "no Orvane equipment with serial " + Quoted(*arguments.serial));
+        return kExitNoUnit;
+    }
+    if (arguments.serial && selected.size() > 1) {
+        console.Error("serial " + Quoted(*arguments.serial) + " is on " +
+                      std::to_string(selected.size()) + " units: name one with --port");
+        return kExitUsage;
+    }
+    return kExitDone;
+}
+
+// The firmware file, opened and its size and header read: nothing has been sent yet. Held by
+// the caller with readers only, so that no one changes it before every transfer has ended.
+int OpenFirmware(const std::string& path, Console& console, FirmwareFile& file,
+                 HeaderFields& fields, DWORD& size) {
+    const std::string opening = std::string(MessageFor(FirmwareError::Open)) + " " + Quoted(path);
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        console.Error(opening + ": it is a folder, not a firmware file");
+        return kExitUsage;
+    }
+    if (const FirmwareResult opened = file.Open(path.c_str(), FileSharing::Readers); !opened) {
+        console.Error(opening + ": " + SystemErrorText(opened.systemError));
+        return kExitUsage;
+    }
+    FirmwareHeader header;
+    FirmwareResult read = file.Size(size);
+    if (read)
+        read = file.ReadHeader(header);
+    if (!read) {
+        const bool refused =
+            read.failed == FirmwareError::TooLarge || read.failed == FirmwareError::TooShort;
+        console.Error(std::string(MessageFor(read.failed)) + ": " + path +
+                      (refused ? "" : ": " + SystemErrorText(read.systemError)));
+        return refused ? kExitRefused : kExitUsage;
+    }
+    fields = ReadHeaderFields(header);
+    if (!fields.deviceId || !fields.version) {
+        console.Error(std::string(MessageFor(Verdict::BadField)) + ": " + path);
+        return kExitRefused;
+    }
+    console.Print("File " + path + ": model " + std::to_string(*fields.deviceId) + ", version " +
+                  ThreeDigits(*fields.version) + ", " + std::to_string(size) + " bytes");
+    return kExitDone;
+}
+
+// The check of the file against one unit: "" when it may be sent, else why not. With
+// allowDowngrade an older or equal version is accepted, as Shift does in the window, but never
+// another model's file; overridden then says so.
+std::string Judge(const HeaderFields& fields, const Unit& unit, bool allowDowngrade,
+                  bool* overridden = nullptr) {
+    if (!unit.Selectable())
+        return unit.port < 0 ? "the system names no COM port for it"
+                             : PortName(unit.port) + " is above COM255, which cannot be named";
+    if (!unit.portOpened)
+        return std::string(MessageFor(unit.portOpened.failed)) + ": " +
+               SystemErrorText(unit.portOpened.systemError);
+    if (!unit.answered)
+        return "the unit did not answer the version query";
+    const InstalledFirmware installed = InstalledOf(unit);
+    const Verdict verdict = CheckCompatibility(fields, &installed, false);
+    if (allowDowngrade && (verdict == Verdict::Older || verdict == Verdict::SameVersion)) {
+        if (overridden)
+            *overridden = true;
+        return "";
+    }
+    return MessageFor(verdict);
+}
+
+std::string Seconds(DWORD milliseconds) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.1f", milliseconds / 1000.0);
+    return text;
+}
+
+// "COM5: 524288 of 1049088 bytes (49%), 46080 bytes/s, 12 s left".
+std::string ProgressLine(const std::string& who, unsigned long long done, unsigned long long total,
+                         DWORD elapsedMs) {
+    const unsigned long long percent = total ? done * 100 / total : 100;
+    const unsigned long long rate = elapsedMs ? done * 1000 / elapsedMs : 0;
+    std::string line = who + ": " + std::to_string(done) + " of " + std::to_string(total) +
+                       " bytes (" + std::to_string(percent) + "%), " + std::to_string(rate) +
+                       " bytes/s, ";
+    if (rate == 0)
+        return line + "time left unknown";
+    return line + std::to_string((total - done + rate - 1) / rate) + " s left";
+}
+
+struct TableRow {
+    std::string port, serial, old, result, bytes, seconds;
+};
+
+void PrintTable(Console& console, const std::vector<TableRow>& rows) {
+    TableRow widths{"PORT", "SERIAL", "OLD", "RESULT", "BYTES", "SECONDS"};
+    std::vector<TableRow> all{widths};
+    all.insert(all.end(), rows.begin(), rows.end());
+    size_t port = 0, serial = 0, old = 0, result = 0, bytes = 0;
+    for (const TableRow& row : all) {
+        port = std::max(port, row.port.size());
+        serial = std::max(serial, row.serial.size());
+        old = std::max(old, row.old.size());
+        result = std::max(result, row.result.size());
+        bytes = std::max(bytes, row.bytes.size());
+    }
+    const auto pad = [](const std::string& text, size_t width) {
+        return text + std::string(width - text.size() + 2, ' ');
+    };
+    for (const TableRow& row : all)
+        console.Print(pad(row.port, port) + pad(row.serial, serial) + pad(row.old, old) +
+                      pad(row.result, result) + pad(row.bytes, bytes) + row.seconds);
+}
+
+// Characters that JSON cannot carry as they are; bytes above 0x7F are taken as Latin-1, since
+// the bridge's texts need not be UTF-8.
+std::string JsonString(const std::string& text) {
+    std::string json = "\"";
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte == '"' || byte == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20 || byte > 0x7E) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof(escaped), "\\u%04x", byte);
+            json += escaped;
+        } else {
+            json += c;
+        }
+    }
+    return json + "\"";
+}
+
+} // namespace
+
+int RunList(const Arguments& arguments, Console& console) {
+    std::vector<Unit> units;
+    BridgeSource source = BridgeSource::Library;
+    if (const int found = FindUnits(console, units, &source); found != kExitDone)
+        return found;
+    const char* sourceText = source == BridgeSource::Library ? "library" : "device list";
+    if (arguments.json) {
+        std::string json = "[";
+        for (size_t i = 0; i < units.size(); ++i) {
+            const Unit& unit = units[i];
+            json += std::string(i ? "," : "") + "\n  {\"port\": " +
+                    (unit.port >= 0 ? JsonString(PortName(unit.port)) : "null") +
+                    ", \"product\": " + JsonString(unit.product) +
+                    ", \"serial\": " + JsonString(unit.serial) +
+                    ", \"model\": " + (unit.answered ? ModelText(unit) : "null") +
+                    ", \"firmware\": " + JsonString(FirmwareText(unit)) +
+                    ", \"source\": " + JsonString(sourceText) + "}";
+        }
+        console.Print(json + (units.empty() ? "]" : "\n]"));
+    } else {
+        for (const Unit& unit : units)
+            console.Print(PortText(unit) + "  " + Quoted(unit.product) + "  serial " + unit.serial +
+                          "  model " + ModelText(unit) + "  firmware " + FirmwareText(unit) +
+                          "  via " + sourceText);
+        if (units.empty())
+            console.Print(kNoEquipmentEntry);
+    }
+    return units.empty() ? kExitNoUnit : kExitDone;
+}
+
+int RunCheck(const Arguments& arguments, Console& console) {
+    FirmwareFile file;
+    HeaderFields fields;
+    DWORD size = 0;
+    if (const int opened = OpenFirmware(arguments.file, console, file, fields, size);
+        opened != kExitDone)
+        return opened;
+    std::vector<Unit> found, selected;
+    if (const int status = FindUnits(console, found); status != kExitDone)
+        return status;
+    if (const int status = SelectUnits(arguments, found, console, selected); status != kExitDone)
+        return status;
+    bool anyAccepted = false;
+    for (const Unit& unit : selected) {
+        const std::string refusal = Judge(fields, unit, false);
+        anyAccepted = anyAccepted || refusal.empty();
+        console.Print(Describe(unit) + ": " +
+                      (refusal.empty() ? "accepted" : "refused: " + refusal));
+    }
+    return anyAccepted ? kExitDone : kExitRefused;
+}
+
+int RunUpdate(const Arguments& arguments, Console& console) {
+    FirmwareFile file;
+    HeaderFields fields;
+    DWORD size = 0;
+    if (const int opened = OpenFirmware(arguments.file, console, file, fields, size);
+        opened != kExitDone)
+        return opened;
+    std::vector<Unit> found, selected;
+    if (const int status = FindUnits(console, found); status != kExitDone)
+        return status;
+    if (const int status = SelectUnits(arguments, found, console, selected); status != kExitDone)
+        return status;
+
+    std::vector<Unit> targets;
+    std::vector<TableRow> skipped;
+    for (const Unit& unit : selected) {
+        bool overridden = false;
+        const std::string refusal = Judge(fields, unit, arguments.allowDowngrade, &overridden);
+        if (!refusal.empty() && !arguments.all) {
+            console.Error(Describe(unit) + ": " + refusal);
+            return kExitRefused;
+        }
+        if (!refusal.empty()) {
+            console.Print(Describe(unit) + ": skipped: " + refusal);
+            skipped.push_back(
+                {PortText(unit), unit.serial, FirmwareText(unit), "skipped: " + refusal, "0", "-"});
+            continue;
+        }
+        if (overridden)
+            console.Print("--allow-downgrade: " + PortName(unit.port) + " gets version " +
+                          ThreeDigits(*fields.version) + " over its " + FirmwareText(unit));
+        targets.push_back(unit);
+    }
+    if (targets.empty()) {
+        console.Error("no unit to update: the file is meant for none of them");
+        return kExitRefused;
+    }
+
+    std::string names;
+    for (const Unit& unit : targets)
+        names += (names.empty() ? "" : ", ") + PortName(unit.port) + " (serial " + unit.serial +
+                 ", firmware " + FirmwareText(unit) + ")";
+    if (!arguments.yes) {
+        if (!console.InputIsTerminal()) {
+            console.Error("not started: standard input is not a terminal to confirm on; add "
+                          "--yes to update without asking");
+            return kExitUsage;
+        }
+        if (!console.Confirm("Update " + names + " to version " + ThreeDigits(*fields.version) +
+                             "?")) {
+            console.Print("Not updated.");
+            return kExitCancelled;
+        }
+    }
+    if (Console::CancelRequested()) {
+        console.Error("cancelled before anything was sent");
+        return kExitCancelled;
+    }
+    HANDLE finished = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!finished) {
+        console.Error("cannot follow the transfers: " + SystemErrorText(::GetLastError()));
+        return kExitFailed;
+    }
+
+    console.Print(std::string(kSendingMessage) + " " + names);
+    std::vector<std::unique_ptr<UnitUpdate>> updates;
+    for (const Unit& unit : targets) {
+        updates.push_back(std::make_unique<UnitUpdate>(unit, arguments.file, console, finished));
+        updates.back()->Start();
+    }
+    const std::string who =
+        updates.size() == 1 ? PortName(targets[0].port) : std::to_string(updates.size()) + " units";
+    const ULONGLONG start = ::GetTickCount64();
+    for (;;) {
+        const bool running = std::any_of(updates.begin(), updates.end(), [](const auto& update) {
+            return update->Outcome() == UnitOutcome::Running;
+        });
+        if (!running)
+            break;
+        if (console.OutputIsTerminal()) {
+            unsigned long long done = 0, total = 0;
+            for (const auto& update : updates) {
+                done += update->Done();
+                total += update->Total() ? update->Total() : size;
+            }
+            console.ShowProgress(
+                ProgressLine(who, done, total, static_cast<DWORD>(::GetTickCount64() - start)));
+        }
+        ::WaitForSingleObject(finished, kProgressRedrawMs);
+    }
+    for (const auto& update : updates)
+        update->Join();
+    ::CloseHandle(finished);
+    console.EndProgress();
+
+    bool anyFailed = false, anyCancelled = false;
+    std::vector<TableRow> rows;
+    for (const auto& update : updates) {
+        const Unit& unit = update->Target();
+        std::string result = "updated";
+        if (update->Outcome() == UnitOutcome::Failed) {
+            anyFailed = true;
+            result = "failed: " + update->Failure();
+            if (!arguments.all)
+                console.Error(PortName(unit.port) + ": " + update->Failure());
+        } else if (update->Outcome() == UnitOutcome::Cancelled) {
+            anyCancelled = true;
+            result = "cancelled: may need the update again";
+        }
+        rows.push_back({PortName(unit.port), unit.serial, FirmwareText(unit), result,
+                        std::to_string(update->Done()), Seconds(update->ElapsedMs())});
+    }
+    if (anyCancelled)
+        console.Print("Update cancelled: the unit may need the update again, as its firmware may "
+                      "be incomplete.");
+    if (arguments.all) {
+        rows.insert(rows.end(), skipped.begin(), skipped.end());
+        PrintTable(console, rows);
+    } else if (!anyFailed && !anyCancelled) {
+        console.Print(std::string(kCompletedMessage) + " (" + PortName(targets[0].port) + ", " +
+                      std::to_string(updates[0]->Done()) + " bytes in " +
+                      Seconds(updates[0]->ElapsedMs()) + " s)");
+    }
+    if (anyCancelled)
+        return kExitCancelled;
+    return anyFailed ? kExitFailed : kExitDone;
+}

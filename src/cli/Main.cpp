@@ -1,0 +1,31 @@
+// orvane-update: the console face of the engine, for service benches and scripts.
+#include "cli/Arguments.h"
+#include "cli/Commands.h"
+#include "cli/Console.h"
+
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    Console console;
+    Console::CatchCancel();
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    Arguments arguments;
+    std::string error;
+    if (!ParseArguments(words, arguments, error)) {
+        console.Error(error + " (orvane-update --help shows the usage)");
+        return kExitUsage;
+    }
+    switch (arguments.command) {
+    case Command::List:
+        return RunList(arguments, console);
+    case Command::Check:
+        return RunCheck(arguments, console);
+    case Command::Update:
+        return RunUpdate(arguments, console);
+    case Command::Help:
+        break;
+    }
+    console.Print(UsageText());
+    return kExitDone;
+}

@@ -1,0 +1,493 @@
+// The console program, orvane-update.exe, run as a child beside the simulated bridge library
+// with simulated units on their COM ports.
+#include "SimEquipment.h"
+#include "cli/ConsoleProgram.h"
+#include "support/ChildTest.h"
+#include "support/FirmwareImage.h"
+#include "support/PortDevices.h"
+#include "support/RegistryKeys.h"
+#include "support/TempFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kUsage = 1, kNoUnit = 2, kRefused = 3, kFailed = 4, kCancelled = 130;
+
+struct UnitSetup {
+    int port;
+    std::string reply;     // the "ver" reply: device ID and version, e.g. "0105"
+    std::string behaviour; // more conf lines, e.g. "mode=hangup\nhangup_after=9000"
+};
+
+class Console : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ::SetEnvironmentVariableA("ORVANE_SIM_BRIDGES", m_bridges.Path().c_str());
+    }
+    void TearDown() override { ::SetEnvironmentVariableA("ORVANE_SIM_BRIDGES", nullptr); }
+
+    // Units behind bridges, in index order; unit N has serial TN and product "Unit <reply>".
+    void Units(const std::vector<UnitSetup>& units) {
+        if (units.empty())
+            return m_bridges.Write("");
+        std::string bridges;
+        std::vector<int> ports;
+        for (const UnitSetup& unit : units) {
+            const std::string serial = "T" + std::to_string(unit.port);
+            bridges += "product=\"Unit " + unit.reply + "\" serial=" + serial + "\n";
+            ASSERT_TRUE(
+                m_ports.SetText("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_10c4&Pid_ea60\\" +
+                                    serial + "\\Device Parameters",
+                                "PortName", "COM" + std::to_string(unit.port)));
+            ports.push_back(unit.port);
+        }
+        m_bridges.Write(bridges);
+        ASSERT_TRUE(m_units.Start(ports)) << m_units.Error();
+        for (const UnitSetup& unit : units)
+            ASSERT_TRUE(m_units.Configure(unit.port, "reply=" + unit.reply + "\n" + unit.behaviour))
+                << m_units.Error();
+    }
+
+    // Whether the unit was sent the program command at any time.
+    bool Programmed(int port) const {
+        return SimEquipment::CountEventLines(m_units.Events(port), "pgm") > 0;
+    }
+
+    TempFile m_bridges{"", ".txt"};
+    RegistryKeys m_ports;
+    SimEquipment m_units;
+    ConsoleProgram m_program;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(line.substr(0, line.find_last_not_of('\r') + 1));
+    return lines;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// A strict reader of the JSON that list --json writes: an array of flat objects. Each value
+// comes back as its text (strings unescaped, others as written); false on anything malformed.
+class JsonReader {
+  public:
+    explicit JsonReader(const std::string& text) : m_text(text) {}
+
+    bool ReadArray(std::vector<std::map<std::string, std::string>>& objects) {
+        if (!Take('['))
+            return false;
+        if (Take(']'))
+            return AtEnd();
+        do {
+            std::map<std::string, std::string> object;
+            if (!ReadObject(object))
+                return false;
+            objects.push_back(object);
+        } while (Take(','));
+        return Take(']') && AtEnd();
+    }
+
+  private:
+    void SkipSpace() {
+        while (m_at < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_at])))
+            ++m_at;
+    }
+    bool Take(char expected) {
+        SkipSpace();
+        if (m_at < m_text.size() && m_text[m_at] == expected) {
+            ++m_at;
+            return true;
+        }
+        return false;
+    }
+    bool AtEnd() {
+        SkipSpace();
+        return m_at == m_text.size();
+    }
+    bool ReadString(std::string& value) {
+        if (!Take('"'))
+            return false;
+        while (m_at < m_text.size() && m_text[m_at] != '"') {
+            const unsigned char c = static_cast<unsigned char>(m_text[m_at++]);
+            if (c < 0x20)
+                return false;
+            if (c != '\\') {
+                value += static_cast<char>(c);
+                continue;
+            }
+            if (m_at >= m_text.size())
+                return false;
+            const char escaped = m_text[m_at++];
+            if (escaped == 'u') {
+                if (m_at + 4 > m_text.size())
+                    return false;
+                value += static_cast<char>(std::stoi(m_text.substr(m_at, 4), nullptr, 16));
+                m_at += 4;
+            } else if (escaped == '"' || escaped == '\\' || escaped == '/') {
+                value += escaped;
+            } else {
+                return false;
+            }
+        }
+        return Take('"');
+    }
+    bool ReadValue(std::string& value) {
+        SkipSpace();
+        if (m_at < m_text.size() && m_text[m_at] == '"')
+            return ReadString(value);
+        const size_t start = m_at;
+        while (m_at < m_text.size() &&
+               (std::isalnum(static_cast<unsigned char>(m_text[m_at])) || m_text[m_at] == '-'))
+            ++m_at;
+        value = m_text.substr(start, m_at - start);
+        if (value == "null" || value == "true" || value == "false")
+            return true;
+        return !value.empty() && value.find_first_not_of("-0123456789") == std::string::npos;
+    }
+    bool ReadObject(std::map<std::string, std::string>& object) {
+        if (!Take('{'))
+            return false;
+        do {
+            std::string key, value;
+            if (!ReadString(key) || !Take(':') || !ReadValue(value))
+                return false;
+            object[key] = value;
+        } while (Take(','));
+        return Take('}');
+    }
+
+    const std::string& m_text;
+    size_t m_at = 0;
+};
+
+TEST_F(Console, ListShowsEachUnitAsLinesAndAsJson) {
+    Units({{5, "0105", ""}, {6, "0203", ""}, {7, "0304", "mode=silent"}});
+    EXPECT_EQ(RunConsole(m_program, "list"), 0u) << m_program.Errors();
+    EXPECT_EQ(Lines(m_program.Output()),
+              (std::vector<std::string>{
+                  "COM5  \"Unit 0105\"  serial T5  model 1  firmware 005  via library",
+                  "COM6  \"Unit 0203\"  serial T6  model 2  firmware 003  via library",
+                  "COM7  \"Unit 0304\"  serial T7  model unknown  firmware unknown  via library"}));
+
+    ConsoleProgram json;
+    EXPECT_EQ(RunConsole(json, "list --json"), 0u) << json.Errors();
+    std::vector<std::map<std::string, std::string>> units;
+    ASSERT_TRUE(JsonReader(json.Output()).ReadArray(units)) << json.Output();
+    ASSERT_EQ(units.size(), 3u);
+    EXPECT_EQ(units[0], (std::map<std::string, std::string>{{"port", "COM5"},
+                                                            {"product", "Unit 0105"},
+                                                            {"serial", "T5"},
+                                                            {"model", "1"},
+                                                            {"firmware", "005"},
+                                                            {"source", "library"}}));
+    EXPECT_EQ(units[1]["firmware"], "003");
+    EXPECT_EQ(units[2]["model"], "null");
+    EXPECT_EQ(units[2]["firmware"], "unknown");
+    for (const int port : {5, 6, 7})
+        EXPECT_FALSE(Programmed(port));
+}
+
+TEST_F(Console, ListWithoutUnitsOrLibrarySaysSoAndExits2) {
+    Units({});
+    EXPECT_EQ(RunConsole(m_program, "list"), kNoUnit);
+    EXPECT_EQ(Lines(m_program.Output()), std::vector<std::string>{"No Orvane equipment connected"});
+    ConsoleProgram json;
+    EXPECT_EQ(RunConsole(json, "list --json"), kNoUnit);
+    EXPECT_EQ(Lines(json.Output()), std::vector<std::string>{"[]"});
+
+    // A copy of the program alone in a folder, then beside the 32-bit library: the window's words.
+    TempFolder alone("console");
+    const std::string copy =
+        alone.Add("orvane-update.exe", ReadWholeFile(ConsoleProgram::BesideTests()));
+    ConsoleProgram missing;
+    ASSERT_TRUE(missing.Start("list", false, copy));
+    ASSERT_TRUE(missing.Finish());
+    EXPECT_EQ(missing.ExitCode(), kNoUnit);
+    EXPECT_EQ(missing.Errors(), "orvane-update: Unable to load CP210xManufacturing.dll: no "
+                                "equipment can be found\r\n");
+
+    std::string thirtyTwoBit = ThisProgram();
+    thirtyTwoBit.erase(thirtyTwoBit.find_last_of('\\'));
+    alone.Add("CP210xManufacturing.dll",
+              ReadWholeFile(thirtyTwoBit + "\\..\\x86\\bin\\CP210xManufacturing.dll"));
+    ConsoleProgram otherBitness;
+    ASSERT_TRUE(otherBitness.Start("list --json", false, copy));
+    ASSERT_TRUE(otherBitness.Finish());
+    EXPECT_EQ(otherBitness.ExitCode(), kNoUnit);
+    EXPECT_EQ(otherBitness.Output(), "");
+    EXPECT_EQ(otherBitness.Errors(),
+              "orvane-update: CP210xManufacturing.dll is a 32-bit library and this is the 64-bit "
+              "program: use the 32-bit program, or the 64-bit library\r\n");
+}
+
+TEST_F(Console, ListWithoutTheLibraryFindsTheBridgesInTheDeviceList) {
+    Units({{5, "0105", ""}});
+    PortDevices devices;
+    PortDevice bridge = Device("VID_10C4&PID_EA60", "T5", "COM5");
+    bridge.busDescription = "Unit 0105";
+    ASSERT_TRUE(devices.Add(bridge));
+    TempFolder alone("console");
+    const std::string copy =
+        alone.Add("orvane-update.exe", ReadWholeFile(ConsoleProgram::BesideTests()));
+    ConsoleProgram listed;
+    ASSERT_TRUE(listed.Start("list", false, copy));
+    ASSERT_TRUE(listed.Finish());
+    EXPECT_EQ(listed.ExitCode(), 0u) << listed.Errors();
+    EXPECT_EQ(Lines(listed.Output()),
+              std::vector<std::string>{
+                  "COM5  \"Unit 0105\"  serial T5  model 1  firmware 005  via device list"});
+    EXPECT_EQ(listed.Errors(), "orvane-update: Bridges from the system's device list: "
+                               "CP210xManufacturing.dll not loaded\r\n");
+}
+
+TEST_F(Console, CheckGivesEachUnitsVerdictInTheWindowsWords) {
+    Units({{5, "0105", ""}, {6, "0203", ""}, {7, "0109", ""}, {8, "0108", ""}});
+    TempFile firmware(FirmwareImage(4096, "01", "08"), ".ace");
+    EXPECT_EQ(RunConsole(m_program, "check \"" + firmware.Path() + "\""), 0u) << m_program.Errors();
+    EXPECT_EQ(Lines(m_program.Output()),
+              (std::vector<std::string>{
+                  "File " + firmware.Path() + ": model 1, version 008, 4096 bytes",
+                  "COM5 (Unit 0105, serial T5, model 1, firmware 005): accepted",
+                  "COM6 (Unit 0203, serial T6, model 2, firmware 003): refused: This file is not "
+                  "meant for the connected equipment",
+                  "COM7 (Unit 0109, serial T7, model 1, firmware 009): refused: This file version "
+                  "is older than the current firmware",
+                  "COM8 (Unit 0108, serial T8, model 1, firmware 008): refused: Your equipment "
+                  "already has the latest firmware installed"}));
+
+    ConsoleProgram one;
+    EXPECT_EQ(RunConsole(one, "check \"" + firmware.Path() + "\" --serial T6"), kRefused);
+    EXPECT_EQ(Lines(one.Output()).size(), 2u) << one.Output();
+    ConsoleProgram accepted;
+    EXPECT_EQ(RunConsole(accepted, "check \"" + firmware.Path() + "\" --port com5"), 0u);
+
+    TempFile badField(FirmwareImage(4096, "x1", "08"), ".ace");
+    ConsoleProgram bad;
+    EXPECT_EQ(RunConsole(bad, "check \"" + badField.Path() + "\""), kRefused);
+    EXPECT_EQ(bad.Errors(),
+              "orvane-update: Unable to get device ID from file: " + badField.Path() + "\r\n");
+    for (const int port : {5, 6, 7, 8})
+        EXPECT_FALSE(Programmed(port));
+}
+
+TEST_F(Console, UpdateSendsTheProgramCommandAndTheFileAndPutsTheLineBack) {
+    // The line is found with XON/XOFF on, as another program may leave it: the update turns it
+    // off for the transfer and the close must put it back.
+    Units({{5, "0105", "xonxoff=1"}, {6, "0105", ""}});
+    const std::string image = FirmwareImage(40 * 1024 + 100, "01", "08");
+    TempFile firmware(image, ".ace");
+    EXPECT_EQ(RunConsole(m_program, "update \"" + firmware.Path() + "\" --port COM5 --yes"), 0u)
+        << m_program.Errors();
+    ASSERT_TRUE(m_units.WaitEvent(5, "close bytes=" + std::to_string(4 + image.size())));
+    // The version query of the search, then the update's session.
+    EXPECT_TRUE(m_units.Received(5) == "ver\rpgm\r" + image)
+        << m_units.Received(5).size() << " bytes received";
+    EXPECT_TRUE(m_units.WaitEvent(5, "close bytes=" + std::to_string(4 + image.size()) +
+                                         " firmware=" + std::to_string(image.size()) +
+                                         " xonxoff=1"))
+        << m_units.Events(5);
+    EXPECT_FALSE(Programmed(6));
+
+    // Redirected output: one progress line per tenth, then the window's completion text.
+    const std::vector<std::string> lines = Lines(m_program.Output());
+    int progressLines = 0;
+    for (const std::string& line : lines)
+        progressLines += line.rfind("COM5: ", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(progressLines, 10) << m_program.Output();
+    EXPECT_TRUE(Contains(m_program.Output(), "COM5: " + std::to_string(image.size()) + " of " +
+                                                 std::to_string(image.size()) + " bytes (100%)"));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back().rfind("Your equipment has been successfully updated (COM5, " +
+                                     std::to_string(image.size()) + " bytes in ",
+                                 0),
+              0u)
+        << lines.back();
+}
+
+TEST_F(Console, UpdateBySerialAndDowngradeOnlyWhenAllowed) {
+    Units({{5, "0105", ""}, {6, "0109", ""}});
+    const std::string image = FirmwareImage(8192, "01", "08");
+    TempFile firmware(image, ".ace");
+    const std::string update = "update \"" + firmware.Path() + "\" --serial T6 --yes";
+    EXPECT_EQ(RunConsole(m_program, update), kRefused);
+    EXPECT_TRUE(Contains(m_program.Errors(), "COM6 (Unit 0109, serial T6, model 1, firmware "
+                                             "009): This file version is older than the "
+                                             "current firmware"))
+        << m_program.Errors();
+    EXPECT_FALSE(Programmed(6));
+
+    ConsoleProgram allowed;
+    EXPECT_EQ(RunConsole(allowed, update + " --allow-downgrade"), 0u) << allowed.Errors();
+    EXPECT_TRUE(Contains(allowed.Output(), "--allow-downgrade: COM6 gets version 008 over its 009"))
+        << allowed.Output();
+    ASSERT_TRUE(m_units.WaitEvent(6, "close bytes=" + std::to_string(4 + image.size())));
+    EXPECT_TRUE(m_units.Received(6) == "ver\rver\rpgm\r" + image);
+    EXPECT_FALSE(Programmed(5));
+
+    // Never another model's file, downgrade or not.
+    TempFile otherModel(FirmwareImage(8192, "02", "08"), ".ace");
+    ConsoleProgram refused;
+    EXPECT_EQ(RunConsole(refused, "update \"" + otherModel.Path() +
+                                      "\" --port COM5 --yes --allow-downgrade"),
+              kRefused);
+    EXPECT_FALSE(Programmed(5));
+}
+
+TEST_F(Console, UpdateAllRunsEachMeantUnitAndATableEvenWhenOneFails) {
+    // Two units the file is meant for, one of another model, one that hangs up mid-transfer.
+    Units({{5, "0105", ""},
+           {6, "0203", ""},
+           {7, "0106", ""},
+           {8, "0105", "mode=hangup\nhangup_after=20000"}});
+    const std::string image = FirmwareImage(64 * 1024, "01", "08");
+    TempFile firmware(image, ".ace");
+    EXPECT_EQ(RunConsole(m_program, "update \"" + firmware.Path() + "\" --all --yes"), kFailed)
+        << m_program.Errors();
+    for (const int port : {5, 7}) {
+        ASSERT_TRUE(m_units.WaitEvent(port, "close bytes=" + std::to_string(4 + image.size())));
+        EXPECT_TRUE(m_units.Received(port) == "ver\rpgm\r" + image) << port;
+    }
+    EXPECT_FALSE(Programmed(6));
+    EXPECT_TRUE(m_units.WaitEvent(8, "hangup"));
+
+    const std::string output = m_program.Output();
+    EXPECT_TRUE(Contains(output, "COM6 (Unit 0203, serial T6, model 2, firmware 003): skipped: "
+                                 "This file is not meant for the connected equipment"))
+        << output;
+    // The table: a heading, then the units updated in their order, then the skipped one.
+    std::vector<std::string> table;
+    for (const std::string& line : Lines(output))
+        if (line.rfind("PORT", 0) == 0 || !table.empty())
+            table.push_back(line);
+    ASSERT_EQ(table.size(), 5u) << output;
+    const auto columns = [](const std::string& line) {
+        std::vector<std::string> words;
+        std::istringstream stream(line);
+        for (std::string word; stream >> word;)
+            words.push_back(word);
+        return words;
+    };
+    EXPECT_EQ(columns(table[0]),
+              (std::vector<std::string>{"PORT", "SERIAL", "OLD", "RESULT", "BYTES", "SECONDS"}));
+    const std::string size = std::to_string(image.size());
+    for (const int row : {1, 2}) {
+        const std::vector<std::string> words = columns(table[row]);
+        ASSERT_EQ(words.size(), 6u) << table[row];
+        EXPECT_EQ(words[0], row == 1 ? "COM5" : "COM7");
+        EXPECT_EQ(words[2], row == 1 ? "005" : "006");
+        EXPECT_EQ(words[3], "updated");
+        EXPECT_EQ(words[4], size);
+    }
+    EXPECT_EQ(table[3].rfind("COM8", 0), 0u);
+    EXPECT_TRUE(Contains(table[3], "failed: Error writing data to Master COM port")) << table[3];
+    const std::vector<std::string> failed = columns(table[3]);
+    EXPECT_LT(std::stoul(failed[failed.size() - 2]), image.size());
+    EXPECT_EQ(table[4].rfind("COM6", 0), 0u);
+    EXPECT_TRUE(Contains(table[4], "skipped: This file is not meant for the connected equipment"));
+}
+
+TEST_F(Console, BadInputGetsOneLineAndItsExitCodeAndNothingIsSent) {
+    Units({{5, "0105", ""}});
+    TempFile firmware(FirmwareImage(4096, "01", "08"), ".ace");
+    const std::string file = "\"" + firmware.Path() + "\"";
+    TempFolder folder("firmware");
+    TempFile tooShort(FirmwareImage(300, "01", "08"), ".ace");
+    // Held by this process without sharing: the program cannot read it.
+    TempFile held(FirmwareImage(4096, "01", "08"), ".ace");
+    HANDLE holder = ::CreateFileA(held.Path().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    // 4 GiB, sparse: only the header is written.
+    TempFile huge(FirmwareImage(512, "01", "08"), ".ace");
+    {
+        HANDLE grow = ::CreateFileA(huge.Path().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(grow, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER size{};
+        size.QuadPart = 0x100000000LL;
+        EXPECT_TRUE(::SetFilePointerEx(grow, size, nullptr, FILE_BEGIN));
+        EXPECT_TRUE(::SetEndOfFile(grow));
+        ::CloseHandle(grow);
+    }
+
+    struct Case {
+        std::string arguments;
+        DWORD exitCode;
+        std::string error; // a part of the one line
+    };
+    const std::vector<Case> cases = {
+        {"", kUsage, "no command given"},
+        {"flash " + file, kUsage, "unknown command \"flash\""},
+        {"update " + file + " --port COM5 --yes --force", kUsage, "unknown option \"--force\""},
+        {"update " + file + " --port COM5 --serial T5 --yes", kUsage, "use only one of"},
+        {"update " + file + " --all --port COM5 --yes", kUsage, "use only one of"},
+        {"update " + file + " --yes", kUsage, "update needs the unit to update"},
+        {"update " + file + " --port COMX --yes", kUsage, "is not a COM port name"},
+        {"update " + file + " --port COM5", kUsage, "add --yes to update without asking"},
+        {"update C:\\no\\such\\firmware.ace --port COM5 --yes", kUsage,
+         "Error opening Source File \"C:\\no\\such\\firmware.ace\": "},
+        {"update \"" + folder.Path() + "\" --port COM5 --yes", kUsage, "it is a folder"},
+        {"update \"" + held.Path() + "\" --port COM5 --yes", kUsage, "Error opening Source File"},
+        {"update \"" + huge.Path() + "\" --port COM5 --yes", kRefused,
+         "This file is too large to be firmware (4 GB or more)"},
+        {"check \"" + tooShort.Path() + "\"", kRefused,
+         "Source file too short to retrieve header information"},
+        {"update " + file + " --port COM9 --yes", kNoUnit, "no Orvane equipment on COM9"},
+        {"update " + file + " --serial T9 --yes", kNoUnit,
+         "no Orvane equipment with serial \"T9\""},
+    };
+    for (const Case& c : cases) {
+        ConsoleProgram run;
+        EXPECT_EQ(RunConsole(run, c.arguments), c.exitCode) << c.arguments;
+        const std::vector<std::string> errors = Lines(run.Errors());
+        ASSERT_EQ(errors.size(), 1u) << c.arguments << ": " << run.Errors();
+        EXPECT_TRUE(Contains(errors[0], c.error)) << c.arguments << ": " << errors[0];
+    }
+    ::CloseHandle(holder);
+    EXPECT_FALSE(Programmed(5)) << m_units.Events(5);
+}
+
+TEST_F(Console, HelpListsTheCommandsAndExitCodes) {
+    EXPECT_EQ(RunConsole(m_program, "--help"), 0u);
+    const std::string help = m_program.Output();
+    for (const char* part : {"list [--json]", "check FILE [--port COMn | --serial S]",
+                             "update FILE (--port COMn | --serial S | --all)", "--allow-downgrade",
+                             "0    done", "1    usage", "2    no unit", "3    refused by the check",
+                             "4    transfer failed", "130  cancelled"})
+        EXPECT_TRUE(Contains(help, part)) << part;
+}
+
+TEST_F(Console, CtrlCCancelsThePendingWriteRestoresTheLineAndExits130) {
+    // Slow enough that the transfer is surely under way when the event comes.
+    Units({{5, "0105", "mode=paced\npaced_rate=16384\nxonxoff=1"}});
+    const std::string image = FirmwareImage(256 * 1024, "01", "08");
+    TempFile firmware(image, ".ace");
+    ASSERT_TRUE(m_program.Start("update \"" + firmware.Path() + "\" --port COM5 --yes", true));
+    ASSERT_TRUE(m_units.WaitReceived(5, 4 + 4 + 16 * 1024, 20000)) << m_units.Events(5);
+    const ULONGLONG interrupted = ::GetTickCount64();
+    ASSERT_TRUE(m_program.Interrupt()) << ::GetLastError();
+    ASSERT_TRUE(m_program.Finish(10000));
+    EXPECT_LT(::GetTickCount64() - interrupted, 3000u);
+    EXPECT_EQ(m_program.ExitCode(), kCancelled) << m_program.Errors();
+    EXPECT_TRUE(Contains(m_program.Output(), "the unit may need the update again"))
+        << m_program.Output();
+    // The port was closed with XON/XOFF put back as it was found, and far from all was sent.
+    ASSERT_TRUE(m_units.WaitEvent(5, "close bytes=")) << m_units.Events(5);
+    const std::string events = m_units.Events(5);
+    const size_t close = events.rfind("close bytes=");
+    EXPECT_TRUE(Contains(events.substr(close), "xonxoff=1")) << events;
+    EXPECT_LT(m_units.Received(5).size(), 4 + 4 + image.size() / 2);
+}
+
+} // namespace
