@@ -134,6 +134,19 @@ int OpenFirmware(const std::string& path, Console& console, FirmwareFile& file,
     return kExitDone;
 }
 
+// The common start of check and update, which sends nothing: the file opened and its header
+// read, then the units the command line names.
+int OpenFileAndSelectUnits(const Arguments& arguments, Console& console, FirmwareFile& file,
+                           HeaderFields& fields, DWORD& size, std::vector<Unit>& selected) {
+    if (const int opened = OpenFirmware(arguments.file, console, file, fields, size);
+        opened != kExitDone)
+        return opened;
+    std::vector<Unit> found;
+    if (const int status = FindUnits(console, found); status != kExitDone)
+        return status;
+    return SelectUnits(arguments, found, console, selected);
+}
+
 // The check of the file against one unit: "" when it may be sent, else why not. With
 // allowDowngrade an older or equal version is accepted, as Shift does in the window, but never
 // another model's file; overridden then says so.
@@ -256,13 +269,9 @@ int RunCheck(const Arguments& arguments, Console& console) {
     FirmwareFile file;
     HeaderFields fields;
     DWORD size = 0;
-    if (const int opened = OpenFirmware(arguments.file, console, file, fields, size);
-        opened != kExitDone)
-        return opened;
-    std::vector<Unit> found, selected;
-    if (const int status = FindUnits(console, found); status != kExitDone)
-        return status;
-    if (const int status = SelectUnits(arguments, found, console, selected); status != kExitDone)
+    std::vector<Unit> selected;
+    if (const int status = OpenFileAndSelectUnits(arguments, console, file, fields, size, selected);
+        status != kExitDone)
         return status;
     bool anyAccepted = false;
     for (const Unit& unit : selected) {
@@ -278,13 +287,9 @@ int RunUpdate(const Arguments& arguments, Console& console) {
     FirmwareFile file;
     HeaderFields fields;
     DWORD size = 0;
-    if (const int opened = OpenFirmware(arguments.file, console, file, fields, size);
-        opened != kExitDone)
-        return opened;
-    std::vector<Unit> found, selected;
-    if (const int status = FindUnits(console, found); status != kExitDone)
-        return status;
-    if (const int status = SelectUnits(arguments, found, console, selected); status != kExitDone)
+    std::vector<Unit> selected;
+    if (const int status = OpenFileAndSelectUnits(arguments, console, file, fields, size, selected);
+        status != kExitDone)
         return status;
 
     std::vector<Unit> targets;

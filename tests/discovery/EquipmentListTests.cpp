@@ -3,6 +3,7 @@
 #include "SimEquipment.h"
 #include "discovery/BridgeLibrary.h"
 #include "res/resource.h"
+#include "support/BridgedUnits.h"
 #include "support/ChildTest.h"
 #include "support/DialogHarness.h"
 #include "support/RegistryKeys.h"
@@ -42,28 +43,7 @@ std::vector<std::string> Table(const CUpdateUtilityDlg& dialog) {
     return rows;
 }
 
-class EquipmentList : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_FALSE(m_keys.Exists("SYSTEM\\CurrentControlSet\\Enum\\USB"))
-            << "left over from an earlier test";
-    }
-    // The USB driver's key that gives the bridge with this serial its port name.
-    void MapSerial(const std::string& serial, const std::string& portName) {
-        ASSERT_TRUE(m_keys.SetText("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_10c4&Pid_ea60\\" +
-                                       serial + "\\Device Parameters",
-                                   "PortName", portName));
-    }
-    void StartUnits(const std::vector<int>& ports) {
-        ASSERT_TRUE(m_units.Start(ports)) << m_units.Error();
-    }
-    void Configure(int port, const std::string& behaviour) {
-        ASSERT_TRUE(m_units.Configure(port, behaviour)) << m_units.Error();
-    }
-
-    RegistryKeys m_keys;
-    SimEquipment m_units;
-};
+using EquipmentList = BridgedUnits;
 
 TEST_F(EquipmentList, NoBridgeGivesOnlyThePlaceholderSelected) {
     DialogHarness harness;

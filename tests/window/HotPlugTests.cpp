@@ -3,6 +3,7 @@
 // of the unit being written to ends the transfer at once.
 #include "SimEquipment.h"
 #include "res/resource.h"
+#include "support/BridgedUnits.h"
 #include "support/DialogHarness.h"
 #include "support/RegistryKeys.h"
 #include "support/SystemNotices.h"
@@ -31,24 +32,7 @@ int Count(const std::string& text, const std::string& part) {
     return count;
 }
 
-class HotPlug : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_FALSE(m_keys.Exists("SYSTEM\\CurrentControlSet\\Enum\\USB"))
-            << "left over from an earlier test";
-    }
-    void MapSerial(const std::string& serial, const std::string& portName) {
-        ASSERT_TRUE(m_keys.SetText("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_10c4&Pid_ea60\\" +
-                                       serial + "\\Device Parameters",
-                                   "PortName", portName));
-    }
-    void StartUnits(const std::vector<int>& ports) {
-        ASSERT_TRUE(m_units.Start(ports)) << m_units.Error();
-    }
-
-    RegistryKeys m_keys;
-    SimEquipment m_units;
-};
+using HotPlug = BridgedUnits;
 
 TEST_F(HotPlug, BurstOfNoticesGivesOneRefreshAfterTheQuietSecond) {
     MapSerial("U5", "COM5");

@@ -1,0 +1,34 @@
+#pragma once
+// A fixture of units behind bridges: Wine's registry maps each bridge's serial to its COM port,
+// as the USB driver does, and simulated equipment answers on those ports.
+
+#include "SimEquipment.h"
+#include "support/RegistryKeys.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+class BridgedUnits : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(m_keys.Exists("SYSTEM\\CurrentControlSet\\Enum\\USB"))
+            << "left over from an earlier test";
+    }
+    // The USB driver's key that gives the bridge with this serial its port name.
+    void MapSerial(const std::string& serial, const std::string& portName) {
+        ASSERT_TRUE(m_keys.SetText("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_10c4&Pid_ea60\\" +
+                                       serial + "\\Device Parameters",
+                                   "PortName", portName));
+    }
+    void StartUnits(const std::vector<int>& ports) {
+        ASSERT_TRUE(m_units.Start(ports)) << m_units.Error();
+    }
+    void Configure(int port, const std::string& behaviour) {
+        ASSERT_TRUE(m_units.Configure(port, behaviour)) << m_units.Error();
+    }
+
+    RegistryKeys m_keys;
+    SimEquipment m_units;
+};
