@@ -22,59 +22,27 @@ done
 "$root/scripts/build.sh"
 
 work=$(mktemp -d /tmp/orvane-bench.XXXXXX)
-equipment="$work/equipment"
-mkdir -p "$equipment"
-sim_pid=""
-# shellcheck source=scripts/wine-session.sh
-source "$root/scripts/wine-session.sh"
+# shellcheck source=scripts/sim-units.sh
+source "$root/scripts/sim-units.sh"
 cleanup() {
-    if [ -n "$sim_pid" ]; then
-        kill "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
-    wine_session_stop
+    sim_units_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-windows_path() {
-    local path=${1//\//\\}
-    printf 'Z:%s' "$path"
-}
-seconds_between() {
-    awk -v start="$1" -v end="$2" 'BEGIN { printf "%.2f", end - start }'
-}
-
 firmware_size=$((1024 * 1024))
 rate=46080
 floor=$(awk -v bytes=$((firmware_size + 4)) -v rate=$rate 'BEGIN { printf "%.2f", bytes / rate }')
 
-wine_session_start
 # Units on COM11 onwards, model 1 with firmware 005, serials B11, B12...
 ports=()
-{
-    echo REGEDIT4
-    for ((i = 0; i < max; i++)); do
-        port=$((11 + i))
-        ports+=("$port")
-        printf '\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_10c4&Pid_ea60\\B%d\\Device Parameters]\n"PortName"="COM%d"\n' "$port" "$port"
-        printf 'reply=0105\nmode=paced\npaced_rate=%d\n' "$rate" >"$equipment/port$port.conf"
-    done
-} >"$work/ports.reg"
-wine reg import "$(windows_path "$work/ports.reg")" >>"$work/wine.log" 2>&1
-"$build/sim-equipment/orvane-sim-equipment" --lifetime 3600 --parent-pid $$ \
-    "$equipment" "$WINEPREFIX/dosdevices" "${ports[@]}" >"$work/equipment.log" 2>&1 &
-sim_pid=$!
-for ((i = 0; i < 200; i++)); do
-    [ -e "$equipment/ready" ] && break
-    sleep 0.05
+mkdir -p "$work/equipment"
+for ((i = 0; i < max; i++)); do
+    ports+=($((11 + i)))
+    printf 'reply=0105\nmode=paced\npaced_rate=%d\n' "$rate" >"$work/equipment/port$((11 + i)).conf"
 done
-[ -e "$equipment/ready" ] || {
-    echo "The simulated equipment did not start:" >&2
-    cat "$work/equipment.log" "$equipment/failed" 2>/dev/null >&2 || true
-    exit 1
-}
+sim_units_start "${ports[@]}"
 
 # A 1 MiB firmware file for model 1, version 006.
 {

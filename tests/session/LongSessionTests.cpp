@@ -1,0 +1,252 @@
+// A long session in one window: the real dialog goes through many update cycles against a
+// simulated unit, each cycle a refresh of the list and one update that completes, is cancelled,
+// fails on a unit that stops reading or hangs up, or is refused by the check. After a completed
+// update the dialog ends; the cycle shows it again and goes on, as a user who starts the tool
+// again would find it. The process's handle count and memory are taken after every cycle, and
+// with 40 cycles or more the last 20 may not need more than the first 20 did.
+//
+// ORVANE_SESSION_CYCLES sets the number of cycles (default 6, one of each kind);
+// scripts/long-session.sh runs 200 and prints the first and last 20 rows.
+#include "SimEquipment.h"
+#include "res/resource.h"
+#include "support/DialogHarness.h"
+#include "support/FirmwareImage.h"
+#include "support/RegistryKeys.h"
+#include "support/TempFile.h"
+#include "support/UpdateBench.h"
+
+#include <psapi.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+constexpr int kPort = 7;
+constexpr size_t kSmallFile = 10340;      // five chunks and a part
+constexpr size_t kLargeFile = 160 * 1024; // more than a pseudo-terminal buffers
+constexpr int kFailAtFileByte = 5000;     // where the stalled or unplugged unit stops
+constexpr DWORD kShortStallLimitMs = 300; // the dialog's seam: a stall fails fast
+constexpr int kWindow = 20;               // cycles compared at the start and the end
+const char kCompleted[] = "Your equipment has been successfully updated";
+const char kCancelQuestion[] =
+    "Do you want to abort this update?\nWarning: This may result in lost memory.";
+const char kWriteError[] = "Error writing data to Master COM port";
+const char kOlder[] = "This file version is older than the current firmware";
+
+enum class Cycle { Completed, Cancelled, Stalled, Completed2, HungUp, Refused };
+const Cycle kOrder[] = {Cycle::Completed,  Cycle::Cancelled, Cycle::Stalled,
+                        Cycle::Completed2, Cycle::HungUp,    Cycle::Refused};
+
+const char* Name(Cycle cycle) {
+    switch (cycle) {
+    case Cycle::Completed:
+    case Cycle::Completed2:
+        return "completed";
+    case Cycle::Cancelled:
+        return "cancelled";
+    case Cycle::Stalled:
+        return "stalled";
+    case Cycle::HungUp:
+        return "hung-up";
+    case Cycle::Refused:
+        return "refused";
+    }
+    return "";
+}
+
+// What the process holds. Wine answers GetProcessHandleCount and PrivateUsage with 0, so the
+// handles are also counted by asking each handle value in turn, and the private memory by
+// adding up the committed private regions of the address space; both work on Windows too.
+struct Sample {
+    DWORD handlesReported = 0; // GetProcessHandleCount
+    DWORD handlesOpen = 0;     // handle values that name an object
+    SIZE_T privateUsage = 0;   // GetProcessMemoryInfo
+    SIZE_T committedPrivate = 0;
+};
+
+DWORD OpenHandles() {
+    constexpr ULONG_PTR kHighestValue = 4 * 65536;
+    DWORD open = 0;
+    for (ULONG_PTR value = 4; value <= kHighestValue; value += 4) {
+        DWORD flags = 0;
+        open += ::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    }
+    return open;
+}
+
+SIZE_T CommittedPrivateBytes() {
+    SIZE_T total = 0;
+    MEMORY_BASIC_INFORMATION region{};
+    for (const char* address = nullptr;
+         ::VirtualQuery(address, &region, sizeof(region)) == sizeof(region);
+         address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE)
+            total += region.RegionSize;
+    }
+    return total;
+}
+
+Sample Measure() {
+    Sample sample;
+    ::GetProcessHandleCount(::GetCurrentProcess(), &sample.handlesReported);
+    sample.handlesOpen = OpenHandles();
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof(counters);
+    if (::GetProcessMemoryInfo(::GetCurrentProcess(),
+                               reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                               sizeof(counters)))
+        sample.privateUsage = counters.PrivateUsage;
+    sample.committedPrivate = CommittedPrivateBytes();
+    return sample;
+}
+
+int CyclesAsked() {
+    char text[16] = {};
+    if (::GetEnvironmentVariableA("ORVANE_SESSION_CYCLES", text, sizeof(text)) == 0)
+        return static_cast<int>(std::size(kOrder));
+    return std::max(1, std::atoi(text));
+}
+
+class LongSession : public ::testing::Test {
+  protected:
+    LongSession() : m_cycles(CyclesAsked()), m_watchdog(60000 + m_cycles * 10000) {}
+
+    void SetUp() override {
+        ASSERT_TRUE(m_keys.SetText("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_10c4&Pid_ea60\\"
+                                   "LS7\\Device Parameters",
+                                   "PortName", "COM7"));
+        ASSERT_TRUE(m_unit.Start({kPort}, 3600)) << m_unit.Error();
+        ASSERT_TRUE(m_unit.Configure(kPort, "reply=0105")) << m_unit.Error();
+        m_harness = std::make_unique<DialogHarness>(
+            "vid=0x10C4 pid=0xEA60 product=\"Orvane Amplifier\" serial=LS7\n");
+        m_log = std::make_unique<ControlLog>(Window());
+        Dialog().m_writeStallLimitMs = kShortStallLimitMs;
+    }
+    void TearDown() override {
+        m_log.reset();
+        m_harness.reset();
+    }
+
+    CUpdateUtilityDlg& Dialog() { return m_harness->Dialog(); }
+    HWND Window() { return Dialog().m_hWnd; }
+    MessageBoxWatcher& Boxes() { return m_harness->Boxes(); }
+
+    // One cycle: the unit's behaviour, a refresh, one press of Update and its outcome.
+    void RunCycle(int index, Cycle cycle) {
+        SCOPED_TRACE("cycle " + std::to_string(index) + " " + Name(cycle));
+        const int stopAt = 4 + 4 + kFailAtFileByte; // "ver\r", "pgm\r", then the file
+        std::string behaviour = "reply=0105\nmode=normal";
+        if (cycle == Cycle::Stalled)
+            behaviour = "reply=0105\nmode=stall\nstall_after=" + std::to_string(stopAt);
+        if (cycle == Cycle::HungUp)
+            behaviour = "reply=0105\nmode=hangup\nhangup_after=" + std::to_string(stopAt);
+        ASSERT_TRUE(m_unit.Configure(kPort, behaviour)) << m_unit.Error();
+        m_unit.ClearReceived(kPort);
+        Boxes().Clear();
+        m_log->OnText(nullptr);
+
+        m_harness->Click(IDC_REFRESH_LIST);
+        ASSERT_EQ(m_harness->ListEntries(),
+                  std::vector<std::string>{"Orvane Amplifier, firmware version 005"});
+        ASSERT_TRUE(Boxes().Shown().empty()) << Boxes().Shown().front().text;
+
+        const bool large = cycle == Cycle::Stalled || cycle == Cycle::HungUp;
+        const std::string image = FirmwareImage(large ? kLargeFile : kSmallFile, "01",
+                                                cycle == Cycle::Refused ? "04" : "06");
+        TempFile file(image, ".ace");
+        if (cycle == Cycle::Cancelled) {
+            m_log->OnText([this](int id, const std::string& text) {
+                if (id == IDC_STATUS && text == "2048 of 10340 bytes written (19%)")
+                    PostUpdateClick(Window());
+            });
+            Boxes().QueueAnswer(IDYES);
+        }
+        m_harness->SetText(IDC_SOURCE_PATH, file.Path());
+        m_harness->Click(IDC_UPDATE);
+
+        switch (cycle) {
+        case Cycle::Completed:
+        case Cycle::Completed2:
+            ASSERT_EQ(Boxes().Texts(), std::vector<std::string>{kCompleted});
+            EXPECT_FALSE(::IsWindowVisible(Window())) << "the completed update ends the dialog";
+            ASSERT_TRUE(m_unit.WaitReceived(kPort, 8 + image.size()));
+            EXPECT_TRUE(m_unit.Received(kPort) == "ver\rpgm\r" + image);
+            // The user starts the tool again: the same window, shown once more.
+            ::ShowWindow(Window(), SW_SHOW);
+            break;
+        case Cycle::Cancelled:
+            ASSERT_EQ(Boxes().Texts(), std::vector<std::string>{kCancelQuestion});
+            ASSERT_TRUE(m_unit.WaitReceived(kPort, 8 + 2048));
+            EXPECT_TRUE(m_unit.Received(kPort) == "ver\rpgm\r" + image.substr(0, 2048));
+            break;
+        case Cycle::Stalled:
+        case Cycle::HungUp:
+            ASSERT_EQ(Boxes().Texts(), std::vector<std::string>{kWriteError});
+            EXPECT_TRUE(m_unit.Received(kPort) ==
+                        ("ver\rpgm\r" + image).substr(0, static_cast<size_t>(stopAt)));
+            break;
+        case Cycle::Refused:
+            ASSERT_EQ(Boxes().Texts(), std::vector<std::string>{kOlder});
+            EXPECT_EQ(m_unit.Received(kPort), "ver\r");
+            break;
+        }
+        EXPECT_TRUE(::IsWindowVisible(Window()));
+        EXPECT_FALSE(Dialog().m_transferActive);
+        EXPECT_EQ(Dialog().m_hSourceFile, INVALID_HANDLE_VALUE);
+    }
+
+    int m_cycles;
+    Watchdog m_watchdog;
+    RegistryKeys m_keys;
+    SimEquipment m_unit;
+    std::unique_ptr<DialogHarness> m_harness;
+    std::unique_ptr<ControlLog> m_log;
+};
+
+TEST_F(LongSession, ManyCyclesInOneWindowNeedNoMoreHandlesOrMemory) {
+    std::vector<Sample> samples;
+    std::printf("%5s %-10s %12s %12s %14s %17s\n", "CYCLE", "KIND", "HANDLES", "HANDLE_COUNT",
+                "PRIVATE_USAGE", "COMMITTED_PRIVATE");
+    for (int index = 0; index < m_cycles; ++index) {
+        const Cycle cycle = kOrder[index % std::size(kOrder)];
+        RunCycle(index, cycle);
+        if (::testing::Test::HasFatalFailure())
+            return;
+        samples.push_back(Measure());
+        const Sample& s = samples.back();
+        std::printf("%5d %-10s %12lu %12lu %14llu %17llu\n", index + 1, Name(cycle),
+                    static_cast<unsigned long>(s.handlesOpen),
+                    static_cast<unsigned long>(s.handlesReported),
+                    static_cast<unsigned long long>(s.privateUsage),
+                    static_cast<unsigned long long>(s.committedPrivate));
+        std::fflush(stdout);
+    }
+    if (m_cycles < 2 * kWindow)
+        return;
+    const auto most = [&](size_t from, auto field) {
+        decltype(field(samples[0])) top = 0;
+        for (size_t i = from; i < from + kWindow; ++i)
+            top = std::max(top, field(samples[i]));
+        return top;
+    };
+    const size_t last = samples.size() - kWindow;
+    const auto handles = [](const Sample& s) { return s.handlesOpen; };
+    const auto committed = [](const Sample& s) { return s.committedPrivate; };
+    std::printf("most in the first %d cycles: %lu handles, %llu committed private bytes\n", kWindow,
+                static_cast<unsigned long>(most(0, handles)),
+                static_cast<unsigned long long>(most(0, committed)));
+    std::printf("most in the last %d cycles:  %lu handles, %llu committed private bytes\n", kWindow,
+                static_cast<unsigned long>(most(last, handles)),
+                static_cast<unsigned long long>(most(last, committed)));
+    EXPECT_LE(most(last, handles), most(0, handles));
+    EXPECT_LE(most(last, committed), most(0, committed));
+}
+
+} // namespace
