@@ -21,15 +21,9 @@ done
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
 
-work=$(mktemp -d /tmp/orvane-bench.XXXXXX)
 # shellcheck source=scripts/sim-units.sh
 source "$root/scripts/sim-units.sh"
-cleanup() {
-    sim_units_stop
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+sim_units_work bench
 
 firmware_size=$((1024 * 1024))
 rate=46080

@@ -2,7 +2,8 @@
 # A long session in one window: the real dialog through CYCLES update cycles (default 200)
 # against a simulated unit, mixing completed, cancelled, failed and refused updates with a
 # refresh of the list before each; prints the process's handle count and memory after the first
-# and the last 20 cycles, and fails if the last 20 needed more than the first 20.
+# and the last 20 cycles, and fails if the last 20 needed more than the first 20. The whole
+# table stays in /tmp/orvane-long-session-<time>.txt.
 #   usage: bash scripts/long-session.sh [CYCLES]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,12 +19,8 @@ cycles=${1:-200}
 
 # shellcheck source=scripts/wine-session.sh
 source "$root/scripts/wine-session.sh"
-output=$(mktemp /tmp/orvane-long-session.XXXXXX)
-cleanup() {
-    wine_session_stop
-    rm -f "$output"
-}
-trap cleanup EXIT
+output=/tmp/orvane-long-session-$(date +%Y%m%d-%H%M%S).txt
+trap wine_session_stop EXIT
 trap 'exit 130' INT TERM
 wine_session_start
 export ORVANE_SIM_EQUIPMENT="$build/sim-equipment/orvane-sim-equipment"
@@ -45,5 +42,6 @@ if [ "$cycles" -gt 40 ]; then
 else
     cat "$output"
 fi
+echo "The whole table: $output"
 echo "$cycles cycles in $(awk -v s="$started" -v e="$ended" 'BEGIN { printf "%.1f", e - s }') s"
 exit $status

@@ -7,31 +7,19 @@
 # here from the documented header rules (not from the program's code) says which refusal, or
 # acceptance with which model and version, each file must get; the script reports every
 # mismatch and every crash, and fails unless both are 0. The same seed gives the same files.
-#   usage: bash scripts/malformed.sh N [SEED]   (SEED defaults to 1; ORVANE_MALFORMED_JOBS runs
-#                                               at once, default 4, each on a port of its own)
+#   usage: bash scripts/malformed.sh N [SEED]
+# SEED defaults to 1. ORVANE_JOBS checks go at the same time (default 4), each job on a unit of
+# its own.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVANE_BUILD_DIR:-$root/build}
-count=${1:-}
-seed=${2:-1}
-jobs=${ORVANE_MALFORMED_JOBS:-4}
-[[ $count =~ ^[1-9][0-9]*$ && $seed =~ ^[0-9]+$ && $jobs =~ ^[1-9][0-9]?$ ]] || {
-    echo "usage: bash scripts/malformed.sh N [SEED]   (N files, 1 or more; SEED a number)" >&2
-    exit 2
-}
+# shellcheck source=scripts/sim-units.sh
+source "$root/scripts/sim-units.sh"
+read_count_and_seed "bash scripts/malformed.sh N [SEED]   (N files, 1 or more; SEED a number)" "$@"
 
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
-
-work=$(mktemp -d /tmp/orvane-malformed.XXXXXX)
-# shellcheck source=scripts/sim-units.sh
-source "$root/scripts/sim-units.sh"
-cleanup() {
-    sim_units_stop
-    [ -n "${ORVANE_MALFORMED_KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+sim_units_work malformed
 
 # The files and, for each, what it must get: one line per file,
 #   index reply status model version refusal
@@ -101,7 +89,8 @@ def adversarial_field():
         digit, other = rng.choice(DIGITS), rng.choice(rng.choice(PIECES))
         return bytes([digit, other] if rng.random() < 0.5 else [other, digit])
     if kind == 2:  # a sign or blank, then a digit or not
-        return bytes([rng.choice(b"+-" + C_SPACE), rng.choice(rng.choice(PIECES))])
+        second = rng.choice(DIGITS) if rng.random() < 0.5 else rng.choice(rng.choice(PIECES))
+        return bytes([rng.choice(b"+-" + C_SPACE), second])
     if kind == 3:  # NULs, blanks and signs only
         return bytes(rng.choice(b"\0+- \t") for _ in range(2))
     if kind == 4:  # bytes above 127 around a digit or not
@@ -110,11 +99,14 @@ def adversarial_field():
 
 
 def size_near_boundary():
-    kind = rng.randrange(4)
-    if kind == 0:
+    kind = rng.randrange(20)
+    if kind < 5:  # anywhere
         return rng.randint(0, 1024)
-    edges = [0, DEVICE_AT, DEVICE_AT + 2, VERSION_AT + 2, HEADER, 1024]
-    return max(0, min(1024, rng.choice(edges) + rng.randint(-3, 3)))
+    if kind < 8:  # cut inside or next to the fields
+        return rng.choice([DEVICE_AT, VERSION_AT, VERSION_AT + 2]) + rng.randint(-2, 2)
+    if kind < 13:  # at the end of the header
+        return HEADER + rng.randint(-3, 3)
+    return rng.randint(HEADER, 1024)  # a whole header
 
 
 REPLIES = [bytes([1, 5]), bytes([1, 0]), bytes([1, 99]), bytes([7, 6]), bytes([0, 0]),
@@ -137,12 +129,7 @@ for index in range(count):
           "-" if firmware is None else firmware, "-" if refusal is None else refusal.replace(" ", "_"))
 EOF
 
-ports=()
-for ((job = 0; job < jobs; job++)); do
-    ports+=($((31 + job)))
-    echo "product=\"Campaign unit\" serial=B$((31 + job))" >"$work/bridges-$job.txt"
-done
-sim_units_start "${ports[@]}"
+sim_units_for_jobs 31 "Campaign unit"
 
 # One check; appends "index verdict" to $results, the verdict "ok", "mismatch" or "crash".
 one_check() {
@@ -153,7 +140,7 @@ one_check() {
     local out="$work/check-$index.out" status=0 verdict=ok
     sim_configure "$port" "reply=$reply" || verdict="conf-rejected"
     ORVANE_SIM_BRIDGES=$(windows_path "$bridges") timeout 120 wine "$build/bin/orvane-update.exe" \
-        check "$(windows_path "$file")" --port "COM$port" >"$out" 2>&1 || status=$?
+        check "$(windows_path "$file")" --port "COM$port" </dev/null >"$out" 2>&1 || status=$?
     tr -d '\r' <"$out" >"$out.txt"
     if [ "$status" -gt 4 ] || grep -qiE 'unhandled (exception|page fault)|backtrace' "$out.txt"; then
         verdict=crash
@@ -181,29 +168,19 @@ one_check() {
 }
 
 run_job() {
-    local job=$1 port=$((31 + $1))
+    local job=$1
     local index reply status model version refusal
     while read -r index reply status model version refusal; do
-        ((index % jobs == job)) || continue
-        one_check "$port" "$work/bridges-$job.txt" "$work/results-$job.txt" \
+        one_check "${job_ports[$job]}" "$work/bridges-$job.txt" "$work/results-$job.txt" \
             "$index" "$reply" "$status" "$model" "$version" "$refusal"
-    done <"$work/plan.txt"
+    done < <(plan_for_job "$job")
 }
 
 echo "malformed files: $count, seed $seed, $jobs at a time"
 started=$EPOCHREALTIME
-job_pids=()
-for ((job = 0; job < jobs; job++)); do
-    : >"$work/results-$job.txt"
-    run_job "$job" &
-    job_pids+=($!)
-done
-for pid in "${job_pids[@]}"; do
-    wait "$pid"
-done
+run_jobs run_job
 ended=$EPOCHREALTIME
 
-cat "$work"/results-*.txt | sort -n >"$work/results.txt"
 python3 - "$work/plan.txt" "$work/results.txt" "$(seconds_between "$started" "$ended")" <<'EOF'
 import sys
 plan = {line.split()[0]: line.split() for line in open(sys.argv[1])}

@@ -4,15 +4,28 @@
 # soak, the malformed-file campaign): a Wine session, the simulated bridge library, the bridges'
 # port names in Wine's registry and the simulated equipment on pseudo-terminals.
 #
-# The caller sets $root and $build, and $work to a private folder; sim_units_start then gives
-# $equipment (the simulator's state folder). Bridge serial numbers are "B<port>", so a bridges
-# file line 'product="X" serial=B11' is the unit on COM11.
+# The caller sets $root and $build and calls sim_units_work for its private folder $work;
+# sim_units_start then gives $equipment (the simulator's state folder). Bridge serial numbers are
+# "B<port>", so a bridges file line 'product="X" serial=B11' is the unit on COM11.
 
 # shellcheck source=scripts/wine-session.sh
 source "$root/scripts/wine-session.sh"
 
 sim_pid=""
 sim_seq=0
+
+# Makes the private folder $work (/tmp/orvane-$1.XXXXXX); at exit the units and the session stop
+# and the folder goes, unless ORVANE_KEEP_WORK is set (for a post mortem).
+sim_units_work() {
+    work=$(mktemp -d "/tmp/orvane-$1.XXXXXX")
+    trap sim_units_cleanup EXIT
+    trap 'exit 130' INT TERM
+}
+
+sim_units_cleanup() {
+    sim_units_stop
+    [ -n "${ORVANE_KEEP_WORK:-}" ] || rm -rf "$work"
+}
 
 windows_path() {
     local path=${1//\//\\}
@@ -85,4 +98,50 @@ sim_configure() {
 sim_clear() {
     : >"$equipment/port$1.rx"
     : >"$equipment/port$1.events"
+}
+
+# The campaigns: "N [SEED]" into $count and $seed (default 1), and ORVANE_JOBS (default 4), the
+# runs at the same time, into $jobs; anything else prints "usage: $1" and exits with 2.
+read_count_and_seed() {
+    local usage=$1
+    shift
+    count=${1:-}
+    seed=${2:-1}
+    jobs=${ORVANE_JOBS:-4}
+    [[ $# -le 2 && $count =~ ^[1-9][0-9]*$ && $seed =~ ^[0-9]+$ && $jobs =~ ^[1-9][0-9]?$ ]] || {
+        echo "usage: $usage" >&2
+        exit 2
+    }
+}
+
+# One unit per job, on COM$1 onwards, each with its own bridges file $work/bridges-JOB.txt naming
+# only it (product $2), so that a run of one job never opens another job's port.
+sim_units_for_jobs() {
+    local first=$1 product=$2 job
+    job_ports=()
+    for ((job = 0; job < jobs; job++)); do
+        job_ports+=($((first + job)))
+        echo "product=\"$product\" serial=B$((first + job))" >"$work/bridges-$job.txt"
+    done
+    sim_units_start "${job_ports[@]}"
+}
+
+# The lines of $work/plan.txt that job $1 runs: every jobs-th, by the number that starts them.
+plan_for_job() {
+    awk -v jobs="$jobs" -v job="$1" '$1 % jobs == job' "$work/plan.txt"
+}
+
+# Runs "$1 JOB" for every job at the same time, each appending lines to $work/results-JOB.txt,
+# and waits for all; $work/results.txt then holds every line, ordered by its first number.
+run_jobs() {
+    local job pid pids=()
+    for ((job = 0; job < jobs; job++)); do
+        : >"$work/results-$job.txt"
+        "$1" "$job" &
+        pids+=($!)
+    done
+    for pid in "${pids[@]}"; do
+        wait "$pid"
+    done
+    cat "$work"/results-*.txt | sort -n >"$work/results.txt"
 }

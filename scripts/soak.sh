@@ -8,41 +8,38 @@
 # from the program's own account: a run that exits 0 delivered exactly "pgm\r" and the file after
 # the version query; a fault gives its exit code and message within its time bound; every port
 # the program opened was closed again and its process is gone.
-#   usage: bash scripts/soak.sh N [SEED]     (SEED defaults to 1; ORVANE_SOAK_JOBS runs at once,
-#                                             default 4, each on a port of its own)
+#   usage: bash scripts/soak.sh N [SEED]
+# SEED defaults to 1. ORVANE_JOBS runs go at the same time (default 4), each job on a unit of its
+# own; ORVANE_SOAK_FAULTS draws from fewer faults (a comma-separated part of the list above:
+# none,silent,split,stall,hangup,slow,model,older).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVANE_BUILD_DIR:-$root/build}
-runs=${1:-}
-seed=${2:-1}
-jobs=${ORVANE_SOAK_JOBS:-4}
-[[ $runs =~ ^[1-9][0-9]*$ && $seed =~ ^[0-9]+$ && $jobs =~ ^[1-9][0-9]?$ ]] || {
-    echo "usage: bash scripts/soak.sh N [SEED]   (N runs, 1 or more; SEED a number)" >&2
-    exit 2
-}
+# shellcheck source=scripts/sim-units.sh
+source "$root/scripts/sim-units.sh"
+read_count_and_seed "bash scripts/soak.sh N [SEED]   (N runs, 1 or more; SEED a number)" "$@"
+all_faults=none,silent,split,stall,hangup,slow,model,older
+faults=${ORVANE_SOAK_FAULTS:-$all_faults}
+for fault in ${faults//,/ }; do
+    [[ ,$all_faults, == *,$fault,* ]] || {
+        echo "ORVANE_SOAK_FAULTS: \"$fault\" is none of $all_faults" >&2
+        exit 2
+    }
+done
 
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
-
-work=$(mktemp -d /tmp/orvane-soak.XXXXXX)
-# shellcheck source=scripts/sim-units.sh
-source "$root/scripts/sim-units.sh"
-cleanup() {
-    sim_units_stop
-    [ -n "${ORVANE_SOAK_KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+sim_units_work soak
 
 # The plan: one line per run, "index fault size version reply conf", from the seed alone.
 # Stalls and hang-ups come at least 128 KiB before the end of the file: a pseudo-terminal
 # buffers tens of KiB, and a unit that goes away later than that would find the whole file
 # written as far as the program can tell.
-python3 - "$runs" "$seed" >"$work/plan.txt" <<'EOF'
+python3 - "$count" "$seed" "$faults" >"$work/plan.txt" <<'EOF'
 import random, sys
 runs, seed = int(sys.argv[1]), int(sys.argv[2])
 rng = random.Random(seed)
-faults = ["none", "silent", "split", "stall", "hangup", "slow", "model", "older"]
+faults = sys.argv[3].split(",")
 for index in range(runs):
     fault = rng.choice(faults)
     size = rng.randint(512, 96 * 1024)
@@ -68,13 +65,8 @@ for index in range(runs):
     print(index, fault, size, version, reply, conf, rng.randint(0, 2**31))
 EOF
 
-# The units: one port per job, COM21 onwards.
-ports=()
-for ((job = 0; job < jobs; job++)); do
-    ports+=($((21 + job)))
-    echo "product=\"Soak unit\" serial=B$((21 + job))" >"$work/bridges-$job.txt"
-done
-sim_units_start "${ports[@]}"
+# The units: one per job, COM21 onwards.
+sim_units_for_jobs 21 "Soak unit"
 soak_name=$(basename "$work")
 
 # The expected outcome of each fault: exit code and a text the program must show.
@@ -121,7 +113,7 @@ EOF
     sim_clear "$port"
     local started=$EPOCHREALTIME status=0
     ORVANE_SIM_BRIDGES=$(windows_path "$bridges") timeout 300 wine "$build/bin/orvane-update.exe" \
-        update "$(windows_path "$file")" --port "COM$port" --yes >"$out" 2>&1 || status=$?
+        update "$(windows_path "$file")" --port "COM$port" --yes </dev/null >"$out" 2>&1 || status=$?
     local ended=$EPOCHREALTIME
     local seconds
     seconds=$(seconds_between "$started" "$ended")
@@ -184,28 +176,19 @@ EOF
     rm -f "$file" "$out"
 }
 
-# Each job takes every jobs-th run of the plan, in order, on its own port.
+# Each job takes every jobs-th run of the plan, in order, on its own unit.
 run_job() {
-    local job=$1 port=$((21 + $1))
+    local job=$1
     local index fault size version reply conf file_seed
     while read -r index fault size version reply conf file_seed; do
-        ((index % jobs == job)) || continue
-        one_run "$port" "$work/bridges-$job.txt" "$work/results-$job.txt" \
+        one_run "${job_ports[$job]}" "$work/bridges-$job.txt" "$work/results-$job.txt" \
             "$index" "$fault" "$size" "$version" "$reply" "$conf" "$file_seed"
-    done <"$work/plan.txt"
+    done < <(plan_for_job "$job")
 }
 
-echo "soak: $runs console updates, seed $seed, $jobs at a time"
+echo "soak: $count console updates, seed $seed, $jobs at a time"
 soak_started=$EPOCHREALTIME
-job_pids=()
-for ((job = 0; job < jobs; job++)); do
-    : >"$work/results-$job.txt"
-    run_job "$job" &
-    job_pids+=($!)
-done
-for pid in "${job_pids[@]}"; do
-    wait "$pid"
-done
+run_jobs run_job
 soak_ended=$EPOCHREALTIME
 
 # Nothing of ours may be left: no orvane-update process of this soak, and once the simulator has
@@ -220,15 +203,15 @@ dosdevices="$WINEPREFIX/dosdevices"
 kill "$sim_pid" 2>/dev/null || true
 wait "$sim_pid" 2>/dev/null || true
 sim_pid=""
-for port in "${ports[@]}"; do
+for port in "${job_ports[@]}"; do
     if [ -L "$dosdevices/com$port" ]; then
         echo "the link of COM$port is left behind" >&2
         left=1
     fi
 done
 
-cat "$work"/results-*.txt | sort -n >"$work/results.txt"
-python3 - "$work/results.txt" "$left" "$(seconds_between "$soak_started" "$soak_ended")" <<'EOF'
+python3 - "$work/results.txt" "$left" "$(seconds_between "$soak_started" "$soak_ended")" \
+    "$count" <<'EOF'
 import sys
 expected = {
     "none": "exit 0, file delivered", "split": "exit 0, file delivered",
@@ -253,8 +236,7 @@ for fault in ["none", "silent", "split", "stall", "hangup", "slow", "model", "ol
     seen = ", ".join("%s x%d" % item for item in sorted(row["seen"].items()))
     print("%-7s %5d  %-24s %-28s %.1f s" % (fault, row["runs"], expected[fault], seen, row["worst"]))
 passed = sum(row["ok"] for row in rows.values())
-total = sum(row["runs"] for row in rows.values())
-failed = total - passed
+failed = int(sys.argv[4]) - passed  # a run without a result failed too
 left = int(sys.argv[2])
 print("total time %s s; %s" % (sys.argv[3], "nothing left behind" if not left
                                else "processes or ports left behind"))
