@@ -7,11 +7,10 @@
 //
 // ORVANE_SESSION_CYCLES sets the number of cycles (default 6, one of each kind);
 // scripts/long-session.sh runs 200 and prints the first and last 20 rows.
-#include "SimEquipment.h"
 #include "res/resource.h"
 #include "support/DialogHarness.h"
 #include "support/FirmwareImage.h"
-#include "support/RegistryKeys.h"
+#include "support/BridgedUnits.h"
 #include "support/TempFile.h"
 #include "support/UpdateBench.h"
 
@@ -155,16 +154,18 @@ int CyclesAsked() {
     return std::max(1, std::atoi(text));
 }
 
-class LongSession : public ::testing::Test {
+class LongSession : public BridgedUnits {
   protected:
     LongSession() : m_cycles(CyclesAsked()), m_watchdog(60000 + m_cycles * 10000) {}
 
     void SetUp() override {
-        ASSERT_TRUE(m_keys.SetText("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_10c4&Pid_ea60\\"
-                                   "LS7\\Device Parameters",
-                                   "PortName", "COM7"));
-        ASSERT_TRUE(m_unit.Start({kPort}, 3600)) << m_unit.Error();
-        ASSERT_TRUE(m_unit.Configure(kPort, "reply=0105")) << m_unit.Error();
+        BridgedUnits::SetUp();
+        MapSerial("LS7", "COM7");
+        // Started for an hour, not the default quarter: 200 cycles take about six minutes.
+        ASSERT_TRUE(m_units.Start({kPort}, 3600)) << m_units.Error();
+        Configure(kPort, "reply=0105");
+        if (HasFatalFailure())
+            return;
         m_harness = std::make_unique<DialogHarness>(
             "vid=0x10C4 pid=0xEA60 product=\"Orvane Amplifier\" serial=LS7\n");
         m_log = std::make_unique<ControlLog>(Window());
@@ -188,13 +189,13 @@ class LongSession : public ::testing::Test {
             behaviour = "reply=0105\nmode=stall\nstall_after=" + std::to_string(stopAt);
         if (cycle == Cycle::HungUp)
             behaviour = "reply=0105\nmode=hangup\nhangup_after=" + std::to_string(stopAt);
-        ASSERT_TRUE(m_unit.Configure(kPort, behaviour)) << m_unit.Error();
+        Configure(kPort, behaviour);
         // A unit that stopped reading takes, once it reads again, what the stalled update left
         // in the line (the window keeps that port open until the refresh): not this cycle's.
         do {
-            m_unit.ClearReceived(kPort);
+            m_units.ClearReceived(kPort);
             ::Sleep(kQuietMs);
-        } while (!m_unit.Received(kPort).empty());
+        } while (!m_units.Received(kPort).empty());
         Boxes().Clear();
         m_log->Clear(); // the test's own records would grow the process otherwise
         m_log->OnText(nullptr);
@@ -223,25 +224,25 @@ class LongSession : public ::testing::Test {
         case Cycle::Completed2:
             ASSERT_EQ(Boxes().Texts(), std::vector<std::string>{kCompleted});
             EXPECT_FALSE(::IsWindowVisible(Window())) << "the completed update ends the dialog";
-            ASSERT_TRUE(m_unit.WaitReceived(kPort, 8 + image.size()));
-            EXPECT_TRUE(m_unit.Received(kPort) == "ver\rpgm\r" + image);
+            ASSERT_TRUE(m_units.WaitReceived(kPort, 8 + image.size()));
+            EXPECT_TRUE(m_units.Received(kPort) == "ver\rpgm\r" + image);
             // The user starts the tool again: the same window, shown once more.
             ::ShowWindow(Window(), SW_SHOW);
             break;
         case Cycle::Cancelled:
             ASSERT_EQ(Boxes().Texts(), std::vector<std::string>{kCancelQuestion});
-            ASSERT_TRUE(m_unit.WaitReceived(kPort, 8 + 2048));
-            EXPECT_TRUE(m_unit.Received(kPort) == "ver\rpgm\r" + image.substr(0, 2048));
+            ASSERT_TRUE(m_units.WaitReceived(kPort, 8 + 2048));
+            EXPECT_TRUE(m_units.Received(kPort) == "ver\rpgm\r" + image.substr(0, 2048));
             break;
         case Cycle::Stalled:
         case Cycle::HungUp:
             ASSERT_EQ(Boxes().Texts(), std::vector<std::string>{kWriteError});
-            EXPECT_TRUE(m_unit.Received(kPort) ==
+            EXPECT_TRUE(m_units.Received(kPort) ==
                         ("ver\rpgm\r" + image).substr(0, static_cast<size_t>(stopAt)));
             break;
         case Cycle::Refused:
             ASSERT_EQ(Boxes().Texts(), std::vector<std::string>{kOlder});
-            EXPECT_EQ(m_unit.Received(kPort), "ver\r");
+            EXPECT_EQ(m_units.Received(kPort), "ver\r");
             break;
         }
         EXPECT_TRUE(::IsWindowVisible(Window()));
@@ -251,8 +252,6 @@ class LongSession : public ::testing::Test {
 
     int m_cycles;
     Watchdog m_watchdog;
-    RegistryKeys m_keys;
-    SimEquipment m_unit;
     std::unique_ptr<DialogHarness> m_harness;
     std::unique_ptr<ControlLog> m_log;
 };
