@@ -137,10 +137,11 @@ one_check() {
     local refusal=${9//_/ }
     local file
     file="$work/files/$(printf 'f%05d.ace' "$index")"
-    local out="$work/check-$index.out" status=0 verdict=ok
+    local out="$work/check-$index.out" status verdict=ok
     sim_configure "$port" "reply=$reply" || verdict="conf-rejected"
-    ORVANE_SIM_BRIDGES=$(windows_path "$bridges") timeout 120 wine "$build/bin/orvane-update.exe" \
-        check "$(windows_path "$file")" --port "COM$port" </dev/null >"$out" 2>&1 || status=$?
+    ORVANE_SIM_BRIDGES=$(windows_path "$bridges") wine_run "$out" \
+        "$build/bin/orvane-update.exe" check "$(windows_path "$file")" --port "COM$port"
+    status=$run_status
     tr -d '\r' <"$out" >"$out.txt"
     if [ "$status" -gt 4 ] || grep -qiE 'unhandled (exception|page fault)|backtrace' "$out.txt"; then
         verdict=crash
@@ -181,7 +182,8 @@ started=$EPOCHREALTIME
 run_jobs run_job
 ended=$EPOCHREALTIME
 
-python3 - "$work/plan.txt" "$work/results.txt" "$(seconds_between "$started" "$ended")" <<'EOF'
+python3 - "$work/plan.txt" "$work/results.txt" "$(seconds_between "$started" "$ended")" \
+    "$(restarts_note)" <<'EOF'
 import sys
 plan = {line.split()[0]: line.split() for line in open(sys.argv[1])}
 results = [line.split() for line in open(sys.argv[2])]
@@ -196,6 +198,8 @@ for index, verdict, status in results:
 print("%-60s %5s %10s %7s" % ("EXPECTED", "FILES", "MISMATCHES", "CRASHES"))
 for expected, (files, mismatches, crashes) in sorted(rows.items(), key=lambda item: -item[1][0]):
     print("%-60s %5d %10d %7d" % (expected, files, mismatches, crashes))
+if sys.argv[4]:
+    print(sys.argv[4])
 mismatches = sum(row[1] for row in rows.values())
 crashes = sum(row[2] for row in rows.values())
 missing = len(plan) - len(results)

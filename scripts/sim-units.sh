@@ -1,5 +1,5 @@
 # shellcheck shell=bash
-# shellcheck disable=SC2154 # $root, $build and $work are set by the caller
+# shellcheck disable=SC2154,SC2034 # variables set by the caller, and run_status for it
 # Sourced by the scripts that drive orvane-update.exe against simulated units (the benchmark, the
 # soak, the malformed-file campaign): a Wine session, the simulated bridge library, the bridges'
 # port names in Wine's registry and the simulated equipment on pseudo-terminals.
@@ -144,4 +144,32 @@ run_jobs() {
         wait "$pid"
     done
     cat "$work"/results-*.txt | sort -n >"$work/results.txt"
+}
+
+# Runs the Windows program "$2 ..." under Wine, its output into $1 and its input from /dev/null,
+# and sets run_status and run_seconds (of the last start). Under load Wine now and then fails to
+# start a program at all: it ends at once with an error status and not a byte of output, which
+# the console program never does (every one of its ends says why). Such a start is made again,
+# twice at most, and listed in $work/restarts; a run that wrote anything is never repeated.
+wine_run() {
+    local out=$1 attempt started
+    shift
+    for attempt in 1 2 3; do
+        started=$EPOCHREALTIME
+        run_status=0
+        timeout 300 wine "$@" </dev/null >"$out" 2>&1 || run_status=$?
+        run_seconds=$(seconds_between "$started" "$EPOCHREALTIME")
+        if [ "$run_status" -eq 0 ] || [ -s "$out" ] || [ "$attempt" -eq 3 ]; then
+            return 0
+        fi
+        echo "wine ended with status $run_status before the program wrote anything;" \
+            "starting it again" >&2
+        echo "$*" >>"$work/restarts"
+    done
+}
+
+# "Wine starts made again: N" when wine_run had to, for the summary.
+restarts_note() {
+    [ -s "$work/restarts" ] && echo "Wine starts made again (no output at all): $(wc -l <"$work/restarts")"
+    return 0
 }

@@ -111,12 +111,9 @@ open(path, "wb").write(data)
 EOF
     sim_configure "$port" "reply=$reply"$'\n'"${conf//;/$'\n'}" || verdict="conf-rejected"
     sim_clear "$port"
-    local started=$EPOCHREALTIME status=0
-    ORVANE_SIM_BRIDGES=$(windows_path "$bridges") timeout 300 wine "$build/bin/orvane-update.exe" \
-        update "$(windows_path "$file")" --port "COM$port" --yes </dev/null >"$out" 2>&1 || status=$?
-    local ended=$EPOCHREALTIME
-    local seconds
-    seconds=$(seconds_between "$started" "$ended")
+    ORVANE_SIM_BRIDGES=$(windows_path "$bridges") wine_run "$out" \
+        "$build/bin/orvane-update.exe" update "$(windows_path "$file")" --port "COM$port" --yes
+    local status=$run_status seconds=$run_seconds
     [ "$status" -ne 124 ] || verdict="hang"
 
     # Every session the program opened has ended (or the unit hung up) before we judge.
@@ -211,7 +208,7 @@ for port in "${job_ports[@]}"; do
 done
 
 python3 - "$work/results.txt" "$left" "$(seconds_between "$soak_started" "$soak_ended")" \
-    "$count" <<'EOF'
+    "$count" "$(restarts_note)" <<'EOF'
 import sys
 expected = {
     "none": "exit 0, file delivered", "split": "exit 0, file delivered",
@@ -238,6 +235,9 @@ for fault in ["none", "silent", "split", "stall", "hangup", "slow", "model", "ol
 passed = sum(row["ok"] for row in rows.values())
 failed = int(sys.argv[4]) - passed  # a run without a result failed too
 left = int(sys.argv[2])
+restarts = sys.argv[5]
+if restarts:
+    print(restarts)
 print("total time %s s; %s" % (sys.argv[3], "nothing left behind" if not left
                                else "processes or ports left behind"))
 print("%d passed, %d failed" % (passed, failed))
