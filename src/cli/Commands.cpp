@@ -135,16 +135,24 @@ int OpenFirmware(const std::string& path, Console& console, FirmwareFile& file,
 }
 
 // The common start of check and update, which sends nothing: the file opened and its header
-// read, then the units the command line names.
-int OpenFileAndSelectUnits(const Arguments& arguments, Console& console, FirmwareFile& file,
-                           HeaderFields& fields, DWORD& size, std::vector<Unit>& selected) {
-    if (const int opened = OpenFirmware(arguments.file, console, file, fields, size);
+// read, then the units the command line names. The file stays held while the command runs.
+struct PreparedCommand {
+    FirmwareFile file;
+    HeaderFields fields;
+    DWORD size = 0;
+    std::vector<Unit> units;
+};
+
+int OpenFileAndSelectUnits(const Arguments& arguments, Console& console,
+                           PreparedCommand& prepared) {
+    if (const int opened =
+            OpenFirmware(arguments.file, console, prepared.file, prepared.fields, prepared.size);
         opened != kExitDone)
         return opened;
     std::vector<Unit> found;
     if (const int status = FindUnits(console, found); status != kExitDone)
         return status;
-    return SelectUnits(arguments, found, console, selected);
+    return SelectUnits(arguments, found, console, prepared.units);
 }
 
 // The check of the file against one unit: "" when it may be sent, else why not. With
@@ -266,15 +274,13 @@ int RunList(const Arguments& arguments, Console& console) {
 }
 
 int RunCheck(const Arguments& arguments, Console& console) {
-    FirmwareFile file;
-    HeaderFields fields;
-    DWORD size = 0;
-    std::vector<Unit> selected;
-    if (const int status = OpenFileAndSelectUnits(arguments, console, file, fields, size, selected);
+    PreparedCommand prepared;
+    if (const int status = OpenFileAndSelectUnits(arguments, console, prepared);
         status != kExitDone)
         return status;
+    const HeaderFields& fields = prepared.fields;
     bool anyAccepted = false;
-    for (const Unit& unit : selected) {
+    for (const Unit& unit : prepared.units) {
         const std::string refusal = Judge(fields, unit, false);
         anyAccepted = anyAccepted || refusal.empty();
         console.Print(Describe(unit) + ": " +
@@ -284,17 +290,15 @@ int RunCheck(const Arguments& arguments, Console& console) {
 }
 
 int RunUpdate(const Arguments& arguments, Console& console) {
-    FirmwareFile file;
-    HeaderFields fields;
-    DWORD size = 0;
-    std::vector<Unit> selected;
-    if (const int status = OpenFileAndSelectUnits(arguments, console, file, fields, size, selected);
+    PreparedCommand prepared;
+    if (const int status = OpenFileAndSelectUnits(arguments, console, prepared);
         status != kExitDone)
         return status;
+    const HeaderFields& fields = prepared.fields;
 
     std::vector<Unit> targets;
     std::vector<TableRow> skipped;
-    for (const Unit& unit : selected) {
+    for (const Unit& unit : prepared.units) {
         bool overridden = false;
         const std::string refusal = Judge(fields, unit, arguments.allowDowngrade, &overridden);
         if (!refusal.empty() && !arguments.all) {
@@ -362,7 +366,7 @@ int RunUpdate(const Arguments& arguments, Console& console) {
             unsigned long long done = 0, total = 0;
             for (const auto& update : updates) {
                 done += update->Done();
-                total += update->Total() ? update->Total() : size;
+                total += update->Total() ? update->Total() : prepared.size;
             }
             console.ShowProgress(
                 ProgressLine(who, done, total, static_cast<DWORD>(::GetTickCount64() - start)));
