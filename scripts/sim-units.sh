@@ -146,26 +146,18 @@ run_jobs() {
     cat "$work"/results-*.txt | sort -n >"$work/results.txt"
 }
 
-# Runs the Windows program "$2 ..." under Wine, its output into $1 and its input from /dev/null,
-# and sets run_status and run_seconds (of the last start). Under load Wine now and then fails to
-# start a program at all: it ends at once with an error status and not a byte of output, which
-# the console program never does (every one of its ends says why). Such a start is made again,
-# twice at most, and listed in $work/restarts; a run that wrote anything is never repeated.
+# Runs the Windows program "$2 ..." under Wine through the test runner's wine-exec.sh, its
+# output into $1 and its input from /dev/null, and sets run_status and run_seconds. wine-exec.sh
+# starts a program again when Wine ended before it wrote a byte (the console program always says
+# why it ends); each such start is listed in $work/restarts.
 wine_run() {
-    local out=$1 attempt started
+    local out=$1 started
     shift
-    for attempt in 1 2 3; do
-        started=$EPOCHREALTIME
-        run_status=0
-        timeout 300 wine "$@" </dev/null >"$out" 2>&1 || run_status=$?
-        run_seconds=$(seconds_between "$started" "$EPOCHREALTIME")
-        if [ "$run_status" -eq 0 ] || [ -s "$out" ] || [ "$attempt" -eq 3 ]; then
-            return 0
-        fi
-        echo "wine ended with status $run_status before the program wrote anything;" \
-            "starting it again" >&2
-        echo "$*" >>"$work/restarts"
-    done
+    started=$EPOCHREALTIME
+    run_status=0
+    timeout 300 bash "$root/scripts/wine-exec.sh" "$@" </dev/null >"$out" 2>>"$work/restarts" ||
+        run_status=$?
+    run_seconds=$(seconds_between "$started" "$EPOCHREALTIME")
 }
 
 # "Wine starts made again: N" when wine_run had to, for the summary.
