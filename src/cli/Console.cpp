@@ -1,5 +1,7 @@
 #include "cli/Console.h"
 
+#include "common/SystemText.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -112,14 +114,9 @@ bool Console::CancelRequested() {
 }
 
 std::string SystemErrorText(DWORD error) {
-    char text[512] = {};
-    DWORD length =
-        ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                         MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof(text), nullptr);
-    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
-                          text[length - 1] == ' ' || text[length - 1] == '.'))
-        text[--length] = '\0';
-    char code[32];
-    std::snprintf(code, sizeof(code), "system error %lu", static_cast<unsigned long>(error));
-    return length ? std::string(text) + " (" + code + ")" : std::string(code);
+    std::string words = SystemText(error);
+    if (!words.empty() && words.back() == '.')
+        words.pop_back();
+    const std::string code = "system error " + std::to_string(error);
+    return words.empty() ? code : words + " (" + code + ")";
 }

@@ -1,5 +1,7 @@
 #include "log/SupportLog.h"
 
+#include "common/SystemText.h"
+
 #include <cstdio>
 #include <vector>
 
@@ -72,21 +74,8 @@ bool SupportLog::Write(const std::string& text) const {
 std::string SystemReason(DWORD error) {
     if (error == ERROR_SUCCESS)
         return "";
-    char* text = nullptr;
-    const DWORD length = ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string reason = "error " + std::to_string(error);
-    if (length && text) {
-        std::string words(text, length);
-        while (!words.empty() &&
-               (words.back() == '\n' || words.back() == '\r' || words.back() == ' '))
-            words.pop_back();
-        reason += ": " + words;
-    }
-    if (text)
-        ::LocalFree(text);
-    return reason;
+    const std::string words = SystemText(error);
+    return "error " + std::to_string(error) + (words.empty() ? "" : ": " + words);
 }
 
 std::string IsoTime(const SYSTEMTIME& utc) {
