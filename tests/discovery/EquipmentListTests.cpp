@@ -18,12 +18,6 @@ namespace {
 
 const char kPlaceholder[] = "No Orvane equipment connected";
 
-// One line of the simulated library's description: a bridge with the IDs the registry keys use.
-std::string Bridge(const std::string& serial, const std::string& product,
-                   const std::string& more = "") {
-    return "vid=0x10C4 pid=0xEA60 product=\"" + product + "\" serial=" + serial + " " + more + "\n";
-}
-
 // The bridge library's own count of handles opened and not closed (simulated library only).
 DWORD OpenBridgeHandles() {
     using CountFn = DWORD(WINAPI*)();

@@ -10,6 +10,14 @@
 #include <string>
 #include <vector>
 
+// One line of the simulated library's description: a bridge with the IDs the registry keys use,
+// and more of its settings when given.
+inline std::string Bridge(const std::string& serial, const std::string& product,
+                          const std::string& more = "") {
+    return "vid=0x10C4 pid=0xEA60 product=\"" + product + "\" serial=" + serial +
+           (more.empty() ? "" : " " + more) + "\n";
+}
+
 class BridgedUnits : public ::testing::Test {
   protected:
     void SetUp() override {

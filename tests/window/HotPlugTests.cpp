@@ -21,10 +21,6 @@ namespace {
 const char kWriteError[] = "Error writing data to Master COM port";
 const DeviceNotice kCom5 = DeviceNotice::Port("COM5");
 
-std::string Bridge(const std::string& serial, const std::string& product) {
-    return "vid=0x10C4 pid=0xEA60 product=\"" + product + "\" serial=" + serial + "\n";
-}
-
 int Count(const std::string& text, const std::string& part) {
     int count = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
