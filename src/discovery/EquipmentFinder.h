@@ -44,6 +44,14 @@ struct Unit {
     bool Selectable() const { return port >= 0 && port <= 255; }
 };
 
+// The window's selection byte names the port to program. 255 is the entry without a port (item
+// data -1), so it names no port at all, never COM255: such an entry can never send firmware
+// anywhere, and a unit really on COM255 is listed but cannot be programmed from the window.
+constexpr BYTE kNoPortSelection = 255;
+constexpr int PortOfSelection(BYTE selection) {
+    return selection == kNoPortSelection ? -1 : selection;
+}
+
 class EquipmentFinder {
   public:
     explicit EquipmentFinder(const LineSettings& line = {}) : m_line(line) {}

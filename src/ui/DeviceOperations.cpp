@@ -1,10 +1,11 @@
 // The Master COM port and the firmware file, as the window opens, checks and closes them.
+#include "discovery/EquipmentFinder.h"
 #include "firmware/Compatibility.h"
 #include "text/Messages.h"
 #include "ui/UpdateUtilityDlg.h"
 
 BOOL CUpdateUtilityDlg::OpenMasterPort(BYTE port) {
-    const LineResult opened = m_masterPort.Open(port, Line());
+    const LineResult opened = m_masterPort.Open(PortOfSelection(port), Line());
     SyncHandles();
     if (!opened) {
         ReportError(MessageFor(opened.failed), opened.systemError);

@@ -49,6 +49,9 @@ class WindowProgress : public TransferObserver {
         m_dialog.PumpMessages();
         return GoOn();
     }
+    // Every read is followed by a pump, the last one too, so a Cancel pressed at the end of the
+    // file is still answered.
+    void Ending() override { m_dialog.PumpMessages(); }
 
   private:
     // A cancel, or the removal of the unit's port, stops the transfer.
@@ -103,7 +106,7 @@ BOOL CUpdateUtilityDlg::ProgramDevice() {
     m_transferUnit = selected >= 0 && selected < static_cast<int>(m_listedUnits.size())
                          ? m_listedUnits[selected]
                          : Unit{};
-    m_transferUnit.port = m_selectedPort;
+    m_transferUnit.port = PortOfSelection(m_selectedPort);
     if (m_portOpen)
         CloseMasterPort();
     m_portOpen = OpenMasterPort(m_selectedPort);

@@ -29,11 +29,13 @@ TransferResult SendFirmware(SerialLine& line, FirmwareFile& file, TransferObserv
         DWORD read = 0;
         if (const FirmwareResult got = file.Read(chunk.data(), options.chunkSize, read); !got)
             return TransferResult::Failure(TransferError::FileRead, got.systemError);
-        // A stop asked for after the last chunk drops the chunk just read.
-        if (!goOn)
-            return TransferResult::Failure(TransferError::Cancelled, ERROR_CANCELLED);
-        if (read == 0)
+        if (!goOn || read == 0) {
+            observer.Ending();
+            // A stop asked for after the last chunk drops the chunk just read.
+            if (!goOn)
+                return TransferResult::Failure(TransferError::Cancelled, ERROR_CANCELLED);
             return TransferResult::Success();
+        }
         if (const LineResult wrote = line.Write(chunk.data(), read, options.stallLimitMs, waiting);
             !wrote)
             return TransferResult::Failure(wrote.failed == LineError::Cancelled

@@ -36,6 +36,8 @@ class TransferObserver {
     // While a write waits for the unit, about every kWaitSliceMs. false: the pending write is
     // cancelled at once.
     virtual bool Waiting() = 0;
+    // The last read of the file is done (its end, or a stop asked for); nothing more is sent.
+    virtual void Ending() {}
 
   protected:
     ~TransferObserver() = default;

@@ -6,6 +6,7 @@
 #include "support/BridgedUnits.h"
 #include "support/ChildTest.h"
 #include "support/DialogHarness.h"
+#include "support/FirmwareImage.h"
 #include "support/RegistryKeys.h"
 #include "support/TempFile.h"
 
@@ -207,6 +208,35 @@ TEST_F(EquipmentList, PortsOutsideTheTableAreListedWithoutTouchingIt) {
     EXPECT_EQ(m_units.Received(17), "ver\r");
     EXPECT_EQ(m_units.Received(10), "");
     EXPECT_EQ(m_units.Events(10).find("open"), std::string::npos) << m_units.Events(10);
+}
+
+TEST_F(EquipmentList, EntryWithoutAPortAndAUnitOnCom255AreNeverProgrammed) {
+    MapSerial("U255", "COM255");
+    StartUnits({255});
+    Configure(255, "reply=0105");
+    // No key for "UX": its entry has no port, which the selection carries as the byte 255.
+    DialogHarness harness(Bridge("UX", "Lost") + Bridge("U255", "Far"));
+    EXPECT_EQ(harness.ListEntries(), (std::vector<std::string>{"Lost, firmware version Unknown",
+                                                               "Far, firmware version 005"}));
+    ASSERT_TRUE(m_units.WaitReceived(255, 4));
+    TempFile file(FirmwareImage(5000), ".ace");
+    harness.SetText(IDC_SOURCE_PATH, file.Path());
+    for (int entry : {0, 1}) {
+        ::SendMessageA(harness.Control(IDC_EQUIPMENT_LIST), CB_SETCURSEL, entry, 0);
+        harness.Boxes().Clear();
+        {
+            ShiftHeld shift; // the check would refuse first otherwise
+            harness.Click(IDC_UPDATE);
+        }
+        EXPECT_EQ(harness.Dialog().m_selectedPort, 0xFF) << entry;
+        EXPECT_EQ(harness.Boxes().Texts(),
+                  std::vector<std::string>{"Error opening Master COM port"})
+            << entry;
+        EXPECT_EQ(harness.Text(IDC_STATUS), "Error opening Master COM port") << entry;
+    }
+    // Only the refresh's query ever reached the unit on COM255.
+    EXPECT_EQ(m_units.Received(255), "ver\r");
+    EXPECT_EQ(SimEquipment::CountEventLines(m_units.Events(255), "open"), 1) << m_units.Events(255);
 }
 
 TEST_F(EquipmentList, FailedCountGivesNoBridges) {

@@ -27,6 +27,7 @@ class Recorder : public TransferObserver {
         ++waits;
         return waits != stopAfterWaits;
     }
+    void Ending() override { events.push_back("ending"); }
 
     std::vector<std::string> events;
     int chunks = 0;
@@ -54,7 +55,7 @@ TEST_F(FirmwareTransfer, UnitReceivesTheProgramCommandThenEveryByteAndTheObserve
     const std::string image = FirmwareImage(5000);
     EXPECT_TRUE(Send(image));
     EXPECT_EQ(m_recorder.events, (std::vector<std::string>{"starting 5000", "sending", "2048/5000",
-                                                           "4096/5000", "5000/5000"}));
+                                                           "4096/5000", "5000/5000", "ending"}));
     EXPECT_TRUE(ReceivedInAll() == "pgm\r" + image);
 }
 
@@ -65,6 +66,7 @@ TEST_F(FirmwareTransfer, StopAfterChunkKLeavesExactlyKChunks) {
         m_recorder.stopAfterChunk = k;
         EXPECT_EQ(Send(image).failed, TransferError::Cancelled) << k;
         EXPECT_EQ(m_recorder.chunks, k);
+        EXPECT_EQ(m_recorder.events.back(), "ending") << k;
         EXPECT_TRUE(ReceivedInAll() == "pgm\r" + image.substr(0, k * kChunkSize)) << k;
         m_unit.ClearReceived(m_port);
         ASSERT_TRUE(m_line.Open(m_port));
