@@ -1,35 +1,6 @@
 #include "cli/Arguments.h"
 
-#include <cctype>
-
-namespace {
-
-bool EqualsIgnoringCase(const std::string& text, const char* expected) {
-    size_t i = 0;
-    for (; i < text.size() && expected[i]; ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(expected[i])))
-            return false;
-    }
-    return i == text.size() && !expected[i];
-}
-
-// "COM5" (any case) as 5; the port travels as one byte, so 1 to 255.
-std::optional<int> PortNumber(const std::string& name) {
-    if (name.size() < 4 || name.size() > 6 || !EqualsIgnoringCase(name.substr(0, 3), "com"))
-        return std::nullopt;
-    int number = 0;
-    for (size_t i = 3; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i])))
-            return std::nullopt;
-        number = number * 10 + (name[i] - '0');
-    }
-    if (number < 1 || number > 255)
-        return std::nullopt;
-    return number;
-}
-
-} // namespace
+#include "cli/PortArgument.h"
 
 bool ParseArguments(const std::vector<std::string>& words, Arguments& arguments,
                     std::string& error) {
@@ -66,12 +37,12 @@ bool ParseArguments(const std::vector<std::string>& words, Arguments& arguments,
             arguments.json = true;
         } else if (word == "--port" && arguments.command != Command::List) {
             if (!hasValue) {
-                error = "--port needs a port name, such as COM5";
+                error = std::string("--port needs a port name, such as ") + kPortExample;
                 return false;
             }
-            arguments.port = PortNumber(words[++i]);
+            arguments.port = PortArgument(words[++i]);
             if (!arguments.port) {
-                error = "\"" + words[i] + "\" is not a COM port name (COM1 to COM255)";
+                error = "\"" + words[i] + "\" " + kPortNameRule;
                 return false;
             }
             ++selectors;
@@ -108,22 +79,29 @@ bool ParseArguments(const std::vector<std::string>& words, Arguments& arguments,
         return false;
     }
     if (arguments.command == Command::Update && selectors == 0) {
-        error = "update needs the unit to update: --port COMn, --serial S or --all";
+        error = std::string("update needs the unit to update: --port ") + kPortPlaceholder +
+                ", --serial S or --all";
         return false;
     }
     return true;
 }
 
-const char* UsageText() {
+std::string UsageText() {
+    const std::string port = kPortPlaceholder;
     return "Usage:\n"
            "  orvane-update list [--json]\n"
-           "      Lists the attached units: COM port, product, serial, model, installed "
-           "firmware,\n"
+           "      Lists the attached units: " +
+           std::string(kPortKind) +
+           ", product, serial, model, installed firmware,\n"
            "      and whether the bridge was found through the bridge library or the "
            "system's device list.\n"
-           "  orvane-update check FILE [--port COMn | --serial S]\n"
+           "  orvane-update check FILE [--port " +
+           port +
+           " | --serial S]\n"
            "      Checks the firmware file against every unit, or the one named.\n"
-           "  orvane-update update FILE (--port COMn | --serial S | --all)\n"
+           "  orvane-update update FILE (--port " +
+           port +
+           " | --serial S | --all)\n"
            "                       [--allow-downgrade] [--yes]\n"
            "      Checks the file, then sends it to the unit named, or with --all to every "
            "unit it is\n"

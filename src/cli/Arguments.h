@@ -12,7 +12,7 @@ struct Arguments {
     Command command = Command::Help;
     bool json = false;                 // list --json
     std::string file;                  // check, update
-    std::optional<int> port;           // --port COMn
+    std::optional<std::string> port;   // --port COMn (a device path on Linux)
     std::optional<std::string> serial; // --serial S
     bool all = false;                  // update --all
     bool allowDowngrade = false;       // update --allow-downgrade
@@ -24,4 +24,4 @@ bool ParseArguments(const std::vector<std::string>& words, Arguments& arguments,
                     std::string& error);
 
 // The text of --help, the exit codes included.
-const char* UsageText();
+std::string UsageText();

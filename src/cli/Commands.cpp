@@ -1,6 +1,8 @@
 #include "cli/Commands.h"
 
+#include "cli/PortArgument.h"
 #include "cli/UnitUpdate.h"
+#include "common/Clock.h"
 #include "discovery/EquipmentFinder.h"
 #include "firmware/Compatibility.h"
 #include "text/Messages.h"
@@ -12,7 +14,7 @@
 
 namespace {
 
-constexpr DWORD kProgressRedrawMs = 250;
+constexpr std::uint32_t kProgressRedrawMs = 250;
 
 std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
@@ -40,8 +42,20 @@ std::string ModelText(const Unit& unit) {
     return unit.answered ? std::to_string(InstalledOf(unit).deviceId) : "unknown";
 }
 
+// The port's name; a Windows port above COM255 has a number but no name to open.
+bool HasPort(const Unit& unit) {
+    return !unit.device.empty() || unit.port >= 0;
+}
+
 std::string PortText(const Unit& unit) {
-    return unit.port >= 0 ? PortName(unit.port) : "no port";
+    if (!unit.device.empty())
+        return unit.device;
+    return unit.port >= 0 ? "COM" + std::to_string(unit.port) : "no port";
+}
+
+// A port the user may not open: the system's group for serial ports, or the udev rule, helps.
+bool PermissionDenied(const Unit& unit) {
+    return !unit.portOpened && IsPermissionDenied(unit.portOpened.systemError);
 }
 
 // "COM5 (Orvane Amplifier, serial 0001, model 1, firmware 005)".
@@ -55,12 +69,13 @@ std::string Describe(const Unit& unit) {
 // the search ends the command once the search has closed every port again.
 int FindUnits(Console& console, std::vector<Unit>& units, BridgeSource* source = nullptr) {
     EquipmentFinder finder;
-    DWORD count = 0;
+    std::uint32_t count = 0;
     if (const DiscoveryResult counted = finder.CountBridges(count); !counted) {
         console.Error(MessageFor(counted.failed));
         return kExitNoUnit;
     }
-    if (finder.Source() == BridgeSource::DeviceList)
+    // Only where the library was passed over; Linux has no library to pass over.
+    if (!finder.LibraryProblem())
         console.Error(DeviceListNotice(finder.LibraryProblem().failed));
     if (source)
         *source = finder.Source();
@@ -80,14 +95,14 @@ int SelectUnits(const Arguments& arguments, const std::vector<Unit>& found, Cons
         return kExitNoUnit;
     }
     for (const Unit& unit : found) {
-        if ((arguments.port && unit.port != *arguments.port) ||
+        if ((arguments.port && !SamePort(unit.device, *arguments.port)) ||
             (arguments.serial && unit.serial != *arguments.serial))
             continue;
         selected.push_back(unit);
     }
     if (selected.empty()) {
         console.Error(arguments.port
-                          ? "no Orvane equipment on " + PortName(*arguments.port)
+                          ? "no Orvane equipment on " + *arguments.port
                           : "no Orvane equipment with serial " + Quoted(*arguments.serial));
         return kExitNoUnit;
     }
@@ -102,10 +117,9 @@ int SelectUnits(const Arguments& arguments, const std::vector<Unit>& found, Cons
 // The firmware file, opened and its size and header read: nothing has been sent yet. Held by
 // the caller with readers only, so that no one changes it before every transfer has ended.
 int OpenFirmware(const std::string& path, Console& console, FirmwareFile& file,
-                 HeaderFields& fields, DWORD& size) {
+                 HeaderFields& fields, std::uint32_t& size) {
     const std::string opening = std::string(MessageFor(FirmwareError::Open)) + " " + Quoted(path);
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (IsFolder(path.c_str())) {
         console.Error(opening + ": it is a folder, not a firmware file");
         return kExitUsage;
     }
@@ -139,7 +153,7 @@ int OpenFirmware(const std::string& path, Console& console, FirmwareFile& file,
 struct PreparedCommand {
     FirmwareFile file;
     HeaderFields fields;
-    DWORD size = 0;
+    std::uint32_t size = 0;
     std::vector<Unit> units;
 };
 
@@ -160,12 +174,13 @@ int OpenFileAndSelectUnits(const Arguments& arguments, Console& console,
 // another model's file; overridden then says so.
 std::string Judge(const HeaderFields& fields, const Unit& unit, bool allowDowngrade,
                   bool* overridden = nullptr) {
-    if (!unit.Selectable())
-        return unit.port < 0 ? "the system names no COM port for it"
-                             : PortName(unit.port) + " is above COM255, which cannot be named";
+    if (unit.device.empty())
+        return unit.port < 0 ? std::string("the system names no ") + kPortKind + " for it"
+                             : PortText(unit) + " is above COM255, which cannot be named";
     if (!unit.portOpened)
         return std::string(MessageFor(unit.portOpened.failed)) + ": " +
-               SystemErrorText(unit.portOpened.systemError);
+               SystemErrorText(unit.portOpened.systemError) +
+               (PermissionDenied(unit) ? std::string("; ") + kPortPermissionHint : "");
     if (!unit.answered)
         return "the unit did not answer the version query";
     const InstalledFirmware installed = InstalledOf(unit);
@@ -178,7 +193,7 @@ std::string Judge(const HeaderFields& fields, const Unit& unit, bool allowDowngr
     return MessageFor(verdict);
 }
 
-std::string Seconds(DWORD milliseconds) {
+std::string Seconds(std::uint32_t milliseconds) {
     char text[32];
     std::snprintf(text, sizeof(text), "%.1f", milliseconds / 1000.0);
     return text;
@@ -186,7 +201,7 @@ std::string Seconds(DWORD milliseconds) {
 
 // "COM5: 524288 of 1049088 bytes (49%), 46080 bytes/s, 12 s left".
 std::string ProgressLine(const std::string& who, unsigned long long done, unsigned long long total,
-                         DWORD elapsedMs) {
+                         std::uint32_t elapsedMs) {
     const unsigned long long percent = total ? done * 100 / total : 100;
     const unsigned long long rate = elapsedMs ? done * 1000 / elapsedMs : 0;
     std::string line = who + ": " + std::to_string(done) + " of " + std::to_string(total) +
@@ -253,8 +268,8 @@ int RunList(const Arguments& arguments, Console& console) {
         std::string json = "[";
         for (size_t i = 0; i < units.size(); ++i) {
             const Unit& unit = units[i];
-            json += std::string(i ? "," : "") + "\n  {\"port\": " +
-                    (unit.port >= 0 ? JsonString(PortName(unit.port)) : "null") +
+            json += std::string(i ? "," : "") +
+                    "\n  {\"port\": " + (HasPort(unit) ? JsonString(PortText(unit)) : "null") +
                     ", \"product\": " + JsonString(unit.product) +
                     ", \"serial\": " + JsonString(unit.serial) +
                     ", \"model\": " + (unit.answered ? ModelText(unit) : "null") +
@@ -279,14 +294,17 @@ int RunCheck(const Arguments& arguments, Console& console) {
         status != kExitDone)
         return status;
     const HeaderFields& fields = prepared.fields;
-    bool anyAccepted = false;
+    bool anyAccepted = false, anyDenied = false;
     for (const Unit& unit : prepared.units) {
         const std::string refusal = Judge(fields, unit, false);
         anyAccepted = anyAccepted || refusal.empty();
+        anyDenied = anyDenied || PermissionDenied(unit);
         console.Print(Describe(unit) + ": " +
                       (refusal.empty() ? "accepted" : "refused: " + refusal));
     }
-    return anyAccepted ? kExitDone : kExitRefused;
+    if (anyAccepted)
+        return kExitDone;
+    return anyDenied ? kExitNoUnit : kExitRefused;
 }
 
 int RunUpdate(const Arguments& arguments, Console& console) {
@@ -303,7 +321,7 @@ int RunUpdate(const Arguments& arguments, Console& console) {
         const std::string refusal = Judge(fields, unit, arguments.allowDowngrade, &overridden);
         if (!refusal.empty() && !arguments.all) {
             console.Error(Describe(unit) + ": " + refusal);
-            return kExitRefused;
+            return PermissionDenied(unit) ? kExitNoUnit : kExitRefused;
         }
         if (!refusal.empty()) {
             console.Print(Describe(unit) + ": skipped: " + refusal);
@@ -312,7 +330,7 @@ int RunUpdate(const Arguments& arguments, Console& console) {
             continue;
         }
         if (overridden)
-            console.Print("--allow-downgrade: " + PortName(unit.port) + " gets version " +
+            console.Print("--allow-downgrade: " + PortText(unit) + " gets version " +
                           ThreeDigits(*fields.version) + " over its " + FirmwareText(unit));
         targets.push_back(unit);
     }
@@ -323,7 +341,7 @@ int RunUpdate(const Arguments& arguments, Console& console) {
 
     std::string names;
     for (const Unit& unit : targets)
-        names += (names.empty() ? "" : ", ") + PortName(unit.port) + " (serial " + unit.serial +
+        names += (names.empty() ? "" : ", ") + PortText(unit) + " (serial " + unit.serial +
                  ", firmware " + FirmwareText(unit) + ")";
     if (!arguments.yes) {
         if (!console.InputIsTerminal()) {
@@ -341,11 +359,7 @@ int RunUpdate(const Arguments& arguments, Console& console) {
         console.Error("cancelled before anything was sent");
         return kExitCancelled;
     }
-    HANDLE finished = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (!finished) {
-        console.Error("cannot follow the transfers: " + SystemErrorText(::GetLastError()));
-        return kExitFailed;
-    }
+    Signal finished;
 
     console.Print(std::string(kSendingMessage) + " " + names);
     std::vector<std::unique_ptr<UnitUpdate>> updates;
@@ -354,8 +368,8 @@ int RunUpdate(const Arguments& arguments, Console& console) {
         updates.back()->Start();
     }
     const std::string who =
-        updates.size() == 1 ? PortName(targets[0].port) : std::to_string(updates.size()) + " units";
-    const ULONGLONG start = ::GetTickCount64();
+        updates.size() == 1 ? PortText(targets[0]) : std::to_string(updates.size()) + " units";
+    const std::uint64_t start = MonotonicMs();
     for (;;) {
         const bool running = std::any_of(updates.begin(), updates.end(), [](const auto& update) {
             return update->Outcome() == UnitOutcome::Running;
@@ -369,13 +383,12 @@ int RunUpdate(const Arguments& arguments, Console& console) {
                 total += update->Total() ? update->Total() : prepared.size;
             }
             console.ShowProgress(
-                ProgressLine(who, done, total, static_cast<DWORD>(::GetTickCount64() - start)));
+                ProgressLine(who, done, total, static_cast<std::uint32_t>(MonotonicMs() - start)));
         }
-        ::WaitForSingleObject(finished, kProgressRedrawMs);
+        finished.Wait(kProgressRedrawMs);
     }
     for (const auto& update : updates)
         update->Join();
-    ::CloseHandle(finished);
     console.EndProgress();
 
     bool anyFailed = false, anyCancelled = false;
@@ -387,12 +400,12 @@ int RunUpdate(const Arguments& arguments, Console& console) {
             anyFailed = true;
             result = "failed: " + update->Failure();
             if (!arguments.all)
-                console.Error(PortName(unit.port) + ": " + update->Failure());
+                console.Error(PortText(unit) + ": " + update->Failure());
         } else if (update->Outcome() == UnitOutcome::Cancelled) {
             anyCancelled = true;
             result = "cancelled: may need the update again";
         }
-        rows.push_back({PortName(unit.port), unit.serial, FirmwareText(unit), result,
+        rows.push_back({PortText(unit), unit.serial, FirmwareText(unit), result,
                         std::to_string(update->Done()), Seconds(update->ElapsedMs())});
     }
     if (anyCancelled)
@@ -402,7 +415,7 @@ int RunUpdate(const Arguments& arguments, Console& console) {
         rows.insert(rows.end(), skipped.begin(), skipped.end());
         PrintTable(console, rows);
     } else if (!anyFailed && !anyCancelled) {
-        console.Print(std::string(kCompletedMessage) + " (" + PortName(targets[0].port) + ", " +
+        console.Print(std::string(kCompletedMessage) + " (" + PortText(targets[0]) + ", " +
                       std::to_string(updates[0]->Done()) + " bytes in " +
                       Seconds(updates[0]->ElapsedMs()) + " s)");
     }

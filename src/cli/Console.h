@@ -1,14 +1,16 @@
 #pragma once
 // The console program's terminal: lines to standard output and error from any thread, one
 // progress line rewritten in place when the output is a terminal, the confirmation question,
-// and Ctrl+C.
+// and the cancel keys.
 //
-// Ctrl+C and Ctrl+Break run a handler on a thread of the system's; it only raises the cancel
-// flag. The transfers see the flag within one wait slice of the serial line and end as a
-// cancel does: the pending write is cancelled, the line's settings are put back, the port closes.
+// Ctrl+C (and Ctrl+Break on Windows; SIGINT, SIGTERM and SIGHUP elsewhere) only raise the
+// cancel flag. The transfers see the flag within one wait slice of the serial line and end as a
+// cancel does: the pending write is cancelled, the line's settings are put back, the port
+// closes. Each system's file (ConsoleWin.cpp, ConsolePosix.cpp) holds the calls.
 
-#include <windows.h>
+#include "cli/Sync.h"
 
+#include <memory>
 #include <string>
 
 class Console {
@@ -32,20 +34,23 @@ class Console {
     // Asks the question on the terminal; true only for an answer of y or yes.
     bool Confirm(const std::string& question);
 
-    // Ctrl+C and Ctrl+Break raise the cancel flag instead of ending the process.
+    // The cancel keys raise the cancel flag instead of ending the process.
     static void CatchCancel();
     static bool CancelRequested();
 
   private:
-    void Write(HANDLE stream, const std::string& text);
+    enum class Stream { Output, Errors };
+    // The system's calls: text written as it is, one byte of standard input.
+    void Write(Stream stream, const std::string& text);
+    bool ReadInput(char& byte);
     void ClearProgressLocked();
 
-    CRITICAL_SECTION m_lock;
-    HANDLE m_output;
-    HANDLE m_errors;
-    bool m_outputIsTerminal;
+    struct Native;
+    std::unique_ptr<Native> m_native;
+    Lock m_lock;
+    bool m_outputIsTerminal = false;
     size_t m_progressWidth = 0; // characters of the progress line shown; 0: none shown
 };
 
-// The system's text for an error code, without its line end, and the code.
-std::string SystemErrorText(DWORD error);
+// The end of a line on this system's terminal.
+extern const char* const kLineEnd;

@@ -1,12 +1,9 @@
 #include "cli/UnitUpdate.h"
 
+#include "common/Clock.h"
 #include "text/Messages.h"
 
 #include <utility>
-
-std::string PortName(int port) {
-    return "COM" + std::to_string(port);
-}
 
 // Follows the transfer for the progress display, prints a line at every tenth of the file when
 // the output is not a terminal, and stops it once Ctrl+C was pressed.
@@ -14,18 +11,19 @@ class UnitUpdate::Observer : public TransferObserver {
   public:
     explicit Observer(UnitUpdate& update) : m_update(update) {}
 
-    void Starting(DWORD total) override { m_update.m_total = total; }
+    void Starting(std::uint32_t total) override { m_update.m_total = total; }
     bool Sending() override { return !Console::CancelRequested(); }
-    bool Written(DWORD done, DWORD total) override {
+    bool Written(std::uint32_t done, std::uint32_t total) override {
         m_update.m_done = done;
         if (!m_update.m_console.OutputIsTerminal()) {
-            const DWORD tenth =
-                total ? static_cast<DWORD>(static_cast<unsigned long long>(done) * 10 / total) : 10;
+            const std::uint32_t tenth =
+                total ? static_cast<std::uint32_t>(static_cast<std::uint64_t>(done) * 10 / total)
+                      : 10;
             if (tenth > m_tenthsShown) {
                 m_tenthsShown = tenth;
-                m_update.m_console.Print(PortName(m_update.m_unit.port) + ": " +
-                                         std::to_string(done) + " of " + std::to_string(total) +
-                                         " bytes (" + std::to_string(tenth * 10) + "%)");
+                m_update.m_console.Print(m_update.m_unit.device + ": " + std::to_string(done) +
+                                         " of " + std::to_string(total) + " bytes (" +
+                                         std::to_string(tenth * 10) + "%)");
             }
         }
         return !Console::CancelRequested();
@@ -34,10 +32,10 @@ class UnitUpdate::Observer : public TransferObserver {
 
   private:
     UnitUpdate& m_update;
-    DWORD m_tenthsShown = 0;
+    std::uint32_t m_tenthsShown = 0;
 };
 
-UnitUpdate::UnitUpdate(const Unit& unit, std::string path, Console& console, HANDLE finished,
+UnitUpdate::UnitUpdate(const Unit& unit, std::string path, Console& console, Signal& finished,
                        const TransferOptions& options)
     : m_unit(unit), m_path(std::move(path)), m_console(console), m_finished(finished),
       m_options(options) {}
@@ -47,34 +45,24 @@ UnitUpdate::~UnitUpdate() {
 }
 
 bool UnitUpdate::Start() {
-    m_startTick = ::GetTickCount64();
-    m_thread = ::CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr);
-    if (!m_thread) {
-        m_failure = "no thread for the transfer: " + SystemErrorText(::GetLastError());
-        m_endTick = ::GetTickCount64();
+    m_startTick = MonotonicMs();
+    if (!m_thread.Start([this] { Run(); })) {
+        m_failure = "no thread for the transfer: " + SystemErrorText(LastSystemError());
+        m_endTick = MonotonicMs();
         m_outcome = UnitOutcome::Failed;
-        ::SetEvent(m_finished);
+        m_finished.Set();
         return false;
     }
     return true;
 }
 
 void UnitUpdate::Join() {
-    if (m_thread) {
-        ::WaitForSingleObject(m_thread, INFINITE);
-        ::CloseHandle(m_thread);
-        m_thread = nullptr;
-    }
+    m_thread.Join();
 }
 
-DWORD UnitUpdate::ElapsedMs() const {
-    const ULONGLONG end = m_endTick ? m_endTick.load() : ::GetTickCount64();
-    return m_startTick ? static_cast<DWORD>(end - m_startTick) : 0;
-}
-
-DWORD WINAPI UnitUpdate::ThreadMain(void* self) {
-    static_cast<UnitUpdate*>(self)->Run();
-    return 0;
+std::uint32_t UnitUpdate::ElapsedMs() const {
+    const std::uint64_t end = m_endTick ? m_endTick.load() : MonotonicMs();
+    return m_startTick ? static_cast<std::uint32_t>(end - m_startTick) : 0;
 }
 
 void UnitUpdate::Run() {
@@ -86,7 +74,7 @@ void UnitUpdate::Run() {
             !opened) {
             m_failure =
                 std::string(MessageFor(opened.failed)) + ": " + SystemErrorText(opened.systemError);
-        } else if (const LineResult connected = line.Open(m_unit.port); !connected) {
+        } else if (const LineResult connected = line.Open(m_unit.device); !connected) {
             m_failure = std::string(MessageFor(connected.failed)) + ": " +
                         SystemErrorText(connected.systemError);
         } else {
@@ -103,7 +91,7 @@ void UnitUpdate::Run() {
         // The line's settings go back and the port closes here, whatever the end.
         line.Close();
     }
-    m_endTick = ::GetTickCount64();
+    m_endTick = MonotonicMs();
     m_outcome = outcome;
-    ::SetEvent(m_finished);
+    m_finished.Set();
 }

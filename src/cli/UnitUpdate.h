@@ -5,18 +5,18 @@
 
 #include "cli/Console.h"
 #include "discovery/EquipmentFinder.h"
+#include "cli/Sync.h"
 #include "update/FirmwareTransfer.h"
 
-#include <windows.h>
-
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 enum class UnitOutcome { Running, Updated, Failed, Cancelled };
 
 class UnitUpdate {
   public:
-    UnitUpdate(const Unit& unit, std::string path, Console& console, HANDLE finished,
+    UnitUpdate(const Unit& unit, std::string path, Console& console, Signal& finished,
                const TransferOptions& options = {});
     ~UnitUpdate();
     UnitUpdate(const UnitUpdate&) = delete;
@@ -28,31 +28,27 @@ class UnitUpdate {
     void Join();
 
     const Unit& Target() const { return m_unit; }
-    DWORD Done() const { return m_done; }
-    DWORD Total() const { return m_total; }
-    DWORD ElapsedMs() const;
+    std::uint32_t Done() const { return m_done; }
+    std::uint32_t Total() const { return m_total; }
+    std::uint32_t ElapsedMs() const;
     UnitOutcome Outcome() const { return m_outcome; }
     // Why it failed, in the window's words and the system's.
     const std::string& Failure() const { return m_failure; }
 
   private:
     class Observer;
-    static DWORD WINAPI ThreadMain(void* self);
     void Run();
 
     Unit m_unit;
     std::string m_path;
     Console& m_console;
-    HANDLE m_finished;
+    Signal& m_finished;
     TransferOptions m_options;
-    HANDLE m_thread = nullptr;
-    std::atomic<DWORD> m_done{0};
-    std::atomic<DWORD> m_total{0};
-    std::atomic<ULONGLONG> m_startTick{0};
-    std::atomic<ULONGLONG> m_endTick{0};
+    Worker m_thread;
+    std::atomic<std::uint32_t> m_done{0};
+    std::atomic<std::uint32_t> m_total{0};
+    std::atomic<std::uint64_t> m_startTick{0};
+    std::atomic<std::uint64_t> m_endTick{0};
     std::atomic<UnitOutcome> m_outcome{UnitOutcome::Running};
     std::string m_failure;
 };
-
-// "COM5".
-std::string PortName(int port);

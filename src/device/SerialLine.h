@@ -1,26 +1,27 @@
 #pragma once
-// The serial line to one unit: a COM port opened without sharing, configured for the unit's
+// The serial line to one unit: a port opened without sharing, configured for the unit's
 // protocol, with its own settings saved at open and put back at close.
 //
-// All I/O is overlapped with a private event per call, and every wait is bounded: a write by
-// the stall limit (the unit takes no data for that long), a read by the time since its last
-// byte. A wait that gives up cancels its own operation and waits for the cancel to finish, so
-// nothing the system still holds is freed. Nothing here shows anything; failures come back as
-// the step that failed and the system's error code.
+// The rules live here and in SerialLine.cpp, written once: writes go out in pieces bounded by
+// the stall limit, waits run a hook between slices, reads are bounded by silence. Each system's
+// file (SerialLineWin.cpp, SerialLinePosix.cpp) holds only the calls into the system: open and
+// configure, one piece written, one read pass, close. Nothing here shows anything; failures come
+// back as the step that failed and the system's error code.
 
 #include "common/Outcome.h"
 
-#include <windows.h>
-
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
 
 enum class LineError {
     None,
-    Open,      // CreateFile of \\.\COMn failed
-    Purge,     // PurgeComm failed
-    GetState,  // GetCommState failed
-    SetState,  // SetCommState failed
-    NotOpen,   // no port handle
+    Open,      // the port cannot be opened: no such port, no permission, or held by another program
+    Purge,     // its queues cannot be emptied
+    GetState,  // its settings cannot be read
+    SetState,  // the unit's line cannot be set
+    NotOpen,   // no port is open
     Write,     // the write failed (the unit went away, or the driver refused it)
     Stalled,   // the unit took too little data for the stall limit
     Cancelled, // the caller's wait hook asked to stop
@@ -30,68 +31,81 @@ using LineResult = Outcome<LineError>;
 
 // How long a write may wait while the unit takes no data. Generous, since equipment holds CTS
 // off while it erases its flash; a unit that never takes the data fails instead of hanging.
-constexpr DWORD kWriteStallLimitMs = 30000;
+constexpr std::uint32_t kWriteStallLimitMs = 30000;
 
 // A write goes out in pieces of at most this many bytes, each bounded by the stall limit, so a
 // unit that drains slowly but steadily completes and only one that stops taking data fails.
-constexpr DWORD kStallPieceBytes = 256;
+constexpr std::uint32_t kStallPieceBytes = 256;
 
 // While a write waits for the unit, the wait hook runs about this often; it returns false to
 // cancel the write at once. A window uses it to keep painting and to take a Cancel press.
-constexpr DWORD kWaitSliceMs = 20;
+constexpr std::uint32_t kWaitSliceMs = 20;
 using WaitHook = std::function<bool()>;
 
 // A read pass that returns at once with no byte waits this long before the next pass, so that
 // an empty pass neither spins the processor nor ends the read early.
-constexpr DWORD kEmptyReadPauseMs = 10;
+constexpr std::uint32_t kEmptyReadPauseMs = 10;
+
+// After the line is set, and after it is closed, the bridge is given this long to settle.
+constexpr std::uint32_t kPortSettleMs = 60;
 
 struct LineSettings {
-    DWORD baudRate = 460800;
+    std::uint32_t baudRate = 460800;
     bool hardwareFlowControl = true; // RTS/CTS
 };
 
-// Writes all of count bytes to an overlapped port handle. written receives what the unit took,
-// also on failure. INVALID_HANDLE_VALUE fails at once with NotOpen.
-LineResult WriteWithTimeout(HANDLE port, const void* data, DWORD count, DWORD* written,
-                            DWORD stallLimitMs, const WaitHook& keepWaiting = {});
-
-// Reads exactly count bytes; fails once no byte has arrived for limitMs, however the driver
-// splits the wait into passes. The bytes that did arrive stay in the buffer.
-LineResult ReadWithTimeout(HANDLE port, void* buffer, DWORD count, DWORD limitMs);
-
 class SerialLine {
   public:
-    SerialLine() = default;
+    // The system's port and the settings found at open; defined by each system's file, and in
+    // SerialLineWin.h for Windows code that needs the handle.
+    struct Native;
+
+    SerialLine();
     ~SerialLine();
     SerialLine(const SerialLine&) = delete;
     SerialLine& operator=(const SerialLine&) = delete;
 
-    // Opens \\.\COMn (n from 0 to 255) exclusively, empties both driver queues, saves the
-    // port's settings, applies the unit's line and lets it settle. A port already held is
-    // closed first. On failure whatever was opened stays held until Close, so that settings
-    // changed before the failure are still put back.
-    LineResult Open(int port, const LineSettings& settings = {});
+    // Opens the port by its system name ("COM5", "/dev/ttyUSB0") exclusively, empties both
+    // queues, saves the port's settings, applies the unit's line and lets it settle. A port
+    // already held is closed first; an empty name names no port. On failure whatever was opened
+    // stays held until Close, so that settings changed before the failure are still put back.
+    LineResult Open(const std::string& port, const LineSettings& settings = {});
     // Puts the saved settings back and closes the port, then pauses so that the bridge can
     // settle before it is opened again; the pause comes also when nothing was open.
     void Close();
+    bool IsOpen() const;
 
-    bool IsOpen() const { return m_port != INVALID_HANDLE_VALUE; }
-    HANDLE Handle() const { return m_port; }
-    // The settings found at open; DCBlength 0 when nothing is saved.
-    const DCB& SavedSettings() const { return m_saved; }
+    // Writes all of count bytes. written, when given, receives what the unit took, also on
+    // failure.
+    LineResult Write(const void* data, std::uint32_t count, std::uint32_t stallLimitMs,
+                     const WaitHook& keepWaiting = {}, std::uint32_t* written = nullptr);
+    // Reads exactly count bytes; fails once no byte has arrived for limitMs, however the system
+    // splits the wait into passes. The bytes that did arrive stay in the buffer.
+    LineResult Read(void* buffer, std::uint32_t count, std::uint32_t limitMs);
 
-    LineResult Write(const void* data, DWORD count, DWORD stallLimitMs,
-                     const WaitHook& keepWaiting = {}) {
-        DWORD written = 0;
-        return WriteWithTimeout(m_port, data, count, &written, stallLimitMs, keepWaiting);
-    }
-    LineResult Read(void* buffer, DWORD count, DWORD limitMs) {
-        return ReadWithTimeout(m_port, buffer, count, limitMs);
-    }
+    Native& System() { return *m_native; }
+    const Native& System() const { return *m_native; }
 
   private:
+    // The calls into the system, one file per system.
+    LineResult OpenPort(const std::string& port, const LineSettings& settings);
+    // Writes one piece, waiting for the unit at most stallLimitMs without progress and running
+    // the hook between slices; moved receives what was taken.
+    LineResult WritePiece(const std::uint8_t* data, std::uint32_t size, std::uint32_t& moved,
+                          std::uint32_t stallLimitMs, const WaitHook& keepWaiting);
+    // One read pass: waits at most limitMs for the first byte and takes what has arrived.
+    LineResult ReadPass(std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got,
+                        std::uint32_t limitMs);
     void Release();
 
-    HANDLE m_port = INVALID_HANDLE_VALUE;
-    DCB m_saved{};
+    std::unique_ptr<Native> m_native;
 };
+
+// How a bounded wait ended, and how one slice of it did.
+enum class Wait { Completed, TimedOut, Cancelled, Failed };
+enum class WaitStep { Ready, NotYet, Failed };
+
+// Calls waitOnce with slices of at most kWaitSliceMs (the whole limit when there is no hook)
+// until it reports the operation ready or failed, the limit passes, or the hook asks to stop.
+Wait WaitInSlices(std::uint32_t limitMs, const WaitHook& keepWaiting,
+                  const std::function<WaitStep(std::uint32_t sliceMs)>& waitOnce);

@@ -1,7 +1,8 @@
 #include "device/UnitCommands.h"
 
-LineResult SendCommand(SerialLine& line, CommandKind kind, BYTE* reply, DWORD replyLength,
-                       DWORD stallLimitMs, const WaitHook& keepWaiting) {
+LineResult SendCommand(SerialLine& line, CommandKind kind, std::uint8_t* reply,
+                       std::uint32_t replyLength, std::uint32_t stallLimitMs,
+                       const WaitHook& keepWaiting) {
     switch (kind) {
     case Program:
         return line.Write(kProgramCommand, kCommandLength, stallLimitMs, keepWaiting);
@@ -16,7 +17,7 @@ LineResult SendCommand(SerialLine& line, CommandKind kind, BYTE* reply, DWORD re
 }
 
 LineResult QueryVersion(SerialLine& line, VersionReply& reply) {
-    BYTE bytes[kVersionReplyLength];
+    std::uint8_t bytes[kVersionReplyLength];
     const LineResult result = SendCommand(line, Version, bytes, kVersionReplyLength);
     if (result) {
         reply.deviceId = bytes[0];

@@ -15,25 +15,26 @@ enum CommandKind : uint32_t {
     Version = 1, // "ver\r"
 };
 
-constexpr DWORD kCommandLength = 4;
-constexpr BYTE kProgramCommand[kCommandLength] = {'p', 'g', 'm', '\r'};
-constexpr BYTE kVersionCommand[kCommandLength] = {'v', 'e', 'r', '\r'};
-constexpr DWORD kVersionReplyLength = 2;
+constexpr std::uint32_t kCommandLength = 4;
+constexpr std::uint8_t kProgramCommand[kCommandLength] = {'p', 'g', 'm', '\r'};
+constexpr std::uint8_t kVersionCommand[kCommandLength] = {'v', 'e', 'r', '\r'};
+constexpr std::uint32_t kVersionReplyLength = 2;
 
 // Time limits of the version query: the write, and the silence allowed while reading.
-constexpr DWORD kVersionWriteLimitMs = 5000;
-constexpr DWORD kVersionReadLimitMs = 500;
+constexpr std::uint32_t kVersionWriteLimitMs = 5000;
+constexpr std::uint32_t kVersionReadLimitMs = 500;
 
 // Sends one command. Version writes "ver\r" and reads replyLength bytes into reply; only the
 // low 8 bits of replyLength count (kept on purpose: the reply length has always travelled as a
 // byte). Program writes "pgm\r" bounded by the stall limit, running the wait hook while the
 // unit holds the line. Any other kind sends nothing and succeeds.
-LineResult SendCommand(SerialLine& line, CommandKind kind, BYTE* reply, DWORD replyLength,
-                       DWORD stallLimitMs = kWriteStallLimitMs, const WaitHook& keepWaiting = {});
+LineResult SendCommand(SerialLine& line, CommandKind kind, std::uint8_t* reply,
+                       std::uint32_t replyLength, std::uint32_t stallLimitMs = kWriteStallLimitMs,
+                       const WaitHook& keepWaiting = {});
 
 struct VersionReply {
-    BYTE deviceId = 0xFF;
-    BYTE version = 0xFF;
+    std::uint8_t deviceId = 0xFF;
+    std::uint8_t version = 0xFF;
 };
 
 // The version query: "ver\r", then the two reply bytes.

@@ -1,15 +1,15 @@
 #pragma once
-// Finds the units: the bridges that the bridge library reports (or, without a usable library,
-// those in the system's device list), the COM port the system gave each one, and the answer of
-// the unit behind each port to the version query.
+// Finds the units: the bridges of the bridge maker, the port the system gave each one, and the
+// answer of the unit behind each port to the version query. The order of the steps and the
+// query are shared (EquipmentFinder.cpp); where the bridges come from is each system's own:
+// the bridge library or the device list on Windows (EquipmentFinderWin.cpp), sysfs on Linux
+// (EquipmentFinderLinux.cpp).
 
 #include "common/Outcome.h"
 #include "device/SerialLine.h"
 #include "device/UnitCommands.h"
-#include "discovery/SystemBridges.h"
 
-#include <windows.h>
-
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -24,31 +24,46 @@ using DiscoveryResult = Outcome<DiscoveryError>;
 // Where the bridges of the last count came from.
 enum class BridgeSource {
     Library,    // the bridge library, as documented
-    DeviceList, // the system's device list, because the library could not be used
+    DeviceList, // the system's device list: on Windows because the library could not be used
+};
+
+// The bridge maker's USB vendor ID.
+constexpr std::uint16_t kBridgeVendorId = 0x10C4;
+
+// What the system reports of a bridge, and the port it gave it.
+struct BridgeIdentity {
+    std::string product;
+    std::string serial;
+    std::uint16_t vid = 0;
+    std::uint16_t pid = 0;
+    int port = -1;      // the COM port's number on Windows; -1 when there is none (and elsewhere)
+    std::string device; // the port's name to open and show: "COM5", "/dev/ttyUSB0"; "" for none
 };
 
 // One readable bridge and what the unit behind it answered.
 struct Unit {
-    DWORD index = 0;     // the bridge's index in the library's or the device list's order
-    std::string product; // the bridge's product text, at most 127 characters
-    std::string serial;  // its serial number, at most 63 characters
-    WORD vid = 0;
-    WORD pid = 0;
-    int port = -1;         // COM port number; -1 when the registry names none
+    std::uint32_t index = 0; // the bridge's index in its source's order
+    std::string product;     // the bridge's product text, at most 127 characters
+    std::string serial;      // its serial number, at most 63 characters
+    std::uint16_t vid = 0;
+    std::uint16_t pid = 0;
+    int port = -1;         // COM port number on Windows; -1 when the registry names none
+    std::string device;    // the port's name ("COM5", "/dev/ttyUSB0"); "" when it has none
     LineResult portOpened; // why the port could not be opened and configured
     bool answered = false; // the version query answered; reply holds the two bytes
     VersionReply reply;
 
-    // The selected port travels as one byte: a port above 255 would name another unit's port,
-    // so such a unit is neither queried nor ever programmed.
+    // The window's selected port travels as one byte: a port above 255 would name another
+    // unit's port, so such a unit is given no device name: it is neither queried nor ever
+    // programmed.
     bool Selectable() const { return port >= 0 && port <= 255; }
 };
 
 // The window's selection byte names the port to program. 255 is the entry without a port (item
 // data -1), so it names no port at all, never COM255: such an entry can never send firmware
 // anywhere, and a unit really on COM255 is listed but cannot be programmed from the window.
-constexpr BYTE kNoPortSelection = 255;
-constexpr int PortOfSelection(BYTE selection) {
+constexpr std::uint8_t kNoPortSelection = 255;
+constexpr int PortOfSelection(std::uint8_t selection) {
     return selection == kNoPortSelection ? -1 : selection;
 }
 
@@ -56,11 +71,11 @@ class EquipmentFinder {
   public:
     explicit EquipmentFinder(const LineSettings& line = {}) : m_line(line) {}
 
-    // How many bridges there are. With the library, its count call (ordinal 1); 0 when the count
-    // fails. When the library cannot be used, the bridges in the system's device list are
-    // counted instead and remembered for Examine; only when that list has none either is the
-    // library's failure returned, with a count of 0.
-    DiscoveryResult CountBridges(DWORD& count);
+    // How many bridges there are. On Windows, with the library, its count call (ordinal 1); 0
+    // when the count fails. When the library cannot be used, the bridges in the system's device
+    // list are counted instead and remembered for Examine; only when that list has none either
+    // is the library's failure returned, with a count of 0. On Linux, the bridges in sysfs.
+    DiscoveryResult CountBridges(std::uint32_t& count);
 
     // The source of the last count, and why the library was passed over when it was.
     BridgeSource Source() const { return m_source; }
@@ -70,13 +85,12 @@ class EquipmentFinder {
     // each one whose identity could be read, once its port has been queried and closed again. A
     // bridge whose identity cannot be read is passed over. Between the bridge library's release
     // of a bridge and the open of its port there is a pause, as the bridge needs it.
-    void Examine(DWORD count, const std::function<void(const Unit&)>& onUnit) const;
+    void Examine(std::uint32_t count, const std::function<void(const Unit&)>& onUnit) const;
 
   private:
-    // The port of a bridge by the lookup that fits the system: the NT layout on the NT family,
-    // the legacy layout on the Windows 9x family, none on anything else.
-    static int PortOf(WORD vid, WORD pid, const char* serial);
-    void ExamineLibraryBridges(DWORD count, const std::function<void(const Unit&)>& onUnit) const;
+    // The identity of bridge index of the last count's source; false when it cannot be read.
+    // The system's file, which also makes any pause the bridge needs after being read.
+    bool Identify(std::uint32_t index, BridgeIdentity& bridge) const;
     // Opens the unit's port with the finder's settings and asks the unit for its version.
     void Query(Unit& unit) const;
 

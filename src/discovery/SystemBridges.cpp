@@ -97,6 +97,10 @@ std::string SerialFromInstanceId(const std::string& instanceId) {
     return serial.find('&') == std::string::npos ? serial : "";
 }
 
+std::string ComPortName(int port) {
+    return "COM" + std::to_string(port);
+}
+
 int PortNumberFromComName(const std::string& name) {
     if (!StartsWithNoCase(name, "COM") || name.size() < 4 || name.size() > 7)
         return -1;

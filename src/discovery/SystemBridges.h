@@ -2,24 +2,16 @@
 // The bridges Windows itself knows, for a PC without the bridge library: present devices of the
 // Ports class on the USB bus that the bridge's driver serves, read from the system's device list.
 
+#include "discovery/EquipmentFinder.h"
+
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-// What the bridge library would report of a bridge, and the port the system gave it.
-struct BridgeIdentity {
-    std::string product;
-    std::string serial;
-    WORD vid = 0;
-    WORD pid = 0;
-    int port = -1;
-};
-
-// The service of the bridge maker's serial driver, and the maker's USB vendor ID: a device is a
-// bridge when either is its own, so that modems and other serial devices are never queried.
+// The service of the bridge maker's serial driver: a device is a bridge when it is served by it
+// or has the maker's vendor ID, so that modems and other serial devices are never queried.
 constexpr const char* kBridgeService = "silabser";
-constexpr WORD kBridgeVendorId = 0x10C4;
 
 // Bridges in the order the system lists them. A device without a serial in its instance ID or
 // without a well-formed "PortName" is passed over.
@@ -32,3 +24,5 @@ bool UsbIdsFromDeviceId(const std::string& id, WORD& vid, WORD& pid);
 std::string SerialFromInstanceId(const std::string& instanceId);
 // The number of a port name "COM<n>" (n from 1 to 9999); -1 for any other text.
 int PortNumberFromComName(const std::string& name);
+// "COM5" for 5.
+std::string ComPortName(int port);

@@ -7,8 +7,8 @@
 #include <optional>
 
 // Offsets of the two-character fields in the header.
-constexpr DWORD kDeviceIdOffset = 257;
-constexpr DWORD kVersionOffset = 259;
+constexpr std::uint32_t kDeviceIdOffset = 257;
+constexpr std::uint32_t kVersionOffset = 259;
 
 struct HeaderFields {
     std::optional<int> deviceId; // nullopt: the field is not a number

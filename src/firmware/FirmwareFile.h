@@ -2,13 +2,14 @@
 // A firmware file (.ace): the whole file, its 512-byte header included, is what the unit
 // receives. The file is held without sharing from open to close, so it cannot change between
 // the check of its header and the transfer; several transfers of one file at once share it with
-// readers only, each through a handle of its own, so it still cannot change.
+// readers only, each through a handle of its own, so it still cannot change. Each system's file
+// (FirmwareFileWin.cpp, FirmwareFilePosix.cpp) holds the calls.
 
 #include "common/Outcome.h"
 
-#include <windows.h>
-
 #include <array>
+#include <cstdint>
+#include <memory>
 
 enum class FirmwareError {
     None,
@@ -20,7 +21,7 @@ enum class FirmwareError {
 };
 using FirmwareResult = Outcome<FirmwareError>;
 
-constexpr DWORD kHeaderSize = 512;
+constexpr std::uint32_t kHeaderSize = 512;
 using FirmwareHeader = std::array<char, kHeaderSize>;
 
 // Who else may open the file while it is held: nobody, or other readers.
@@ -28,25 +29,38 @@ enum class FileSharing { None, Readers };
 
 class FirmwareFile {
   public:
-    FirmwareFile() = default;
-    ~FirmwareFile() { Close(); }
+    // The system's handle of the file; defined by each system's file, and in FirmwareFileWin.h
+    // for Windows code that needs it.
+    struct Native;
+
+    FirmwareFile();
+    ~FirmwareFile();
     FirmwareFile(const FirmwareFile&) = delete;
     FirmwareFile& operator=(const FirmwareFile&) = delete;
 
     // Opens the file for reading, positioned at its start, allowing no other opener or, with
-    // Readers, other readers but no writer.
+    // Readers, other readers but no writer. A folder is not a file and does not open.
     FirmwareResult Open(const char* path, FileSharing sharing = FileSharing::None);
     void Close();
-    bool IsOpen() const { return m_file != INVALID_HANDLE_VALUE; }
-    HANDLE Handle() const { return m_file; }
+    bool IsOpen() const;
 
     // Reads the first 512 bytes and goes back to the start, so the transfer sends the header.
     FirmwareResult ReadHeader(FirmwareHeader& header);
     // The file's size; files of 4 GiB or more are refused.
-    FirmwareResult Size(DWORD& size);
+    FirmwareResult Size(std::uint32_t& size);
     // Reads the next piece of up to capacity bytes; read is 0 at the end of the file.
-    FirmwareResult Read(void* buffer, DWORD capacity, DWORD& read);
+    FirmwareResult Read(void* buffer, std::uint32_t capacity, std::uint32_t& read);
+
+    Native& System() { return *m_native; }
 
   private:
-    HANDLE m_file = INVALID_HANDLE_VALUE;
+    // Reads up to capacity bytes from the current position, as one call of the system's.
+    FirmwareResult ReadSome(void* buffer, std::uint32_t capacity, std::uint32_t& read);
+    // Back to the file's first byte.
+    bool Rewind();
+
+    std::unique_ptr<Native> m_native;
 };
+
+// Whether the path names a folder (which is never a firmware file).
+bool IsFolder(const char* path);

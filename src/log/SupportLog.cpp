@@ -1,6 +1,6 @@
 #include "log/SupportLog.h"
 
-#include "common/SystemText.h"
+#include "common/SystemError.h"
 
 #include <cstdio>
 #include <vector>

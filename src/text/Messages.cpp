@@ -1,7 +1,5 @@
 #include "text/Messages.h"
 
-#include "discovery/BridgeLibrary.h"
-
 const char* MessageFor(LineError error) {
     switch (error) {
     case LineError::Open:
@@ -73,7 +71,7 @@ const char* MessageFor(DiscoveryError error) {
     case DiscoveryError::LibraryMissing:
         return "Unable to load CP210xManufacturing.dll: no equipment can be found";
     case DiscoveryError::LibraryOtherBitness:
-        return BridgeLibrary::kProcessBits == 64
+        return sizeof(void*) == 8
                    ? "CP210xManufacturing.dll is a 32-bit library and this is the 64-bit program: "
                      "use the 32-bit program, or the 64-bit library"
                    : "CP210xManufacturing.dll is a 64-bit library and this is the 32-bit program: "
@@ -85,7 +83,7 @@ const char* MessageFor(DiscoveryError error) {
 
 const char* DeviceListNotice(DiscoveryError libraryProblem) {
     if (libraryProblem == DiscoveryError::LibraryOtherBitness)
-        return BridgeLibrary::kProcessBits == 64
+        return sizeof(void*) == 8
                    ? "Bridges from the system's device list: CP210xManufacturing.dll is 32-bit"
                    : "Bridges from the system's device list: CP210xManufacturing.dll is 64-bit";
     return "Bridges from the system's device list: CP210xManufacturing.dll not loaded";

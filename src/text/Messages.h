@@ -31,6 +31,10 @@ constexpr const char* kCancelQuestion =
     "Do you want to abort this update?\nWarning: This may result in lost memory.";
 constexpr const char* kCancelCaption = "Cancel Transfer?";
 constexpr const char* kErrorCaption = "Error";
+// After the system's words when a port may not be opened for want of permission (Linux).
+constexpr const char* kPortPermissionHint =
+    "serial ports belong to a group that your user must be in (dialout on Debian and Ubuntu: "
+    "sudo usermod -aG dialout $USER, then log in again), or install orvane-update's udev rule";
 
 // The window's additions: the title-bar menu's item, and the status lines of a refused drop and
 // of a log folder that cannot be shown.

@@ -1,11 +1,13 @@
 // The Master COM port and the firmware file, as the window opens, checks and closes them.
 #include "discovery/EquipmentFinder.h"
+#include "discovery/SystemBridges.h"
 #include "firmware/Compatibility.h"
 #include "text/Messages.h"
 #include "ui/UpdateUtilityDlg.h"
 
 BOOL CUpdateUtilityDlg::OpenMasterPort(BYTE port) {
-    const LineResult opened = m_masterPort.Open(PortOfSelection(port), Line());
+    const int number = PortOfSelection(port);
+    const LineResult opened = m_masterPort.Open(number < 0 ? "" : ComPortName(number), Line());
     SyncHandles();
     if (!opened) {
         ReportError(MessageFor(opened.failed), opened.systemError);

@@ -5,7 +5,9 @@
 
 DWORD CUpdateUtilityDlg::CountDevices() {
     m_finder = EquipmentFinder(Line());
-    const DiscoveryResult counted = m_finder.CountBridges(m_deviceCount);
+    std::uint32_t count = 0;
+    const DiscoveryResult counted = m_finder.CountBridges(count);
+    m_deviceCount = count;
     if (!counted)
         ReportError(MessageFor(counted.failed), counted.systemError);
     else

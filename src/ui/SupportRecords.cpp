@@ -90,11 +90,11 @@ void CUpdateUtilityDlg::LogUnit(const Unit& unit) const {
 
 bool CUpdateUtilityDlg::LogChosenFile() {
     LARGE_INTEGER size{};
-    const bool sized = ::GetFileSizeEx(m_sourceFile.Handle(), &size) != FALSE;
+    const bool sized = ::GetFileSizeEx(m_sourceFile.System().file, &size) != FALSE;
     std::string digest = "not computed (over 64 MiB)";
     bool rewound = true;
     if (sized && size.QuadPart <= kHashLimitBytes) {
-        rewound = Sha256::OfOpenFile(m_sourceFile.Handle(), digest);
+        rewound = Sha256::OfOpenFile(m_sourceFile.System().file, digest);
         if (digest.empty())
             digest = "unavailable";
     }

@@ -38,7 +38,7 @@ CUpdateUtilityDlg::~CUpdateUtilityDlg() {
 }
 
 void CUpdateUtilityDlg::SyncHandles() {
-    m_hComPort = m_masterPort.Handle();
-    m_savedDcb = m_masterPort.SavedSettings();
-    m_hSourceFile = m_sourceFile.Handle();
+    m_hComPort = m_masterPort.System().port;
+    m_savedDcb = m_masterPort.System().saved;
+    m_hSourceFile = m_sourceFile.System().file;
 }

@@ -4,11 +4,11 @@
 // reports into the window's texts and boxes (text/Messages.h). The documented operations are
 // short adapters over the engine, defined by concern in this folder.
 
-#include "device/SerialLine.h"
+#include "device/SerialLineWin.h"
 #include "device/UnitCommands.h"
 #include "discovery/EquipmentFinder.h"
 #include "firmware/Compatibility.h"
-#include "firmware/FirmwareFile.h"
+#include "firmware/FirmwareFileWin.h"
 #include "framework/Afx.h"
 #include "log/SupportLog.h"
 #include "ui/EditWarning.h"

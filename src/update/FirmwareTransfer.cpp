@@ -6,13 +6,13 @@
 
 TransferResult SendFirmware(SerialLine& line, FirmwareFile& file, TransferObserver& observer,
                             const TransferOptions& options) {
-    DWORD total = 0;
+    std::uint32_t total = 0;
     if (const FirmwareResult sized = file.Size(total); !sized)
         return TransferResult::Failure(sized.failed == FirmwareError::TooLarge
                                            ? TransferError::FileTooLarge
                                            : TransferError::FileSize,
                                        sized.systemError);
-    std::vector<BYTE> chunk(options.chunkSize);
+    std::vector<std::uint8_t> chunk(options.chunkSize);
     const WaitHook waiting = [&observer] { return observer.Waiting(); };
     observer.Starting(total);
 
@@ -24,16 +24,16 @@ TransferResult SendFirmware(SerialLine& line, FirmwareFile& file, TransferObserv
                                            : TransferError::ProgramCommand,
                                        sent.systemError);
     bool goOn = observer.Sending();
-    DWORD done = 0;
+    std::uint32_t done = 0;
     for (;;) {
-        DWORD read = 0;
+        std::uint32_t read = 0;
         if (const FirmwareResult got = file.Read(chunk.data(), options.chunkSize, read); !got)
             return TransferResult::Failure(TransferError::FileRead, got.systemError);
         if (!goOn || read == 0) {
             observer.Ending();
             // A stop asked for after the last chunk drops the chunk just read.
             if (!goOn)
-                return TransferResult::Failure(TransferError::Cancelled, ERROR_CANCELLED);
+                return TransferResult::Failure(TransferError::Cancelled, kErrorCancelled);
             return TransferResult::Success();
         }
         if (const LineResult wrote = line.Write(chunk.data(), read, options.stallLimitMs, waiting);

@@ -18,21 +18,21 @@ enum class TransferError {
 };
 using TransferResult = Outcome<TransferError>;
 
-constexpr DWORD kChunkSize = 2048;
+constexpr std::uint32_t kChunkSize = 2048;
 
 struct TransferOptions {
-    DWORD chunkSize = kChunkSize;
-    DWORD stallLimitMs = kWriteStallLimitMs;
+    std::uint32_t chunkSize = kChunkSize;
+    std::uint32_t stallLimitMs = kWriteStallLimitMs;
 };
 
 class TransferObserver {
   public:
     // The size is known and nothing has been sent yet.
-    virtual void Starting(DWORD total) = 0;
+    virtual void Starting(std::uint32_t total) = 0;
     // The program command went out; the file follows. false: stop before any of it is sent.
     virtual bool Sending() = 0;
     // After each chunk: bytes sent so far. false: the chunk read next is not sent.
-    virtual bool Written(DWORD done, DWORD total) = 0;
+    virtual bool Written(std::uint32_t done, std::uint32_t total) = 0;
     // While a write waits for the unit, about every kWaitSliceMs. false: the pending write is
     // cancelled at once.
     virtual bool Waiting() = 0;

@@ -1,0 +1,73 @@
+#include "cli/Console.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
+
+const char* const kLineEnd = "\n";
+
+namespace {
+
+// A signal handler gets no context, so the flag it raises is the one piece of state the
+// program keeps outside an object.
+std::atomic<bool> g_cancelRequested{false};
+
+void OnCancelSignal(int) {
+    g_cancelRequested = true;
+}
+
+} // namespace
+
+struct Console::Native {};
+
+Console::Console() : m_native(std::make_unique<Native>()) {
+    m_outputIsTerminal = ::isatty(STDOUT_FILENO) == 1;
+}
+
+Console::~Console() = default;
+
+bool Console::InputIsTerminal() const {
+    return ::isatty(STDIN_FILENO) == 1;
+}
+
+void Console::Write(Stream stream, const std::string& text) {
+    const int fd = stream == Stream::Output ? STDOUT_FILENO : STDERR_FILENO;
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return; // a closed pipe loses the rest, as on Windows
+        done += static_cast<size_t>(wrote);
+    }
+}
+
+bool Console::ReadInput(char& byte) {
+    for (;;) {
+        const ssize_t read = ::read(STDIN_FILENO, &byte, 1);
+        if (read == 1)
+            return true;
+        // A signal ends the read only when it asked for a cancel.
+        if (read < 0 && errno == EINTR && !CancelRequested())
+            continue;
+        return false;
+    }
+}
+
+void Console::CatchCancel() {
+    struct sigaction action {};
+    action.sa_handler = OnCancelSignal;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a read of the answer or a pause ends, so the flag is seen at once.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+    // A reader that went away (orvane-update list | head) must not end the program before
+    // its ports are closed; the write fails instead.
+    ::signal(SIGPIPE, SIG_IGN);
+}
+
+bool Console::CancelRequested() {
+    return g_cancelRequested;
+}

@@ -1,0 +1,67 @@
+#include "cli/Console.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+const char* const kLineEnd = "\r\n";
+
+namespace {
+
+// The handler routine gets no context from the system, so the flag it raises is the one piece
+// of state the program keeps outside an object.
+std::atomic<bool> g_cancelRequested{false};
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        g_cancelRequested = true;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+bool IsTerminal(HANDLE stream) {
+    DWORD mode = 0;
+    return stream != INVALID_HANDLE_VALUE && stream && ::GetConsoleMode(stream, &mode);
+}
+
+} // namespace
+
+struct Console::Native {
+    HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE errors = ::GetStdHandle(STD_ERROR_HANDLE);
+};
+
+Console::Console() : m_native(std::make_unique<Native>()) {
+    m_outputIsTerminal = IsTerminal(m_native->output);
+    // Paths and product texts are UTF-8 (the manifest makes it the program's code page).
+    ::SetConsoleOutputCP(CP_UTF8);
+}
+
+Console::~Console() = default;
+
+bool Console::InputIsTerminal() const {
+    return IsTerminal(::GetStdHandle(STD_INPUT_HANDLE));
+}
+
+void Console::Write(Stream stream, const std::string& text) {
+    const HANDLE handle = stream == Stream::Output ? m_native->output : m_native->errors;
+    DWORD written = 0;
+    if (handle && handle != INVALID_HANDLE_VALUE)
+        ::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+bool Console::ReadInput(char& byte) {
+    DWORD read = 0;
+    return ::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &read, nullptr) && read == 1;
+}
+
+void Console::CatchCancel() {
+    // A process started in a group of its own has Ctrl+C ignored until it says otherwise.
+    ::SetConsoleCtrlHandler(nullptr, FALSE);
+    ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+bool Console::CancelRequested() {
+    return g_cancelRequested;
+}

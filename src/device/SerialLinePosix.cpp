@@ -1,0 +1,223 @@
+// The line on Linux and other POSIX systems: a tty opened without blocking, locked with flock,
+// set raw through termios, and waited on with poll.
+#include "common/Clock.h"
+#include "device/SerialLine.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+struct SerialLine::Native {
+    int fd = -1;
+    termios saved{};
+    bool hasSaved = false;
+    // A write that failed or was cancelled leaves bytes in the output queue that the unit
+    // will never take; they are thrown away at close rather than waited for.
+    bool discardOutput = false;
+};
+
+namespace {
+
+// The termios speed for a rate; B0 for a rate this system cannot set.
+speed_t SpeedOf(std::uint32_t baudRate) {
+    switch (baudRate) {
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    case 57600:
+        return B57600;
+    case 115200:
+        return B115200;
+    case 230400:
+        return B230400;
+    case 460800:
+        return B460800;
+    case 921600:
+        return B921600;
+    default:
+        return B0;
+    }
+}
+
+// Waits for the port to be ready for events, one slice at a time; a hang-up fails the wait.
+WaitStep PollOnce(int fd, short events, std::uint32_t sliceMs, SystemError& error) {
+    pollfd watched{fd, events, 0};
+    const int ready = ::poll(&watched, 1, static_cast<int>(sliceMs));
+    if (ready < 0) {
+        if (errno == EINTR) // a signal, such as Ctrl+C: the hook decides
+            return WaitStep::NotYet;
+        error = LastSystemError();
+        return WaitStep::Failed;
+    }
+    if (ready == 0)
+        return WaitStep::NotYet;
+    if (watched.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        error = kErrorRemoved;
+        return WaitStep::Failed;
+    }
+    return WaitStep::Ready;
+}
+
+// Waits while the output queue still drains, at most the stall limit without progress. A port
+// that cannot report its queue (some test beds) is taken as drained.
+void DrainOutput(int fd) {
+    int queued = 0;
+    if (::ioctl(fd, TIOCOUTQ, &queued) != 0)
+        return;
+    std::uint64_t lastProgress = MonotonicMs();
+    while (queued > 0 && MonotonicMs() - lastProgress < kWriteStallLimitMs) {
+        PauseMs(kWaitSliceMs);
+        int now = 0;
+        if (::ioctl(fd, TIOCOUTQ, &now) != 0)
+            return;
+        if (now < queued)
+            lastProgress = MonotonicMs();
+        queued = now;
+    }
+}
+
+} // namespace
+
+SerialLine::SerialLine() : m_native(std::make_unique<Native>()) {}
+
+SerialLine::~SerialLine() {
+    Release();
+}
+
+bool SerialLine::IsOpen() const {
+    return m_native->fd >= 0;
+}
+
+LineResult SerialLine::OpenPort(const std::string& port, const LineSettings& settings) {
+    Native& native = *m_native;
+    native.fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (native.fd < 0)
+        return LineResult::Failure(LineError::Open);
+    // flock is the lock that decides: every program that opens ports this way sees it.
+    // TIOCEXCL also keeps out programs that do not lock, where the driver supports it.
+    if (::flock(native.fd, LOCK_EX | LOCK_NB) != 0) {
+        const SystemError error = errno == EWOULDBLOCK ? EBUSY : LastSystemError();
+        ::close(native.fd);
+        native.fd = -1;
+        return LineResult::Failure(LineError::Open, error);
+    }
+    ::ioctl(native.fd, TIOCEXCL);
+    if (::tcflush(native.fd, TCIOFLUSH) != 0)
+        return LineResult::Failure(LineError::Purge);
+    termios found{};
+    if (::tcgetattr(native.fd, &found) != 0)
+        return LineResult::Failure(LineError::GetState);
+    native.saved = found;
+    native.hasSaved = true;
+    native.discardOutput = false;
+
+    const speed_t speed = SpeedOf(settings.baudRate);
+    if (speed == B0)
+        return LineResult::Failure(LineError::SetState, EINVAL);
+    // Raw: no translation of input or output, no echo, no signals from the line, 8N1, the
+    // receiver on, the modem lines ignored for opening, and no XON/XOFF in either direction.
+    termios line = found;
+    ::cfmakeraw(&line);
+    line.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK | ISTRIP);
+    line.c_iflag |= IGNBRK;
+    line.c_cflag &= ~(CSIZE | PARENB | CSTOPB | HUPCL);
+    line.c_cflag |= CS8 | CREAD | CLOCAL;
+    if (settings.hardwareFlowControl)
+        line.c_cflag |= CRTSCTS;
+    else
+        line.c_cflag &= ~CRTSCTS;
+    line.c_cc[VMIN] = 0;
+    line.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&line, speed) != 0 || ::cfsetospeed(&line, speed) != 0 ||
+        ::tcsetattr(native.fd, TCSANOW, &line) != 0)
+        return LineResult::Failure(LineError::SetState);
+    // A unit that watches DTR sees a host present; a port without modem lines does without.
+    const int dtr = TIOCM_DTR;
+    ::ioctl(native.fd, TIOCMBIS, &dtr);
+    return LineResult::Success();
+}
+
+LineResult SerialLine::WritePiece(const std::uint8_t* data, std::uint32_t size,
+                                  std::uint32_t& moved, std::uint32_t stallLimitMs,
+                                  const WaitHook& keepWaiting) {
+    Native& native = *m_native;
+    moved = 0;
+    const auto fail = [&native](LineError step, SystemError error) {
+        native.discardOutput = true;
+        return LineResult::Failure(step, error);
+    };
+    while (moved < size) {
+        const ssize_t taken = ::write(native.fd, data + moved, size - moved);
+        if (taken > 0) {
+            moved += static_cast<std::uint32_t>(taken);
+            continue;
+        }
+        // An unplugged adapter (EIO, ENXIO, ENODEV) fails here at once.
+        if (taken < 0 && errno != EAGAIN && errno != EINTR)
+            return fail(LineError::Write, LastSystemError());
+        // The unit holds the line (CTS off) or the queue is full: wait for room, the stall
+        // limit counting from the last byte taken.
+        SystemError error = kNoSystemError;
+        switch (WaitInSlices(stallLimitMs, keepWaiting, [&](std::uint32_t sliceMs) {
+            return PollOnce(native.fd, POLLOUT, sliceMs, error);
+        })) {
+        case Wait::Completed:
+            break;
+        case Wait::TimedOut:
+            return fail(LineError::Stalled, kErrorTimeout);
+        case Wait::Cancelled:
+            return fail(LineError::Cancelled, kErrorCancelled);
+        case Wait::Failed:
+            return fail(LineError::Write, error);
+        }
+    }
+    return LineResult::Success();
+}
+
+LineResult SerialLine::ReadPass(std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got,
+                                std::uint32_t limitMs) {
+    const int fd = m_native->fd;
+    got = 0;
+    SystemError error = kNoSystemError;
+    switch (PollOnce(fd, POLLIN, limitMs, error)) {
+    case WaitStep::NotYet:
+        return LineResult::Success(); // the caller's limit decides
+    case WaitStep::Failed:
+        return LineResult::Failure(LineError::Read, error);
+    case WaitStep::Ready:
+        break;
+    }
+    const ssize_t read = ::read(fd, buffer, size);
+    if (read > 0) {
+        got = static_cast<std::uint32_t>(read);
+        return LineResult::Success();
+    }
+    if (read == 0)
+        return LineResult::Failure(LineError::Read, kErrorRemoved);
+    if (errno == EAGAIN || errno == EINTR)
+        return LineResult::Success();
+    return LineResult::Failure(LineError::Read);
+}
+
+void SerialLine::Release() {
+    Native& native = *m_native;
+    if (native.fd < 0)
+        return;
+    if (native.hasSaved) {
+        // What a completed transfer queued goes out before the unit's line is taken away.
+        if (!native.discardOutput)
+            DrainOutput(native.fd);
+        ::tcflush(native.fd, TCIOFLUSH);
+        ::tcsetattr(native.fd, TCSANOW, &native.saved);
+        native.hasSaved = false;
+    }
+    ::close(native.fd);
+    native.fd = -1;
+}

@@ -1,0 +1,81 @@
+// The firmware file on POSIX systems. flock stands in for Windows' sharing modes: an exclusive
+// lock for no sharing, a shared one for readers. Such locks bind only programs that take them.
+#include "firmware/FirmwareFile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+struct FirmwareFile::Native {
+    int fd = -1;
+};
+
+FirmwareFile::FirmwareFile() : m_native(std::make_unique<Native>()) {}
+
+FirmwareFile::~FirmwareFile() {
+    Close();
+}
+
+bool FirmwareFile::IsOpen() const {
+    return m_native->fd >= 0;
+}
+
+FirmwareResult FirmwareFile::Open(const char* path, FileSharing sharing) {
+    Close();
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return FirmwareResult::Failure(FirmwareError::Open);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        const SystemError error = S_ISDIR(status.st_mode) ? EISDIR : LastSystemError();
+        ::close(fd);
+        return FirmwareResult::Failure(FirmwareError::Open, error);
+    }
+    if (::flock(fd, (sharing == FileSharing::Readers ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
+        const SystemError error = errno == EWOULDBLOCK ? EBUSY : LastSystemError();
+        ::close(fd);
+        return FirmwareResult::Failure(FirmwareError::Open, error);
+    }
+    m_native->fd = fd;
+    return FirmwareResult::Success();
+}
+
+void FirmwareFile::Close() {
+    if (m_native->fd >= 0) {
+        ::close(m_native->fd);
+        m_native->fd = -1;
+    }
+}
+
+FirmwareResult FirmwareFile::Size(std::uint32_t& size) {
+    struct stat status {};
+    if (::fstat(m_native->fd, &status) != 0)
+        return FirmwareResult::Failure(FirmwareError::Read);
+    if (status.st_size > 0xFFFFFFFFLL)
+        return FirmwareResult::Failure(FirmwareError::TooLarge, kErrorTooLarge);
+    size = static_cast<std::uint32_t>(status.st_size);
+    return FirmwareResult::Success();
+}
+
+FirmwareResult FirmwareFile::ReadSome(void* buffer, std::uint32_t capacity, std::uint32_t& read) {
+    read = 0;
+    ssize_t got;
+    do {
+        got = ::read(m_native->fd, buffer, capacity);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0)
+        return FirmwareResult::Failure(FirmwareError::Read);
+    read = static_cast<std::uint32_t>(got);
+    return FirmwareResult::Success();
+}
+
+bool FirmwareFile::Rewind() {
+    return ::lseek(m_native->fd, 0, SEEK_SET) == 0;
+}
+
+bool IsFolder(const char* path) {
+    struct stat status {};
+    return ::stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+}

@@ -1,0 +1,56 @@
+#include "firmware/FirmwareFileWin.h"
+
+FirmwareFile::FirmwareFile() : m_native(std::make_unique<Native>()) {}
+
+FirmwareFile::~FirmwareFile() {
+    Close();
+}
+
+bool FirmwareFile::IsOpen() const {
+    return m_native->file != INVALID_HANDLE_VALUE;
+}
+
+FirmwareResult FirmwareFile::Open(const char* path, FileSharing sharing) {
+    Close();
+    m_native->file =
+        ::CreateFileA(path, GENERIC_READ, sharing == FileSharing::Readers ? FILE_SHARE_READ : 0,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (m_native->file == INVALID_HANDLE_VALUE)
+        return FirmwareResult::Failure(FirmwareError::Open);
+    return FirmwareResult::Success();
+}
+
+void FirmwareFile::Close() {
+    if (m_native->file != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(m_native->file);
+        m_native->file = INVALID_HANDLE_VALUE;
+    }
+}
+
+FirmwareResult FirmwareFile::Size(std::uint32_t& size) {
+    LARGE_INTEGER fullSize{};
+    if (!::GetFileSizeEx(m_native->file, &fullSize))
+        return FirmwareResult::Failure(FirmwareError::Read);
+    if (fullSize.QuadPart > 0xFFFFFFFFLL)
+        return FirmwareResult::Failure(FirmwareError::TooLarge, kErrorTooLarge);
+    size = static_cast<std::uint32_t>(fullSize.QuadPart);
+    return FirmwareResult::Success();
+}
+
+FirmwareResult FirmwareFile::ReadSome(void* buffer, std::uint32_t capacity, std::uint32_t& read) {
+    DWORD got = 0;
+    read = 0;
+    if (!::ReadFile(m_native->file, buffer, capacity, &got, nullptr))
+        return FirmwareResult::Failure(FirmwareError::Read);
+    read = got;
+    return FirmwareResult::Success();
+}
+
+bool FirmwareFile::Rewind() {
+    return ::SetFilePointer(m_native->file, 0, nullptr, FILE_BEGIN) == 0;
+}
+
+bool IsFolder(const char* path) {
+    const DWORD attributes = ::GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
