@@ -541,6 +541,7 @@ TEST_F(Transfer, PortsFrom128To254AreProgrammedWithShift) {
         }
         ExpectCompleted();
         Dialog().CloseMasterPort();
+        Dialog().m_portOpen = false;
         ASSERT_TRUE(high.WaitEvent(port, "close"));
         EXPECT_TRUE(high.Received(port) == "pgm\r" + image) << port;
         Reset();
