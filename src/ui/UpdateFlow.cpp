@@ -19,7 +19,7 @@ class WindowProgress : public TransferObserver {
     DWORD Total() const { return m_total; }
     ULONGLONG StartTick() const { return m_startTick; }
 
-    void Starting(DWORD total) override {
+    void Starting(std::uint32_t total) override {
         m_started = true;
         m_total = total;
         m_startTick = ::GetTickCount64();
@@ -34,7 +34,7 @@ class WindowProgress : public TransferObserver {
         m_dialog.m_progress.SetPos(0);
         return GoOn();
     }
-    bool Written(DWORD done, DWORD total) override {
+    bool Written(std::uint32_t done, std::uint32_t total) override {
         m_done = done;
         // 64-bit product: exact for every size up to 4 GB.
         const DWORD percent =

@@ -1,4 +1,5 @@
 // The serial line against the simulated unit on a pseudo-terminal: no window involved.
+#include "device/SerialLineWin.h"
 #include "support/LineBench.h"
 
 #include <gtest/gtest.h>
@@ -32,20 +33,20 @@ class Line : public LineBench {
     }
     void Ask() { ASSERT_TRUE(m_line.Write("ver\r", 4, 5000)); }
     void OpenAndAsk() {
-        ASSERT_TRUE(m_line.Open(m_port));
+        ASSERT_TRUE(m_line.Open(m_portName));
         Ask();
     }
 };
 
 TEST_F(Line, OpenAppliesTheUnitsLineAndCloseRestoresWhatWasFound) {
-    ASSERT_TRUE(m_line.Open(m_port));
+    ASSERT_TRUE(m_line.Open(m_portName));
     // What the driver reported at open: the simulator's fresh line, without flow control.
-    const DCB saved = m_line.SavedSettings();
+    const DCB saved = m_line.System().saved;
     EXPECT_NE(saved.DCBlength, 0u);
     EXPECT_NE(saved.BaudRate, 460800u);
     EXPECT_EQ(saved.fOutxCtsFlow, 0u);
 
-    const DCB line = StateOf(m_line.Handle());
+    const DCB line = StateOf(m_line.System().port);
     EXPECT_EQ(line.BaudRate, 460800u);
     EXPECT_EQ(line.fOutxCtsFlow, 1u);
     // Wine reports the RTS side of hardware flow control as RTS_CONTROL_ENABLE.
@@ -54,10 +55,10 @@ TEST_F(Line, OpenAppliesTheUnitsLineAndCloseRestoresWhatWasFound) {
     EXPECT_EQ(line.Parity, NOPARITY);
     EXPECT_EQ(line.StopBits, ONESTOPBIT);
 
-    HANDLE watcher = Duplicate(m_line.Handle());
+    HANDLE watcher = Duplicate(m_line.System().port);
     m_line.Close();
     EXPECT_FALSE(m_line.IsOpen());
-    EXPECT_EQ(m_line.SavedSettings().DCBlength, 0u);
+    EXPECT_EQ(m_line.System().saved.DCBlength, 0u);
     const DCB restored = StateOf(watcher);
     ::CloseHandle(watcher);
     EXPECT_EQ(restored.BaudRate, saved.BaudRate);
@@ -67,10 +68,10 @@ TEST_F(Line, OpenAppliesTheUnitsLineAndCloseRestoresWhatWasFound) {
 
 TEST_F(Line, XonXoffLeftOnByAnotherProgramEatsNoReplyByteAndComesBackAtClose) {
     Configure("reply=130C\nxonxoff=1");
-    ASSERT_TRUE(m_line.Open(m_port));
-    EXPECT_EQ(m_line.SavedSettings().fOutX, 1u);
-    EXPECT_EQ(m_line.SavedSettings().fInX, 1u);
-    const DCB line = StateOf(m_line.Handle());
+    ASSERT_TRUE(m_line.Open(m_portName));
+    EXPECT_EQ(m_line.System().saved.fOutX, 1u);
+    EXPECT_EQ(m_line.System().saved.fInX, 1u);
+    const DCB line = StateOf(m_line.System().port);
     EXPECT_EQ(line.fOutX, 0u);
     EXPECT_EQ(line.fInX, 0u);
 
@@ -90,7 +91,7 @@ TEST_F(Line, XonXoffLeftOnByAnotherProgramEatsNoReplyByteAndComesBackAtClose) {
         EXPECT_EQ(bytes[1], c.second) << c.reply;
     }
 
-    HANDLE watcher = Duplicate(m_line.Handle());
+    HANDLE watcher = Duplicate(m_line.System().port);
     m_line.Close();
     const DCB restored = StateOf(watcher);
     ::CloseHandle(watcher);
@@ -102,17 +103,17 @@ TEST_F(Line, PortsAbove127AreRealPortsAndMissingPortsFailToOpen) {
     SimEquipment high;
     ASSERT_TRUE(high.Start({130})) << high.Error();
     ASSERT_TRUE(high.Configure(130, "reply=0405")) << high.Error();
-    ASSERT_TRUE(m_line.Open(130));
+    ASSERT_TRUE(m_line.Open("COM130"));
     ASSERT_TRUE(m_line.Write("ver\r", 4, 5000));
     BYTE reply[2] = {};
     EXPECT_TRUE(m_line.Read(reply, 2, 500));
     EXPECT_EQ(reply[1], 0x05);
     m_line.Close();
 
-    for (int port : {255, 256, -1}) {
+    for (const char* port : {"COM255", "COM256", ""}) {
         EXPECT_EQ(m_line.Open(port).failed, LineError::Open) << port;
         EXPECT_FALSE(m_line.IsOpen());
-        EXPECT_EQ(m_line.SavedSettings().DCBlength, 0u);
+        EXPECT_EQ(m_line.System().saved.DCBlength, 0u);
     }
 }
 
@@ -135,7 +136,7 @@ TEST_F(Line, SplitReplySucceedsWhileEachPieceComesWithinTheLimit) {
 }
 
 TEST_F(Line, SilentOrHalfAnsweringUnitFailsAfterOneLimit) {
-    ASSERT_TRUE(m_line.Open(m_port));
+    ASSERT_TRUE(m_line.Open(m_portName));
     for (const char* mode : {"mode=silent", "mode=one-byte"}) {
         Configure(std::string("reply=030C\n") + mode);
         Ask();
@@ -149,14 +150,12 @@ TEST_F(Line, SilentOrHalfAnsweringUnitFailsAfterOneLimit) {
 }
 
 TEST_F(Line, NoPortFailsAtOnce) {
-    DWORD written = 7;
+    std::uint32_t written = 7;
     BYTE reply[2] = {};
     const DWORD start = ::GetTickCount();
-    EXPECT_EQ(WriteWithTimeout(INVALID_HANDLE_VALUE, "ver\r", 4, &written, 5000).failed,
-              LineError::NotOpen);
+    EXPECT_EQ(m_line.Write("ver\r", 4, 5000, {}, &written).failed, LineError::NotOpen);
     EXPECT_EQ(written, 0u);
-    EXPECT_EQ(ReadWithTimeout(INVALID_HANDLE_VALUE, reply, 2, 500).failed, LineError::NotOpen);
-    EXPECT_EQ(m_line.Write("ver\r", 4, 5000).failed, LineError::NotOpen);
+    EXPECT_EQ(m_line.Read(reply, 2, 500).failed, LineError::NotOpen);
     EXPECT_LT(::GetTickCount() - start, 100u);
 }
 
@@ -178,10 +177,10 @@ TEST_F(Line, TimedOutReadLeavesNothingPending) {
 }
 
 TEST_F(Line, ReadsAreBoundedWhenTheDriverReturnsAtOnce) {
-    ASSERT_TRUE(m_line.Open(m_port));
+    ASSERT_TRUE(m_line.Open(m_portName));
     // These driver settings make every read pass return at once, with whatever is there.
     COMMTIMEOUTS immediate{MAXDWORD, 0, 0, 0, 0};
-    ASSERT_TRUE(::SetCommTimeouts(m_line.Handle(), &immediate));
+    ASSERT_TRUE(::SetCommTimeouts(m_line.System().port, &immediate));
     BYTE reply[2] = {};
 
     Configure("reply=030C\nmode=silent");
@@ -202,12 +201,12 @@ TEST_F(Line, ReadsAreBoundedWhenTheDriverReturnsAtOnce) {
 
 TEST_F(Line, StalledWriteEndsAtItsLimitAndThePortStillCloses) {
     Configure("mode=stall\nstall_after=0");
-    ASSERT_TRUE(m_line.Open(m_port));
+    ASSERT_TRUE(m_line.Open(m_portName));
     const std::string block(256 * 1024, 'x');
-    DWORD written = 0;
+    std::uint32_t written = 0;
     const DWORD start = ::GetTickCount();
-    EXPECT_EQ(WriteWithTimeout(m_line.Handle(), block.data(), static_cast<DWORD>(block.size()),
-                               &written, 400)
+    EXPECT_EQ(m_line.Write(block.data(), static_cast<std::uint32_t>(block.size()), 400, {},
+                           &written)
                   .failed,
               LineError::Stalled);
     const DWORD elapsed = ::GetTickCount() - start;
@@ -223,14 +222,14 @@ TEST_F(Line, SlowButSteadyUnitTakesAWriteLongerThanTheStallLimit) {
     // lets the writer on only once it has drained, about every 2 s: 64 KiB take over 4 s in
     // all, well past the 3 s stall limit, while the unit never stops taking data.
     Configure("mode=paced\npaced_rate=10000");
-    ASSERT_TRUE(m_line.Open(m_port));
+    ASSERT_TRUE(m_line.Open(m_portName));
     std::string data(64 * 1024, '\0');
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>(i * 7 + i / 251);
-    DWORD written = 0;
+    std::uint32_t written = 0;
     const DWORD start = ::GetTickCount();
-    const LineResult result = WriteWithTimeout(m_line.Handle(), data.data(),
-                                               static_cast<DWORD>(data.size()), &written, 3000);
+    const LineResult result = m_line.Write(data.data(), static_cast<std::uint32_t>(data.size()),
+                                           3000, {}, &written);
     const DWORD elapsed = ::GetTickCount() - start;
     EXPECT_TRUE(result) << static_cast<int>(result.failed) << " after " << written;
     EXPECT_GT(elapsed, 3000u);
@@ -241,7 +240,7 @@ TEST_F(Line, SlowButSteadyUnitTakesAWriteLongerThanTheStallLimit) {
 
 TEST_F(Line, WaitHookRunsWhileAWriteIsPendingAndCanCancelIt) {
     Configure("mode=stall\nstall_after=0");
-    ASSERT_TRUE(m_line.Open(m_port));
+    ASSERT_TRUE(m_line.Open(m_portName));
     const std::string block(256 * 1024, 'x');
     int calls = 0;
     const DWORD start = ::GetTickCount();

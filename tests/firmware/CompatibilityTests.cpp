@@ -66,11 +66,11 @@ TEST(FirmwareFileReads, HeaderIsReadAndTheFileRewoundSoTheTransferSendsItAll) {
     ASSERT_TRUE(firmware.Open(file.Path().c_str()));
     FirmwareHeader header;
     ASSERT_TRUE(firmware.ReadHeader(header));
-    DWORD size = 0;
+    std::uint32_t size = 0;
     ASSERT_TRUE(firmware.Size(size));
     EXPECT_EQ(size, 600u);
     char first = 0;
-    DWORD read = 0;
+    std::uint32_t read = 0;
     ASSERT_TRUE(firmware.Read(&first, 1, read));
     EXPECT_EQ(read, 1u);
     EXPECT_EQ(first, 'S');

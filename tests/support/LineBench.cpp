@@ -7,7 +7,7 @@ constexpr DWORD kCloseWaitMs = 15000;
 void LineBench::StartUnit(bool open) {
     ASSERT_TRUE(m_unit.Start({m_port})) << m_unit.Error();
     if (open) {
-        ASSERT_TRUE(m_line.Open(m_port));
+        ASSERT_TRUE(m_line.Open(m_portName));
     }
 }
 

@@ -11,7 +11,7 @@
 
 class LineBench : public ::testing::Test {
   protected:
-    explicit LineBench(int port) : m_port(port) {}
+    explicit LineBench(int port) : m_port(port), m_portName("COM" + std::to_string(port)) {}
     // Starts the unit and, when open is true, opens the line to it.
     void StartUnit(bool open);
     void Configure(const std::string& behaviour) {
@@ -22,6 +22,7 @@ class LineBench : public ::testing::Test {
     std::string ReceivedInAll();
 
     const int m_port;
+    const std::string m_portName;
     SimEquipment m_unit;
     SerialLine m_line;
 };

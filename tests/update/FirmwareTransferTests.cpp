@@ -14,12 +14,12 @@ namespace {
 // Records what the transfer reports and answers as told.
 class Recorder : public TransferObserver {
   public:
-    void Starting(DWORD total) override { events.push_back("starting " + std::to_string(total)); }
+    void Starting(std::uint32_t total) override { events.push_back("starting " + std::to_string(total)); }
     bool Sending() override {
         events.push_back("sending");
         return !stopBeforeData;
     }
-    bool Written(DWORD done, DWORD total) override {
+    bool Written(std::uint32_t done, std::uint32_t total) override {
         events.push_back(std::to_string(done) + "/" + std::to_string(total));
         return ++chunks != stopAfterChunk;
     }
@@ -69,7 +69,7 @@ TEST_F(FirmwareTransfer, StopAfterChunkKLeavesExactlyKChunks) {
         EXPECT_EQ(m_recorder.events.back(), "ending") << k;
         EXPECT_TRUE(ReceivedInAll() == "pgm\r" + image.substr(0, k * kChunkSize)) << k;
         m_unit.ClearReceived(m_port);
-        ASSERT_TRUE(m_line.Open(m_port));
+        ASSERT_TRUE(m_line.Open(m_portName));
     }
     m_recorder = Recorder();
     m_recorder.stopBeforeData = true;
@@ -87,7 +87,7 @@ TEST_F(FirmwareTransfer, UnitThatStopsTakingDataFailsTheChunkAndAStopEndsTheWait
     // The same stall under the full limit, stopped by the observer after ten waits.
     m_line.Close();
     Configure("mode=stall\nstall_after=10000");
-    ASSERT_TRUE(m_line.Open(m_port));
+    ASSERT_TRUE(m_line.Open(m_portName));
     m_recorder = Recorder();
     m_recorder.stopAfterWaits = 10;
     const DWORD stopStart = ::GetTickCount();
@@ -102,7 +102,7 @@ TEST_F(FirmwareTransfer, UnitThatGoesAwayFailsTheProgramCommandOrTheChunk) {
     m_line.Close();
 
     Configure("mode=hangup\nhangup_after=6000");
-    ASSERT_TRUE(m_line.Open(m_port));
+    ASSERT_TRUE(m_line.Open(m_portName));
     m_recorder = Recorder();
     EXPECT_EQ(Send(FirmwareImage(1 << 20), 400).failed, TransferError::ChunkWrite);
 }
