@@ -107,8 +107,10 @@ head -n 1 "$work/deb/usr/share/doc/orvane-update/copyright" |
     fail "the copyright file is not in the machine-readable format"
 grep -rlI '@[A-Z]*@' "$work/deb" && fail "a placeholder is left in the .deb"
 
-lintian --fail-on error --display-info "$work/one/$deb" >"$work/lintian.log" 2>&1 ||
-    fail "lintian reports errors: $(cat "$work/lintian.log")"
+# lintian's word that it runs as root is left out.
+lintian --fail-on error --display-info "$work/one/$deb" 2>&1 |
+    grep -v 'running with root privileges' >"$work/lintian.log"
+[ "${PIPESTATUS[0]}" -eq 0 ] || fail "lintian reports errors: $(cat "$work/lintian.log")"
 grep -E '^[EW]: ' "$work/lintian.log" && echo "(lintian warnings above)"
 
 # The tarball: one folder with the same files and the install notes.
