@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Builds the Windows packages from a clean build of this checkout into dist/:
+# Builds the packages from clean builds of this checkout into dist/:
 #   OrvaneUpdateUtility-<version>-win64.zip   the 64-bit programs (the window and the console
 #                                             program), README.txt, LICENSES.txt
 #   OrvaneUpdateUtility-<version>-win32.zip   the same for the 32-bit programs
 #   OrvaneUpdateUtility-<version>-setup.exe   a per-user installer of the 64-bit programs
+#   orvane-update_<version>_amd64.deb,        the console program for Linux (made by
+#   orvane-update-<version>-linux-x86_64.tar.gz   scripts/package-linux.sh)
 #   SHA256SUMS
 #
 # Environment (each optional):
@@ -16,22 +18,38 @@
 #   ORVANE_DIST_DIR       where the artifacts go (default: dist/)
 #   SOURCE_DATE_EPOCH     the time stamp of the packaged files (default: the commit's time)
 #
-# usage: bash scripts/package.sh [--from-build DIR]
-#   --from-build DIR  package the programs of a finished build (DIR/bin and DIR/x86/bin)
-#                     instead of making a clean one in build-package/
+# usage: bash scripts/package.sh [--from-build DIR] [--from-linux-build DIR] [--windows-only]
+#   --from-build DIR        package the Windows programs of a finished build (DIR/bin and
+#                           DIR/x86/bin) instead of making a clean one in build-package/
+#   --from-linux-build DIR  package the Linux program of a finished native build (DIR/bin)
+#                           instead of making a clean one in build-package-linux/
+#   --windows-only          make the Windows packages alone (no native build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+usage="usage: bash scripts/package.sh [--from-build DIR] [--from-linux-build DIR] [--windows-only]"
 build=""
-case "${1:-}" in
-"") ;;
---from-build)
-    build=$(cd "${2:?usage: bash scripts/package.sh [--from-build DIR]}" && pwd)
-    ;;
-*)
-    echo "usage: bash scripts/package.sh [--from-build DIR]" >&2
-    exit 2
-    ;;
-esac
+linux_build=()
+linux=1
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --from-build)
+        build=$(cd "${2:?$usage}" && pwd)
+        shift 2
+        ;;
+    --from-linux-build)
+        linux_build=(--from-build "$(cd "${2:?$usage}" && pwd)")
+        shift 2
+        ;;
+    --windows-only)
+        linux=""
+        shift
+        ;;
+    *)
+        echo "$usage" >&2
+        exit 2
+        ;;
+    esac
+done
 dist=${ORVANE_DIST_DIR:-$root/dist}
 
 "$root/scripts/setup.sh"
@@ -139,7 +157,13 @@ makensis "${nsis[@]}" "$root/packaging/installer.nsi" >"$work/makensis.log" 2>&1
 }
 [ -z "$signing" ] || bash "$root/scripts/sign.sh" "$dist/$name-setup.exe"
 
-(cd "$dist" && sha256sum "$name-win64.zip" "$name-win32.zip" "$name-setup.exe" >SHA256SUMS)
 echo "Packaged $name into $dist:"
 (cd "$dist" && ls -l --time-style=+ "$name-win64.zip" "$name-win32.zip" "$name-setup.exe" |
     awk '{print "  " $NF " (" $5 " bytes)"}')
+
+packages=("$name-win64.zip" "$name-win32.zip" "$name-setup.exe")
+if [ -n "$linux" ]; then
+    ORVANE_DIST_DIR=$dist bash "$root/scripts/package-linux.sh" "${linux_build[@]}"
+    packages+=("orvane-update_${version}_amd64.deb" "orvane-update-$version-linux-x86_64.tar.gz")
+fi
+(cd "$dist" && sha256sum "${packages[@]}" >SHA256SUMS)

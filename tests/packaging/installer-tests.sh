@@ -48,7 +48,7 @@ package() {
     local dist=$1
     shift
     env ORVANE_DIST_DIR="$dist" "$@" bash "$root/scripts/package.sh" --from-build "$build" \
-        >"$dist.log" 2>&1 || {
+        --windows-only >"$dist.log" 2>&1 || {
         fail "package.sh failed:"
         cat "$dist.log"
     }
