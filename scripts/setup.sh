@@ -5,7 +5,9 @@ set -euo pipefail
 packages=(cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
           xvfb googletest imagemagick x11-utils
           # The x86 build and the packages: installer, signing, zips, checksums.
-          g++-mingw-w64-i686 binutils-mingw-w64-i686 nsis osslsigncode zip unzip openssl python3)
+          g++-mingw-w64-i686 binutils-mingw-w64-i686 nsis osslsigncode zip unzip openssl python3
+          # The native suite: the test bed that shows a program /sys and /dev/ttyUSBn.
+          umockdev gir1.2-umockdev-1.0 python3-gi)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
