@@ -7,7 +7,9 @@ packages=(cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 w
           # The x86 build and the packages: installer, signing, zips, checksums.
           g++-mingw-w64-i686 binutils-mingw-w64-i686 nsis osslsigncode zip unzip openssl python3
           # The Linux packages: the .deb, its dependencies and its check.
-          dpkg-dev binutils lintian)
+          dpkg-dev binutils lintian
+          # The native suite: the test bed that shows a program /sys and /dev/ttyUSBn.
+          umockdev gir1.2-umockdev-1.0 python3-gi)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

@@ -1,7 +1,6 @@
 #include "cli/PortArgument.h"
 
-#include <climits>
-#include <cstdlib>
+#include <sys/stat.h>
 
 const char* const kPortKind = "serial port";
 const char* const kPortPlaceholder = "/dev/ttyUSBn";
@@ -9,11 +8,10 @@ const char* const kPortExample = "/dev/ttyUSB0";
 const char* const kPortNameRule = "is not a port's device path, such as /dev/ttyUSB0";
 
 namespace {
-// The device a path leads to, links (such as /dev/serial/by-id/...) followed; the path itself
-// when it leads nowhere.
-std::string Resolved(const std::string& path) {
-    char resolved[PATH_MAX];
-    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+// The device node a path leads to, links (such as /dev/serial/by-id/...) followed by the system.
+// Compared as a file rather than by resolved name: realpath aborts under umockdev on a tty node.
+bool NodeOf(const std::string& path, struct stat& node) {
+    return ::stat(path.c_str(), &node) == 0 && S_ISCHR(node.st_mode);
 }
 } // namespace
 
@@ -24,5 +22,8 @@ std::optional<std::string> PortArgument(const std::string& word) {
 }
 
 bool SamePort(const std::string& device, const std::string& named) {
-    return device == named || Resolved(device) == Resolved(named);
+    struct stat first {
+    }, second{};
+    return device == named || (NodeOf(device, first) && NodeOf(named, second) &&
+                               first.st_dev == second.st_dev && first.st_ino == second.st_ino);
 }

@@ -1,24 +1,15 @@
 // The line on Linux and other POSIX systems: a tty opened without blocking, locked with flock,
 // set raw through termios, and waited on with poll.
+#include "device/SerialLinePosix.h"
+
 #include "common/Clock.h"
-#include "device/SerialLine.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
-
-struct SerialLine::Native {
-    int fd = -1;
-    termios saved{};
-    bool hasSaved = false;
-    // A write that failed or was cancelled leaves bytes in the output queue that the unit
-    // will never take; they are thrown away at close rather than waited for.
-    bool discardOutput = false;
-};
 
 namespace {
 
@@ -211,10 +202,12 @@ void SerialLine::Release() {
     if (native.fd < 0)
         return;
     if (native.hasSaved) {
-        // What a completed transfer queued goes out before the unit's line is taken away.
+        // What a completed transfer queued goes out before the unit's line is taken away; a
+        // flush of it would drop the file's last bytes wherever the queue cannot be measured
+        // (a pty reports none), so only a failed or cancelled write's leftovers are dropped.
         if (!native.discardOutput)
             DrainOutput(native.fd);
-        ::tcflush(native.fd, TCIOFLUSH);
+        ::tcflush(native.fd, native.discardOutput ? TCIOFLUSH : TCIFLUSH);
         ::tcsetattr(native.fd, TCSANOW, &native.saved);
         native.hasSaved = false;
     }

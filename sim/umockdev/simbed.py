@@ -1,0 +1,164 @@
+"""A umockdev test bed of serial adapters laid out in /sys as the kernel does, whose /dev nodes
+lead to the simulated equipment's units (or stay the test bed's own ptys).
+
+Must run inside `umockdev-wrapper` with Debian's /usr/bin/python3 (it has `gi`); programs started
+from it see the bed. As a command:
+
+    umockdev-wrapper /usr/bin/python3 simbed.py SPEC.json -- PROGRAM ARGS...
+
+runs the program in a bed made from SPEC.json (a list of the device dicts below) and exits with
+its status. ORVANE_SIM_EQUIPMENT names the simulator.
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+import gi
+
+gi.require_version("UMockdev", "1.0")
+from gi.repository import UMockdev  # noqa: E402
+
+USB_ROOT = "/devices/pci0000:00/0000:00:14.0/usb1"
+
+
+def records(device, position):
+    """umockdev records for one device, parents first, as the kernel lays it out.
+
+    kind "usb-serial": a USB device, its interface, the usb-serial port and its tty (ttyUSBn);
+    "acm": a USB modem whose tty (ttyACMn) hangs off the interface; "uart": a board's ttySn.
+    """
+    tty, kind = device["tty"], device.get("kind", "usb-serial")
+    major = {"usb-serial": 188, "acm": 166, "uart": 4}[kind]
+    minor = int("".join(c for c in tty if c.isdigit()) or 0) + (64 if kind == "uart" else 0)
+    node = f"N: {tty}\nE: SUBSYSTEM=tty\nA: dev={major}:{minor}\n"
+    if kind == "uart":
+        return [f"P: /devices/platform/serial8250\nE: SUBSYSTEM=platform\n",
+                f"P: /devices/platform/serial8250/tty/{tty}\n{node}L: device=../../../serial8250\n"]
+    usb = f"{USB_ROOT}/1-{position}"
+    interface = f"{usb}/1-{position}:1.0"
+    found = [f"P: {usb}\nN: bus/usb/001/{position + 1:03d}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
+             f"A: idVendor={device['vid']}\nA: idProduct={device['pid']}\n"
+             f"A: serial={device['serial']}\nA: product={device['product']}\n",
+             f"P: {interface}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n"]
+    if kind == "acm":
+        found.append(f"P: {interface}/tty/{tty}\n{node}L: device=../../../1-{position}:1.0\n")
+    else:
+        found.append(f"P: {interface}/{tty}\nE: SUBSYSTEM=usb-serial\n")
+        found.append(f"P: {interface}/{tty}/tty/{tty}\n{node}L: device=../../../{tty}\n")
+    return found
+
+
+class SimBed:
+    """The bed: device dicts with tty, kind, vid, pid, serial, product, and unit (the simulated
+    unit's conf text; None keeps the test bed's own pty behind the node)."""
+
+    def __init__(self, devices, simulator=None):
+        self.testbed = UMockdev.Testbed.new()
+        self.folder = tempfile.mkdtemp(prefix="orvane-simbed.")
+        self.ports, self.syspaths, self.seq = {}, {}, 0
+        for position, device in enumerate(devices, start=1):
+            added = None
+            for record in records(device, position):
+                added = self.testbed.add_from_string(record) and record.split("\n")[0][3:]
+            self.syspaths[device["tty"]] = added
+            if device.get("unit") is not None:
+                self.ports[device["tty"]] = len(self.ports) + 1
+        self.simulator = None
+        if not self.ports:
+            return
+        state, links = self.folder + "/state", self.folder + "/ports"
+        os.makedirs(state)
+        os.makedirs(links)
+        for device in devices:
+            if device["tty"] in self.ports:
+                with open(f"{state}/port{self.ports[device['tty']]}.conf", "w") as conf:
+                    conf.write(device["unit"] + "\n")
+        self.simulator = subprocess.Popen(
+            [simulator or os.environ["ORVANE_SIM_EQUIPMENT"], "--parent-pid", str(os.getpid()),
+             state, links] + [str(port) for port in self.ports.values()])
+        deadline = time.monotonic() + 10
+        while not os.path.exists(state + "/ready"):
+            if time.monotonic() > deadline or self.simulator.poll() is not None:
+                raise RuntimeError("the simulated equipment did not start")
+            time.sleep(0.01)
+        # The node umockdev made leads to a pty of its own; this one leads to the unit's link,
+        # which always names the pty of the unit's next session.
+        root = self.testbed.get_root_dir()
+        for tty, port in self.ports.items():
+            os.unlink(f"{root}/dev/{tty}")
+            os.symlink(f"{links}/com{port}", f"{root}/dev/{tty}")
+
+    def state_file(self, tty, suffix):
+        return f"{self.folder}/state/port{self.ports[tty]}{suffix}"
+
+    def _read(self, tty, suffix):
+        try:
+            with open(self.state_file(tty, suffix), "rb") as record:
+                return record.read()
+        except FileNotFoundError:
+            return b""
+
+    def received(self, tty):
+        return self._read(tty, ".rx")
+
+    def events(self, tty):
+        return self._read(tty, ".events").decode()
+
+    def wait_event(self, tty, prefix, limit=5.0):
+        deadline = time.monotonic() + limit
+        while time.monotonic() < deadline:
+            if any(line.startswith(prefix) for line in self.events(tty).splitlines()):
+                return True
+            time.sleep(0.01)
+        return False
+
+    def configure(self, tty, text):
+        """Replaces the unit's behaviour and waits until the simulator has applied it."""
+        self.seq += 1
+        conf = self.state_file(tty, ".conf")
+        with open(conf + ".new", "w") as new:
+            new.write(f"{text}\nseq={self.seq}\n")
+        os.rename(conf + ".new", conf)
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            if self._read(tty, ".applied").startswith(f"seq={self.seq}\n".encode()):
+                return
+            time.sleep(0.01)
+        raise RuntimeError(f"{tty}: the unit did not apply its conf")
+
+    def clear(self, tty):
+        for suffix in (".rx", ".events"):
+            open(self.state_file(tty, suffix), "wb").close()
+
+    def remove(self, tty):
+        """Unplugs the adapter: its /sys entries and its /dev node go."""
+        self.testbed.remove_device("/sys" + self.syspaths[tty])
+
+    def pty_end(self, tty):
+        """The test's end of a node the simulator does not back."""
+        return self.testbed.get_dev_fd("/dev/" + tty)
+
+    def close(self):
+        if self.simulator:
+            self.simulator.terminate()
+            self.simulator.wait()
+        subprocess.run(["rm", "-rf", self.folder], check=False)
+
+
+def main():
+    if len(sys.argv) < 4 or sys.argv[2] != "--":
+        print("usage: simbed.py SPEC.json -- PROGRAM ARGS...", file=sys.stderr)
+        return 2
+    with open(sys.argv[1]) as spec:
+        bed = SimBed(json.load(spec))
+    try:
+        return subprocess.run(sys.argv[3:], check=False).returncode
+    finally:
+        bed.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
