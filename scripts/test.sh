@@ -12,8 +12,8 @@ build=${ORVANE_BUILD_DIR:-$root/build}
 # the console program under umockdev. Seconds, not minutes.
 native=${ORVANE_NATIVE_BUILD_DIR:-$root/build-linux}
 cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build "$native"
-# The simulator's own tests run with the Windows suite.
+# The simulator's own tests run with the Windows suite, so their program is not built here.
+cmake --build "$native" --target native_engine_tests orvane-update orvane-sim-equipment
 ctest --test-dir "$native" --output-on-failure --timeout 120 -j2 -E "^sim_equipment_"
 
 "$root/scripts/build.sh"
