@@ -14,11 +14,16 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVANE_BUILD_DIR:-$root/build}
 
 scripted=""
+console=""
 case "${1:-}" in
 "") ;;
 --demo) scripted=1 ;;
+--console)
+    console=1
+    shift
+    ;;
 *)
-    echo "usage: bash scripts/run.sh [--demo]" >&2
+    echo "usage: bash scripts/run.sh [--demo | --console ARGS...]" >&2
     exit 2
     ;;
 esac
@@ -26,8 +31,10 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
     scripted=1
 fi
 
-"$root/scripts/setup.sh"
-"$root/scripts/build.sh"
+"$root/scripts/setup.sh" >&2
+if [ -z "$console" ]; then
+    "$root/scripts/build.sh"
+fi
 
 work=$(mktemp -d /tmp/orvane-run.XXXXXX)
 equipment="$work/equipment"
@@ -100,6 +107,39 @@ make_firmware() {
         head -c $((size - 512)) /dev/urandom
     } >"$file"
 }
+
+# --console: the native orvane-update with the two units plugged in as /dev/ttyUSB0 and
+# /dev/ttyUSB1 of the bridge maker, under umockdev, in the caller's folder; its status is ours.
+if [ -n "$console" ]; then
+    native=${ORVANE_NATIVE_BUILD_DIR:-$root/build-linux}
+    {
+        cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release &&
+            cmake --build "$native" --target orvane-update orvane-sim-equipment
+    } >"$work/build.log" 2>&1 || {
+        cat "$work/build.log" >&2
+        exit 1
+    }
+    mkdir -p "$native/firmware"
+    make_firmware "$native/firmware/Amplifier-v006.ace" 01 06 $((180 * 1024))
+    make_firmware "$native/firmware/Mixer-v004.ace" 02 04 $((160 * 1024))
+    cat >"$work/units.json" <<'EOF'
+[{"tty": "ttyUSB0", "vid": "10c4", "pid": "ea60", "serial": "ORV1001",
+  "product": "Orvane Amplifier", "unit": "reply=0105\nmode=paced"},
+ {"tty": "ttyUSB1", "vid": "10c4", "pid": "ea60", "serial": "ORV2001",
+  "product": "Orvane Mixer", "unit": "reply=0203"}]
+EOF
+    {
+        echo "Simulated equipment: Orvane Amplifier (model 1, firmware 005) on /dev/ttyUSB0,"
+        echo "                     Orvane Mixer (model 2, firmware 003) on /dev/ttyUSB1."
+        echo "Firmware files:      $native/firmware/Amplifier-v006.ace (for the amplifier),"
+        echo "                     $native/firmware/Mixer-v004.ace (for the mixer)."
+    } >&2
+    status=0
+    ORVANE_SIM_EQUIPMENT="$native/bin/orvane-sim-equipment" umockdev-wrapper /usr/bin/python3 \
+        "$root/sim/umockdev/simbed.py" "$work/units.json" -- "$native/bin/orvane-update" "$@" ||
+        status=$?
+    exit "$status"
+fi
 
 echo "Set up and built after $(since_start "$EPOCHREALTIME") s; starting a private Wine session."
 if [ -n "$scripted" ]; then

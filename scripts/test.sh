@@ -1,11 +1,21 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test under Wine on a private virtual display. Arguments go to
-# ctest (for example -R Serial); without any, the checks of the cached Wine prefix run first.
+# Sets up, builds and runs the native suite, then every Windows test under Wine on a private
+# virtual display. Arguments go to the Windows suite's ctest (for example -R Serial); without any,
+# the checks of the cached Wine prefix run first.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVANE_BUILD_DIR:-$root/build}
 
 "$root/scripts/setup.sh"
+
+# The native suite first, in a build of its own: the engine against the simulated units, and
+# the console program under umockdev. Seconds, not minutes.
+native=${ORVANE_NATIVE_BUILD_DIR:-$root/build-linux}
+cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release
+# The simulator's own tests run with the Windows suite, so their program is not built here.
+cmake --build "$native" --target native_engine_tests orvane-update orvane-sim-equipment
+ctest --test-dir "$native" --output-on-failure --timeout 120 -j2 -E "^sim_equipment_"
+
 "$root/scripts/build.sh"
 # The 32-bit program is checked statically (packaging_build_checks), not run.
 if [ -x /usr/lib/wine/wine ]; then
