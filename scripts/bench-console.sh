@@ -3,82 +3,184 @@
 # data no faster than 460800 baud allows (46,080 bytes/s), with a 1 MiB firmware file, and
 # prints each run's time beside the line-rate floor: the 4 + 1,048,576 bytes of one unit at
 # 46,080 bytes/s, 22.76 s. Not a test: the figures depend on the machine and its load.
-#   usage: bash scripts/bench-console.sh [COUNT ...]   (default: 1 4 8)
+#
+# By default orvane-update.exe runs under Wine with the units on COM11 onwards. With --linux the
+# native orvane-update runs with the units as USB serial adapters /dev/ttyUSB0 onwards, laid out
+# in a umockdev test bed, one bed per run holding only that run's units.
+#   usage: bash scripts/bench-console.sh [--linux] [COUNT ...]   (default: 1 4 8)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVANE_BUILD_DIR:-$root/build}
+native=${ORVANE_NATIVE_BUILD_DIR:-$root/build-linux}
+linux=""
+if [ "${1:-}" = "--linux" ]; then
+    linux=1
+    shift
+fi
 counts=("$@")
 [ ${#counts[@]} -gt 0 ] || counts=(1 4 8)
 max=0
 for count in "${counts[@]}"; do
     [[ $count =~ ^[1-9][0-9]?$ ]] || {
-        echo "usage: bash scripts/bench-console.sh [COUNT ...]  (1 to 99 units each)" >&2
+        echo "usage: bash scripts/bench-console.sh [--linux] [COUNT ...]  (1 to 99 units each)" >&2
         exit 2
     }
     ((count > max)) && max=$count
 done
 
 "$root/scripts/setup.sh"
-"$root/scripts/build.sh"
 
 # shellcheck source=scripts/sim-units.sh
 source "$root/scripts/sim-units.sh"
 sim_units_work bench
 
+if [ -n "$linux" ]; then
+    {
+        cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release &&
+            cmake --build "$native" --target orvane-update orvane-sim-equipment
+    } >"$work/build.log" 2>&1 || {
+        cat "$work/build.log" >&2
+        exit 1
+    }
+else
+    "$root/scripts/build.sh"
+fi
+
 firmware_size=$((1024 * 1024))
 rate=46080
 floor=$(awk -v bytes=$((firmware_size + 4)) -v rate=$rate 'BEGIN { printf "%.2f", bytes / rate }')
+# Every unit: model 1 with firmware 005, paced.
+unit_conf="reply=0105
+mode=paced
+paced_rate=$rate"
 
-# Units on COM11 onwards, model 1 with firmware 005, serials B11, B12...
-ports=()
-mkdir -p "$work/equipment"
-for ((i = 0; i < max; i++)); do
-    ports+=($((11 + i)))
-    printf 'reply=0105\nmode=paced\npaced_rate=%d\n' "$rate" >"$work/equipment/port$((11 + i)).conf"
-done
-sim_units_start "${ports[@]}"
-
-# A 1 MiB firmware file for model 1, version 006.
+# A 1 MiB firmware file for model 1, version 006, and what each unit must receive in all: the
+# version query of the discovery, the program command and the file.
 {
     printf '%-257.257s' "Orvane benchmark firmware"
     printf '0106'
     head -c 251 /dev/zero
     head -c $((firmware_size - 512)) /dev/urandom
 } >"$work/firmware.ace"
-export ORVANE_SIM_BRIDGES
-ORVANE_SIM_BRIDGES=$(windows_path "$work/bridges.txt")
+{
+    printf 'ver\rpgm\r'
+    cat "$work/firmware.ace"
+} >"$work/expected.bin"
+expected_size=$(stat -c %s "$work/expected.bin")
 
-echo "update --all, 1 MiB file, each unit paced at $rate bytes/s; line-rate floor $floor s"
-printf '%-6s %-10s %-10s %-10s %s\n' units command transfer floor "transfer/floor"
-failed=0
-for count in "${counts[@]}"; do
+# Waits up to 5 s for the unit's record $1 to hold all it should: the unit records the last
+# bytes a moment after the program has closed the port.
+wait_received() {
+    local wait
+    for ((wait = 0; wait < 100; wait++)); do
+        [ "$(stat -c %s "$1" 2>/dev/null || echo 0)" -ge "$expected_size" ] && return 0
+        sleep 0.05
+    done
+}
+
+# Runs inside a run's test bed, whose state goes with it: times the program, then keeps what
+# each unit received as $work/rx-COUNT-I.bin.
+# shellcheck disable=SC2317 # called through bash -c
+bench_in_bed() {
+    local count=$1 started status=0 i
+    started=$EPOCHREALTIME
+    "$native/bin/orvane-update" update "$work/firmware.ace" --all --yes </dev/null \
+        >"$work/run-$count.txt" 2>&1 || status=$?
+    echo "$started $EPOCHREALTIME $status" >"$work/times-$count.txt"
+    for ((i = 0; i < count; i++)); do
+        wait_received "$ORVANE_SIMBED_STATE/port$((i + 1)).rx"
+        cp -p "$ORVANE_SIMBED_STATE/port$((i + 1)).rx" "$work/rx-$count-$i.bin" 2>/dev/null || true
+    done
+}
+
+# One run with $1 units: sets started, ended, status and received (each unit's record).
+run_linux() {
+    local count=$1 i separator=""
+    {
+        printf '['
+        for ((i = 0; i < count; i++)); do
+            printf '%s{"tty": "ttyUSB%d", "vid": "10c4", "pid": "ea60", "serial": "B%d",' \
+                "$separator" "$i" $((11 + i))
+            printf ' "product": "Bench unit", "unit": "%s"}' "${unit_conf//$'\n'/\\n}"
+            separator=$',\n '
+        done
+        echo ']'
+    } >"$work/units-$count.json"
+    # The functions go in the command: umockdev-wrapper's shell drops exported ones.
+    export work native expected_size
+    ORVANE_SIM_EQUIPMENT="$native/bin/orvane-sim-equipment" umockdev-wrapper /usr/bin/python3 \
+        "$root/sim/umockdev/simbed.py" "$work/units-$count.json" -- \
+        bash -c "$(declare -f wait_received bench_in_bed)"$'\nbench_in_bed "$1"' bench "$count" \
+        >>"$work/bed.log" 2>&1 || true
+    if [ -s "$work/times-$count.txt" ]; then
+        read -r started ended status <"$work/times-$count.txt"
+    else
+        started=$EPOCHREALTIME ended=$EPOCHREALTIME status=98
+        cat "$work/bed.log" >>"$work/run-$count.txt"
+    fi
+    received=()
+    for ((i = 0; i < count; i++)); do
+        received+=("$work/rx-$count-$i.bin")
+    done
+}
+
+# Windows: units on COM11 onwards, serials B11, B12..., as many as the largest run; each run's
+# bridges file names only its own.
+run_windows() {
+    local count=$1 i
     : >"$work/bridges.txt"
+    received=()
     for ((i = 0; i < count; i++)); do
         echo "product=\"Bench unit\" serial=B$((11 + i))" >>"$work/bridges.txt"
         : >"$equipment/port$((11 + i)).rx"
+        received+=("$equipment/port$((11 + i)).rx")
     done
     started=$EPOCHREALTIME
     status=0
     wine "$build/bin/orvane-update.exe" update "$(windows_path "$work/firmware.ace")" --all \
         --yes >"$work/run-$count.txt" 2>&1 || status=$?
     ended=$EPOCHREALTIME
-    # The slowest unit's transfer, from the program's table (the SECONDS column).
+}
+
+if [ -z "$linux" ]; then
+    ports=()
+    mkdir -p "$work/equipment"
+    for ((i = 0; i < max; i++)); do
+        ports+=($((11 + i)))
+        printf '%s\n' "$unit_conf" >"$work/equipment/port$((11 + i)).conf"
+    done
+    sim_units_start "${ports[@]}"
+    export ORVANE_SIM_BRIDGES
+    ORVANE_SIM_BRIDGES=$(windows_path "$work/bridges.txt")
+fi
+
+echo "update --all, 1 MiB file, each unit paced at $rate bytes/s; line-rate floor $floor s"
+printf '%-6s %-10s %-10s %-10s %s\n' units command transfer floor "transfer/floor"
+failed=0
+for count in "${counts[@]}"; do
+    if [ -n "$linux" ]; then
+        run_linux "$count"
+    else
+        run_windows "$count"
+    fi
+    # The slowest unit's transfer, from the program's table (RESULT, then SECONDS last).
     transfer=$(tr -d '\r' <"$work/run-$count.txt" |
-        awk '/^COM[0-9]+ .* updated / { if ($NF > max) max = $NF } END { printf "%.2f", max }')
-    updated=$(tr -d '\r' <"$work/run-$count.txt" | grep -c ' updated ' || true)
-    # Every unit received the program command and the whole file, after its version query.
-    for ((i = 0; i < count; i++)); do
-        rx="$equipment/port$((11 + i)).rx"
-        for ((wait = 0; wait < 100; wait++)); do
-            [ "$(stat -c %s "$rx")" -ge $((firmware_size + 8)) ] && break
-            sleep 0.05
-        done
-        [ "$(stat -c %s "$rx")" -eq $((firmware_size + 8)) ] || status=99
+        awk '$4 == "updated" && NF == 6 { if ($NF > max) max = $NF } END { printf "%.2f", max }')
+    updated=$(tr -d '\r' <"$work/run-$count.txt" | awk '$4 == "updated" && NF == 6' | wc -l)
+    # Every unit received exactly the version query, the program command and the whole file.
+    short=()
+    for rx in "${received[@]}"; do
+        wait_received "$rx"
+        cmp -s "$rx" "$work/expected.bin" ||
+            short+=("$(basename "$rx"): $(stat -c %s "$rx" 2>/dev/null || echo 0) bytes")
     done
     printf '%-6s %-10s %-10s %-10s %s\n' "$count" "$(seconds_between "$started" "$ended") s" \
         "$transfer s" "$floor s" "$(awk -v t="$transfer" -v f="$floor" 'BEGIN { printf "%.3f", t / f }')"
-    if [ "$status" -ne 0 ] || [ "$updated" -ne "$count" ]; then
+    if [ "$status" -ne 0 ] || [ "$updated" -ne "$count" ] || [ ${#short[@]} -gt 0 ]; then
         echo "  the run did not update every unit (exit $status, $updated updated):"
+        for rx in "${short[@]}"; do
+            printf '  not exactly "ver\\r", "pgm\\r" and the %d-byte file: %s\n' "$firmware_size" "$rx"
+        done
         sed 's/^/  /' "$work/run-$count.txt"
         failed=1
     fi

@@ -7,7 +7,8 @@ from it see the bed. As a command:
     umockdev-wrapper /usr/bin/python3 simbed.py SPEC.json -- PROGRAM ARGS...
 
 runs the program in a bed made from SPEC.json (a list of the device dicts below) and exits with
-its status. ORVANE_SIM_EQUIPMENT names the simulator.
+its status. ORVANE_SIM_EQUIPMENT names the simulator. The program finds the simulator's state
+folder in ORVANE_SIMBED_STATE: portK.* there belong to the K-th device with a unit.
 """
 import json
 import os
@@ -154,6 +155,9 @@ def main():
         return 2
     with open(sys.argv[1]) as spec:
         bed = SimBed(json.load(spec))
+    # Through putenv: the program must inherit the process environment, which also holds the
+    # UMOCKDEV_DIR that the test bed set in C and os.environ does not know.
+    os.environ["ORVANE_SIMBED_STATE"] = bed.folder + "/state"
     try:
         return subprocess.run(sys.argv[3:], check=False).returncode
     finally:
