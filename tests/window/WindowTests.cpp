@@ -120,7 +120,47 @@ TEST(DataExchange, PathTravelsBothWaysAndTheBoxIsLimited) {
     harness.SetText(IDC_SOURCE_PATH, "D:\\other.ace");
     dialog.UpdateData(TRUE);
     EXPECT_STREQ(dialog.m_sourcePath, "D:\\other.ace");
-    EXPECT_EQ(::SendMessageA(harness.Control(IDC_SOURCE_PATH), EM_GETLIMITTEXT, 0, 0), 260);
+    // 260 characters, and the two quotes of a path pasted from Explorer's "Copy as path".
+    EXPECT_EQ(::SendMessageA(harness.Control(IDC_SOURCE_PATH), EM_GETLIMITTEXT, 0, 0), 262);
+}
+
+TEST(DataExchange, PathWrappedInQuotesIsTakenWithoutThem) {
+    // As Explorer's "Copy as path" gives it. A double quote cannot be part of a Windows file
+    // name, so only quotes around the whole path go; any other is left for the open to refuse.
+    const std::string path = "C:\\Firmware\\Amplifier v006.ace";
+    const std::string longest = "C:\\" + std::string(257, 'a');
+    const struct {
+        std::string pasted;
+        std::string taken;
+        bool accepted;
+    } cases[] = {
+        {'"' + path + '"', path, true},
+        {path, path, true},
+        {'"' + path, '"' + path, true},
+        {path + '"', path + '"', true},
+        {"C:\\Firm\"ware\\a.ace", "C:\\Firm\"ware\\a.ace", true},
+        {"\"\"", "", true},
+        {"\"", "\"", true},
+        // The 260 characters are counted without the quotes.
+        {'"' + longest + '"', longest, true},
+        {longest + "a", longest + "a", false},
+        // Pasted whole up to the box's limit of 262: the closing quote is cut off, so nothing
+        // is taken off and the path is too long.
+        {'"' + longest + "a\"", '"' + longest + 'a', false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pasted.size() > 40 ? std::to_string(c.pasted.size()) + " characters"
+                                          : c.pasted);
+        DialogHarness harness;
+        CUpdateUtilityDlg& dialog = harness.Dialog();
+        dialog.UpdateData(FALSE);
+        ::SendMessageA(harness.Control(IDC_SOURCE_PATH), EM_REPLACESEL, TRUE,
+                       reinterpret_cast<LPARAM>(c.pasted.c_str()));
+        EXPECT_EQ(dialog.UpdateData(TRUE), c.accepted);
+        EXPECT_EQ(harness.Boxes().Shown().empty(), c.accepted);
+        EXPECT_EQ(dialog.m_sourcePath.Str(), c.taken);
+        EXPECT_EQ(harness.Text(IDC_SOURCE_PATH), c.taken);
+    }
 }
 
 TEST(DataExchange, OverLongPathIsRefusedOnEveryPull) {
