@@ -137,7 +137,9 @@ TEST(DISABLED_DisplayScaleChild, MeasureTheWindow) {
 }
 
 // The system's display scale for the processes started while the object lives, as the
-// "Display" setting (Wine: LogPixels) sets it.
+// "Display" setting (Wine: LogPixels) sets it. Wine 8 makes every program per-monitor aware at
+// that setting, manifest or not, so there the awareness shows only that the manifest does not
+// take it away; on Windows it is the manifest's.
 class DisplayScaleSetting {
   public:
     explicit DisplayScaleSetting(DWORD dpi) {
