@@ -19,8 +19,8 @@ for name in window-100.png window-200.png; do
     fi
 done
 # At 200 % the window is twice as large, within a few pixels of frame.
-read -r width100 height100 < <(identify -format '%w %h' "$out/window-100.png")
-read -r width200 height200 < <(identify -format '%w %h' "$out/window-200.png")
+read -r width100 height100 <<<"$(identify -format '%w %h' "$out/window-100.png")"
+read -r width200 height200 <<<"$(identify -format '%w %h' "$out/window-200.png")"
 for pair in "$width100 $width200" "$height100 $height200"; do
     read -r small large <<<"$pair"
     if [ $((large - 2 * small)) -gt 8 ] || [ $((2 * small - large)) -gt 8 ]; then

@@ -2,6 +2,7 @@
 
 #include "res/resource.h"
 
+#include <iterator>
 #include <string>
 
 namespace {
@@ -197,13 +198,15 @@ HBITMAP LoadBanner(HINSTANCE instance, UINT dpi) {
     for (const BannerPicture& banner : kBanners)
         if (banner.dpi == dpi)
             return LoadBitmapResource(instance, banner.resource);
-    HBITMAP master = LoadBitmapResource(instance, IDB_BANNER_200);
+    const BannerPicture& largest = kBanners[std::size(kBanners) - 1];
+    HBITMAP master = LoadBitmapResource(instance, largest.resource);
     if (!master)
         return nullptr;
     BITMAP size{};
     ::GetObjectA(master, sizeof(size), &size);
-    const int width = ::MulDiv(size.bmWidth, static_cast<int>(dpi), 192);
-    const int height = ::MulDiv(size.bmHeight, static_cast<int>(dpi), 192);
+    const int width = ::MulDiv(size.bmWidth, static_cast<int>(dpi), static_cast<int>(largest.dpi));
+    const int height =
+        ::MulDiv(size.bmHeight, static_cast<int>(dpi), static_cast<int>(largest.dpi));
     HBITMAP scaled = ScaledCopy(master, width, height);
     ::DeleteObject(master);
     return scaled;

@@ -17,16 +17,37 @@ bool TakeOffWrappingQuotes(CString& path) {
     return true;
 }
 
+// The path box pastes a path wrapped in quotes without them, so that a path of the box's full
+// length fits in with its quotes too.
+LRESULT CALLBACK PasteWithoutWrappingQuotes(HWND box, UINT message, WPARAM wParam, LPARAM lParam,
+                                            UINT_PTR, DWORD_PTR) {
+    if (message == WM_PASTE && ::IsClipboardFormatAvailable(CF_TEXT) && ::OpenClipboard(box)) {
+        CString text;
+        if (HANDLE data = ::GetClipboardData(CF_TEXT))
+            if (const auto* chars = static_cast<const char*>(::GlobalLock(data))) {
+                text = chars;
+                ::GlobalUnlock(data);
+            }
+        ::CloseClipboard();
+        if (TakeOffWrappingQuotes(text)) {
+            ::SendMessageA(box, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.Str().c_str()));
+            return 0;
+        }
+    }
+    if (message == WM_NCDESTROY)
+        ::RemoveWindowSubclass(box, PasteWithoutWrappingQuotes, 0);
+    return ::DefSubclassProc(box, message, wParam, lParam);
+}
+
 // The path box's text: from the window without wrapping quotes (the box then shows it so too),
-// and at most maxChars characters without them. The box takes two characters more, so that a
-// path of maxChars can be pasted with its quotes.
+// and at most maxChars characters without them.
 void DDX_PathText(CDataExchange* pDX, int id, CString& path, int maxChars) {
     DDX_Text(pDX, id, path);
+    HWND box = ::GetDlgItem(pDX->m_pDlgWnd->m_hWnd, id);
+    ::SetWindowSubclass(box, PasteWithoutWrappingQuotes, 0, 0);
     if (pDX->m_bSaveAndValidate && TakeOffWrappingQuotes(path))
-        ::SetDlgItemTextA(pDX->m_pDlgWnd->m_hWnd, id, path);
+        ::SetWindowTextA(box, path);
     DDV_MaxChars(pDX, path, maxChars);
-    ::SendDlgItemMessageA(pDX->m_pDlgWnd->m_hWnd, id, EM_LIMITTEXT,
-                          static_cast<WPARAM>(maxChars + 2), 0);
 }
 
 } // namespace
