@@ -111,6 +111,46 @@ std::string TextsThatDoNotFit(HWND dialog) {
     return overflowing;
 }
 
+// What the window shows of the warning, read back from the window's own surface: its pure red
+// pixels, the colour at its top left corner (above its first letter) and the dialog's colour
+// just right of it.
+struct WarningLook {
+    int red = 0;
+    COLORREF corner = 0;
+    COLORREF beside = 0;
+};
+
+WarningLook LookAtWarning(HWND dialog, HWND warning) {
+    ::RedrawWindow(dialog, nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RECT place{};
+    ::GetWindowRect(warning, &place);
+    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+    const int width = place.right - place.left + 4;
+    const int height = place.bottom - place.top;
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC memory = ::CreateCompatibleDC(nullptr);
+    HBITMAP canvas = ::CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ saved = ::SelectObject(memory, canvas);
+    HDC window = ::GetDC(dialog);
+    ::BitBlt(memory, 0, 0, width, height, window, place.left, place.top, SRCCOPY);
+    ::ReleaseDC(dialog, window);
+    ::GdiFlush();
+    const auto* pixels = static_cast<const DWORD*>(bits);
+    WarningLook look;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width - 4; ++x)
+            look.red += (pixels[y * width + x] & 0xFFFFFF) == 0xFF0000;
+    look.corner = pixels[0] & 0xFFFFFF;
+    look.beside = pixels[width - 2] & 0xFFFFFF;
+    ::SelectObject(memory, saved);
+    ::DeleteObject(canvas);
+    ::DeleteDC(memory);
+    return look;
+}
+
 // Run in a child started at the display scale under test; reports what the window measures.
 TEST(DISABLED_DisplayScaleChild, MeasureTheWindow) {
     if (!InChildRun())
@@ -120,6 +160,7 @@ TEST(DISABLED_DisplayScaleChild, MeasureTheWindow) {
     // Busy: the progress bar and the warning are shown, with "Cancel" on the Update button.
     harness.Dialog().m_transferActive = true;
     harness.Dialog().UpdateControls();
+    const WarningLook warning = LookAtWarning(dialog, harness.Control(IDC_WARNING));
     const SIZE client = ClientSize(dialog);
     HWND banner = BannerControl(dialog);
     ASSERT_NE(banner, nullptr);
@@ -132,7 +173,8 @@ TEST(DISABLED_DisplayScaleChild, MeasureTheWindow) {
            << ControlModule(harness.Control(IDC_UPDATE)) << "\nprogress "
            << ControlModule(harness.Control(IDC_PROGRESS)) << "\nedit "
            << ControlModule(harness.Control(IDC_SOURCE_PATH)) << "\noverflowing "
-           << TextsThatDoNotFit(dialog) << "\n";
+           << TextsThatDoNotFit(dialog) << "\nwarning " << warning.red << " " << warning.corner
+           << " " << warning.beside << "\n";
     ASSERT_TRUE(WriteChildReport(report.str()));
 }
 
@@ -229,6 +271,14 @@ TEST(DisplayScale, WindowIsLaidOutAndDrawnForEachScale) {
         EXPECT_EQ(report.at("buttons"), report.at("progress"));
         EXPECT_EQ(report.at("edit"), report.at("progress"));
         EXPECT_EQ(report.at("overflowing"), "");
+        // The warning is red, on the dialog's own background.
+        int red = 0;
+        unsigned long corner = 1;
+        unsigned long beside = 2;
+        std::sscanf(report.at("warning").c_str(), "%d %lu %lu", &red, &corner, &beside);
+        EXPECT_GT(red, 100);
+        EXPECT_EQ(corner, beside);
+        std::printf("  warning: %d red pixels, corner %06lx, beside %06lx\n", red, corner, beside);
     }
 }
 
