@@ -277,7 +277,7 @@ void ScaledLayout::Apply(UINT dpi, const RECT& suggested) {
         ::DeleteObject(m_scaledFont);
     m_scaledFont = font;
     ShowBanner(dpi);
-    ::InvalidateRect(m_dialog, nullptr, TRUE);
+    ::RedrawWindow(m_dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void ScaledLayout::ResizeWindow(UINT dpi, const RECT& suggested) {
