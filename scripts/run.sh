@@ -8,6 +8,11 @@
 # the amplifier on a private virtual display; screenshots of it are kept in
 # /tmp/orvane-demo-<time>/, and the run fails unless the unit received exactly "pgm\r" and the
 # file and "LastFile" holds the file's path.
+#
+# For the scripted run, ORVANE_DEMO_SHOTS names the folder for the screenshots instead, and
+# ORVANE_DEMO_DPI sets the display scale (96 is 100 %, 192 is 200 %) on a virtual screen of
+# 1280 x 1024. Each screenshot NAME.png of the screen comes with NAME-window.png, the tool's
+# window alone.
 set -euo pipefail
 started=$EPOCHREALTIME
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,6 +35,14 @@ esac
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
     scripted=1
 fi
+dpi=${ORVANE_DEMO_DPI:-}
+if [ -n "$dpi" ] && { [ -z "$scripted" ] || ! [[ $dpi =~ ^[1-9][0-9]{1,2}$ ]]; }; then
+    echo "ORVANE_DEMO_DPI: a display scale in DPI (96 to 480) for the scripted run only" >&2
+    exit 2
+fi
+# The virtual screen the scripted run is photographed on.
+desktop=1024x768
+[ -n "$dpi" ] && desktop=1280x1024
 
 "$root/scripts/setup.sh" >&2
 if [ -z "$console" ]; then
@@ -180,8 +193,19 @@ if [ -z "$scripted" ]; then
 "Default"=-
 EOF
 fi
+if [ -n "$dpi" ]; then
+    # The display scale, and a screen that holds the window at 200 %.
+    cat >>"$work/ports.reg" <<EOF
+
+[HKEY_CURRENT_USER\Control Panel\Desktop]
+"LogPixels"=dword:$(printf '%08x' "$dpi")
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
+"Default"="$desktop"
+EOF
+fi
 quietly wine reg import "$(windows_path "$work/ports.reg")"
-if [ -z "$scripted" ]; then
+if [ -z "$scripted" ] || [ -n "$dpi" ]; then
     # The desktop process that the import started has read the old setting; the tool's own
     # one reads the new one once this one has gone (about a second after its last program).
     for ((i = 0; i < 100; i++)); do
@@ -244,7 +268,7 @@ if [ -z "$scripted" ]; then
     exit 0
 fi
 
-shots="/tmp/orvane-demo-$(date +%Y%m%d-%H%M%S)"
+shots=${ORVANE_DEMO_SHOTS:-/tmp/orvane-demo-$(date +%Y%m%d-%H%M%S)}
 mkdir -p "$shots"
 echo "Running the scripted update on a virtual display; screenshots go to $shots"
 wine "$user_exe" scripted "$tool" "$amplifier_file" "$(windows_path "$markers")" \
@@ -257,7 +281,13 @@ while kill -0 "$user_pid" 2>/dev/null; do
         [ -e "$ready" ] || continue
         name=$(basename "$ready" .ready)
         [ -e "$markers/$name.taken" ] && continue
-        import -window root -crop 1024x768+0+0 +repage "$shots/$name.png"
+        import -window root "$work/screen.png"
+        convert "$work/screen.png" -crop "$desktop+0+0" +repage "$shots/$name.png"
+        if [ -e "$markers/$name.window" ]; then
+            read -r left top width height <"$markers/$name.window"
+            convert "$work/screen.png" -crop "${width}x${height}+$left+$top" +repage \
+                "$shots/$name-window.png"
+        fi
         touch "$markers/$name.taken"
         echo "  screenshot $name.png: $(cat "$ready")"
     done

@@ -1,6 +1,7 @@
 // The demo's user: starts the tool and, in the scripted mode, performs one complete update the
 // way a person would. It talks to the run script through marker files in a folder: it writes
-// NAME.ready when there is something to photograph and waits (bounded) for NAME.taken.
+// NAME.ready when there is something to photograph and waits (bounded) for NAME.taken; beside
+// it NAME.window holds the tool window's place on the screen ("left top width height").
 //
 //   orvane-demo-user scripted TOOL_EXE FIRMWARE_PATH MARKER_DIR
 //       select the first unit, enter the path, press Update, confirm the completion box;
@@ -53,7 +54,12 @@ void WriteMarker(const std::string& name, const std::string& text) {
 }
 
 // Asks the script for a photograph and waits until it has been taken.
-void Photograph(const std::string& name, const std::string& what) {
+void Photograph(const std::string& name, const std::string& what, HWND window) {
+    RECT place{};
+    if (window && ::GetWindowRect(window, &place))
+        WriteMarker(name + ".window", std::to_string(place.left) + " " + std::to_string(place.top) +
+                                          " " + std::to_string(place.right - place.left) + " " +
+                                          std::to_string(place.bottom - place.top) + "\n");
     WriteMarker(name + ".ready", what + "\n");
     if (!scripted::WaitUntil(kPhotoLimitMs,
                              [&] { return Exists(g_markers + "\\" + name + ".taken"); }))
@@ -84,7 +90,7 @@ bool WaitShown(scripted::ToolProcess& tool, scripted::ToolWindow& window, bool a
         const scripted::MessageBoxSeen box = scripted::FindMessageBox(tool.Id());
         if (box.window) {
             Say("message box \"" + box.caption + "\": " + box.text);
-            Photograph("0-message", box.caption + ": " + box.text);
+            Photograph("0-message", box.caption + ": " + box.text, nullptr);
             scripted::Answer(box.window, IDOK);
             ::Sleep(200);
         }
@@ -118,7 +124,7 @@ int Scripted(const std::string& exe, const std::string& firmware) {
     WriteMarker("shown", "\n");
     window.Sync();
     ::Sleep(kSettleMs);
-    Photograph("1-opened", "the window as it opened");
+    Photograph("1-opened", "the window as it opened", window.Handle());
 
     const std::vector<std::string> entries = window.Entries();
     for (size_t i = 0; i < entries.size(); ++i)
@@ -131,7 +137,7 @@ int Scripted(const std::string& exe, const std::string& firmware) {
     window.SetText(kSourcePath, firmware);
     window.Sync();
     ::Sleep(kSettleMs);
-    Photograph("2-ready", "first unit selected, firmware path entered");
+    Photograph("2-ready", "first unit selected, firmware path entered", window.Handle());
 
     Say("pressing Update");
     window.Press(kUpdateButton);
@@ -146,7 +152,7 @@ int Scripted(const std::string& exe, const std::string& firmware) {
         if (!during && percent >= 25) {
             during = true;
             Say("during the transfer: " + status);
-            Photograph("3-during", status);
+            Photograph("3-during", status, window.Handle());
         }
         return false;
     });
@@ -158,7 +164,8 @@ int Scripted(const std::string& exe, const std::string& firmware) {
     Say("message box \"" + box.caption + "\": " + box.text);
     ::Sleep(kSettleMs);
     const bool completed = box.caption == "Transfer Complete";
-    Photograph(completed ? "4-complete" : "4-error", box.caption + ": " + box.text);
+    Photograph(completed ? "4-complete" : "4-error", box.caption + ": " + box.text,
+               window.Handle());
     scripted::Answer(box.window, IDOK);
     if (!completed) {
         // The dialog stays after an error; leave it as a user would.
@@ -176,6 +183,8 @@ int Scripted(const std::string& exe, const std::string& firmware) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Places on the screen in pixels at any display scale, as the tool (DPI aware) has them.
+    ::SetProcessDPIAware();
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "scripted" && argc == 5) {
         g_markers = argv[4];

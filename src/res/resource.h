@@ -4,6 +4,11 @@
 #define IDD_UPDATEUTILITY_DIALOG 102
 #define IDR_MAINFRAME 128
 #define IDB_BANNER 135
+// The banner drawn for 125, 150, 175 and 200 % display scale (IDB_BANNER is 100 %).
+#define IDB_BANNER_125 136
+#define IDB_BANNER_150 137
+#define IDB_BANNER_175 138
+#define IDB_BANNER_200 139
 
 #define IDS_WELCOME 1
 #define IDS_INSTRUCTIONS 2

@@ -13,6 +13,11 @@ END_MESSAGE_MAP()
 
 BOOL CUpdateUtilityDlg::OnInitDialog() {
     CDialog::OnInitDialog();
+    if (m_layout.Record(m_hWnd, IDD_UPDATEUTILITY_DIALOG)) {
+        RECT place{};
+        ::GetWindowRect(m_hWnd, &place);
+        m_layout.Apply(WindowDpi(m_hWnd), place);
+    }
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
     m_hComPort = INVALID_HANDLE_VALUE;
@@ -57,6 +62,12 @@ bool CUpdateUtilityDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRE
         if (wParam != kDeviceSettleTimer)
             break;
         OnDeviceSettled();
+        *result = 0;
+        return true;
+    case WM_DPICHANGED:
+        // The window moved to a monitor of another scale: the new DPI and the system's choice
+        // of the window's place there.
+        m_layout.Apply(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         *result = 0;
         return true;
     case WM_DROPFILES:

@@ -11,6 +11,7 @@
 #include "firmware/FirmwareFileWin.h"
 #include "framework/Afx.h"
 #include "log/SupportLog.h"
+#include "ui/DisplayScale.h"
 #include "ui/EditWarning.h"
 
 #include <dbt.h>
@@ -73,6 +74,8 @@ class CUpdateUtilityDlg : public CDialog {
     // How long device notices must have stopped before the list refreshes by itself; tests
     // shorten it.
     DWORD m_deviceSettleMs;
+    // The window's font, controls and banner at its monitor's display scale.
+    ScaledLayout m_layout;
     // Shows a folder in the system's file manager; false when it could not. Tests replace it.
     std::function<bool(HWND owner, const std::string& folder)> m_openFolder;
 

@@ -4,14 +4,61 @@
 
 #include "res/resource.h"
 
+namespace {
+
+// Explorer's "Copy as path" wraps a path in double quotes. No Windows file name can hold one, so
+// a path so wrapped is taken without them and no valid path changes; quotes anywhere else are
+// left as typed, for the open to refuse.
+bool TakeOffWrappingQuotes(CString& path) {
+    const std::string& text = path.Str();
+    if (text.size() < 2 || text.front() != '"' || text.back() != '"')
+        return false;
+    path = CString(text.substr(1, text.size() - 2));
+    return true;
+}
+
+// The path box pastes a path wrapped in quotes without them, so that a path of the box's full
+// length fits in with its quotes too.
+LRESULT CALLBACK PasteWithoutWrappingQuotes(HWND box, UINT message, WPARAM wParam, LPARAM lParam,
+                                            UINT_PTR, DWORD_PTR) {
+    if (message == WM_PASTE && ::IsClipboardFormatAvailable(CF_TEXT) && ::OpenClipboard(box)) {
+        CString text;
+        if (HANDLE data = ::GetClipboardData(CF_TEXT))
+            if (const auto* chars = static_cast<const char*>(::GlobalLock(data))) {
+                text = chars;
+                ::GlobalUnlock(data);
+            }
+        ::CloseClipboard();
+        if (TakeOffWrappingQuotes(text)) {
+            ::SendMessageA(box, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.Str().c_str()));
+            return 0;
+        }
+    }
+    if (message == WM_NCDESTROY)
+        ::RemoveWindowSubclass(box, PasteWithoutWrappingQuotes, 0);
+    return ::DefSubclassProc(box, message, wParam, lParam);
+}
+
+// The path box's text: from the window without wrapping quotes (the box then shows it so too),
+// and at most maxChars characters without them.
+void DDX_PathText(CDataExchange* pDX, int id, CString& path, int maxChars) {
+    DDX_Text(pDX, id, path);
+    HWND box = ::GetDlgItem(pDX->m_pDlgWnd->m_hWnd, id);
+    ::SetWindowSubclass(box, PasteWithoutWrappingQuotes, 0, 0);
+    if (pDX->m_bSaveAndValidate && TakeOffWrappingQuotes(path))
+        ::SetWindowTextA(box, path);
+    DDV_MaxChars(pDX, path, maxChars);
+}
+
+} // namespace
+
 void CUpdateUtilityDlg::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
     DDX_Control(pDX, IDC_STATUS, m_status);
     DDX_Control(pDX, IDC_PROGRESS, m_progress);
     DDX_Control(pDX, IDC_EQUIPMENT_LIST, m_equipmentList);
     DDX_Control(pDX, IDC_WARNING, m_warning);
-    DDX_Text(pDX, IDC_SOURCE_PATH, m_sourcePath);
-    DDV_MaxChars(pDX, m_sourcePath, kMaxPathChars);
+    DDX_PathText(pDX, IDC_SOURCE_PATH, m_sourcePath, kMaxPathChars);
     DDX_Text(pDX, IDC_WELCOME, m_welcomeText);
     DDX_Text(pDX, IDC_INSTRUCTIONS, m_instructionsText);
     m_selectedPort = SelectedPortFromList();

@@ -62,6 +62,17 @@ TEST_F(Settings, PathTypedAndSentByASuccessfulUpdateIsStored) {
     EXPECT_EQ(StoredBytes(), Stored(firmware.Path()));
 }
 
+TEST_F(Settings, PathPastedInQuotesUpdatesTheUnitAndIsStoredWithoutThem) {
+    Units({{5, "0105"}});
+    const std::string image = FirmwareImage(8192, "01", "06");
+    TempFile firmware(image, ".ace");
+    Launch();
+    // As Explorer's "Copy as path" puts it on the clipboard.
+    m_window.SetText(kPathBox, "\"" + firmware.Path() + "\"");
+    UpdateCompletes({5}, image);
+    EXPECT_EQ(StoredBytes(), Stored(firmware.Path()));
+}
+
 TEST_F(Settings, PathTypedAndAbandonedWithExitIsNotStored) {
     Store(Stored("C:\\Firmware\\previous.ace"));
     Launch();

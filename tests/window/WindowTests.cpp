@@ -123,6 +123,71 @@ TEST(DataExchange, PathTravelsBothWaysAndTheBoxIsLimited) {
     EXPECT_EQ(::SendMessageA(harness.Control(IDC_SOURCE_PATH), EM_GETLIMITTEXT, 0, 0), 260);
 }
 
+// Puts text on the clipboard, as a copy in another program does.
+bool CopyToClipboard(const std::string& text) {
+    HGLOBAL data = ::GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    if (!data)
+        return false;
+    ::CopyMemory(::GlobalLock(data), text.c_str(), text.size() + 1);
+    ::GlobalUnlock(data);
+    if (!::OpenClipboard(nullptr)) {
+        ::GlobalFree(data);
+        return false;
+    }
+    ::EmptyClipboard();
+    const bool placed = ::SetClipboardData(CF_TEXT, data) != nullptr;
+    ::CloseClipboard();
+    return placed;
+}
+
+TEST(DataExchange, PathWrappedInQuotesIsTakenWithoutThem) {
+    // As Explorer's "Copy as path" gives it. A double quote cannot be part of a Windows file
+    // name, so only quotes around the whole path go; any other is left for the open to refuse.
+    const std::string path = "C:\\Firmware\\Amplifier v006.ace";
+    const std::string longest = "C:\\" + std::string(257, 'a');
+    enum class Entry { Pasted, Set };
+    const struct {
+        Entry entry; // pasted into the empty box, or its text set (typed, or stored)
+        std::string text;
+        std::string shown; // in the box before the exchange
+        std::string taken;
+        bool accepted;
+    } cases[] = {
+        {Entry::Pasted, '"' + path + '"', path, path, true},
+        {Entry::Set, '"' + path + '"', '"' + path + '"', path, true},
+        {Entry::Pasted, path, path, path, true},
+        {Entry::Set, '"' + path, '"' + path, '"' + path, true},
+        {Entry::Set, path + '"', path + '"', path + '"', true},
+        {Entry::Set, "C:\\Firm\"ware\\a.ace", "C:\\Firm\"ware\\a.ace", "C:\\Firm\"ware\\a.ace",
+         true},
+        {Entry::Set, "\"\"", "\"\"", "", true},
+        {Entry::Set, "\"", "\"", "\"", true},
+        // The 260 characters are counted without the quotes; the box takes 260 when pasted.
+        {Entry::Pasted, '"' + longest + '"', longest, longest, true},
+        {Entry::Set, '"' + longest + '"', '"' + longest + '"', longest, true},
+        {Entry::Pasted, longest + "b", longest, longest, true},
+        {Entry::Set, '"' + longest + "b\"", '"' + longest + "b\"", longest + "b", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE((c.entry == Entry::Pasted ? "pasted " : "set ") +
+                     (c.text.size() > 40 ? std::to_string(c.text.size()) + " characters" : c.text));
+        DialogHarness harness;
+        CUpdateUtilityDlg& dialog = harness.Dialog();
+        HWND box = harness.Control(IDC_SOURCE_PATH);
+        if (c.entry == Entry::Pasted) {
+            ASSERT_TRUE(CopyToClipboard(c.text));
+            ::SendMessageA(box, WM_PASTE, 0, 0);
+        } else {
+            harness.SetText(IDC_SOURCE_PATH, c.text);
+        }
+        EXPECT_EQ(harness.Text(IDC_SOURCE_PATH), c.shown);
+        EXPECT_EQ(dialog.UpdateData(TRUE), c.accepted);
+        EXPECT_EQ(harness.Boxes().Shown().empty(), c.accepted);
+        EXPECT_EQ(dialog.m_sourcePath.Str(), c.taken);
+        EXPECT_EQ(harness.Text(IDC_SOURCE_PATH), c.taken);
+    }
+}
+
 TEST(DataExchange, OverLongPathIsRefusedOnEveryPull) {
     DialogHarness harness;
     CUpdateUtilityDlg& dialog = harness.Dialog();
