@@ -455,10 +455,11 @@ class HangProbe {
     int m_unanswered = 0;
 };
 
-// Presses Cancel from another thread once the byte count has not moved for 5 s.
+// Presses Cancel from another thread once the byte count has not moved for 5 s. The probe of
+// the stall ends first: what follows the press (the question box) is not the stall.
 class StallWatch {
   public:
-    explicit StallWatch(HWND window) : m_window(window) {}
+    StallWatch(HWND window, HangProbe& probe) : m_window(window), m_probe(probe) {}
     void Moved() { m_lastChange = ::GetTickCount(); }
     void Start() { m_thread = ::CreateThread(nullptr, 0, Run, this, 0, nullptr); }
     void Join() {
@@ -472,12 +473,14 @@ class StallWatch {
         auto* watch = static_cast<StallWatch*>(self);
         while (::GetTickCount() - watch->m_lastChange < 5000)
             ::Sleep(20);
+        watch->m_probe.Stop();
         watch->m_cancelPressedAt = ::GetTickCount();
         PostUpdateClick(watch->m_window);
         return 0;
     }
 
     HWND m_window;
+    HangProbe& m_probe;
     HANDLE m_thread = nullptr;
     volatile DWORD m_lastChange = ::GetTickCount();
     volatile DWORD m_cancelPressedAt = 0;
@@ -489,7 +492,7 @@ TEST_F(Transfer, WindowAnswersThroughAStallAndCancelEndsThePendingWriteAtOnce) {
     const std::string image = FirmwareImage(1 << 20);
     TempFile file(image, ".ace");
     HangProbe probe(Window());
-    StallWatch watch(Window());
+    StallWatch watch(Window(), probe);
     std::string lastCount;
     m_log.OnText([&](int id, const std::string& text) {
         if (id != IDC_STATUS)
@@ -505,7 +508,6 @@ TEST_F(Transfer, WindowAnswersThroughAStallAndCancelEndsThePendingWriteAtOnce) {
     Boxes().QueueAnswer(IDYES);
     Update(file);
     const DWORD ended = ::GetTickCount();
-    probe.Stop();
     watch.Join();
 
     const DWORD latency = ended - watch.CancelPressedAt();
@@ -513,7 +515,7 @@ TEST_F(Transfer, WindowAnswersThroughAStallAndCancelEndsThePendingWriteAtOnce) {
                 probe.Probes(), static_cast<unsigned long>(probe.WorstAnswerMs()),
                 static_cast<unsigned long>(latency));
     EXPECT_LT(latency, 1000u);
-    EXPECT_GE(probe.Probes(), 80);
+    EXPECT_GE(probe.Probes(), 75);
     EXPECT_EQ(probe.Unanswered(), 0);
     EXPECT_LE(probe.WorstAnswerMs(), 100u);
     // A cancel: the question only, the count where the stall began, idle controls.
