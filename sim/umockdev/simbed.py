@@ -4,9 +4,9 @@ lead to the simulated equipment's units (or stay the test bed's own ptys).
 Must run inside `umockdev-wrapper` with Debian's /usr/bin/python3 (it has `gi`); programs started
 from it see the bed. As a command:
 
-    umockdev-wrapper /usr/bin/python3 simbed.py SPEC.json -- PROGRAM ARGS...
+    umockdev-wrapper /usr/bin/python3 simbed.py DEVICES.json -- PROGRAM ARGS...
 
-runs the program in a bed made from SPEC.json (a list of the device dicts below) and exits with
+runs the program in a bed made from DEVICES.json (a list of the device dicts below) and exits with
 its status. ORVANE_SIM_EQUIPMENT names the simulator. The program finds the simulator's state
 folder in ORVANE_SIMBED_STATE: portK.* there belong to the K-th device with a unit.
 """
@@ -151,10 +151,10 @@ class SimBed:
 
 def main():
     if len(sys.argv) < 4 or sys.argv[2] != "--":
-        print("usage: simbed.py SPEC.json -- PROGRAM ARGS...", file=sys.stderr)
+        print("usage: simbed.py DEVICES.json -- PROGRAM ARGS...", file=sys.stderr)
         return 2
-    with open(sys.argv[1]) as spec:
-        bed = SimBed(json.load(spec))
+    with open(sys.argv[1]) as devices:
+        bed = SimBed(json.load(devices))
     # Through putenv: the program must inherit the process environment, which also holds the
     # UMOCKDEV_DIR that the test bed set in C and os.environ does not know.
     os.environ["ORVANE_SIMBED_STATE"] = bed.folder + "/state"
