@@ -42,7 +42,8 @@ std::string ModelText(const Unit& unit) {
     return unit.answered ? std::to_string(InstalledOf(unit).deviceId) : "unknown";
 }
 
-// The port's name; a Windows port above COM255 has a number but no name to open.
+// Whether the unit has a port to name: a Windows port above COM255 has a number, but no name
+// to open.
 bool HasPort(const Unit& unit) {
     return !unit.device.empty() || unit.port >= 0;
 }

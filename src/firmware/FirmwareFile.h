@@ -54,8 +54,6 @@ class FirmwareFile {
     Native& System() { return *m_native; }
 
   private:
-    // Reads up to capacity bytes from the current position, as one call of the system's.
-    FirmwareResult ReadSome(void* buffer, std::uint32_t capacity, std::uint32_t& read);
     // Back to the file's first byte.
     bool Rewind();
 

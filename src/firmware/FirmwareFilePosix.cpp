@@ -59,7 +59,7 @@ FirmwareResult FirmwareFile::Size(std::uint32_t& size) {
     return FirmwareResult::Success();
 }
 
-FirmwareResult FirmwareFile::ReadSome(void* buffer, std::uint32_t capacity, std::uint32_t& read) {
+FirmwareResult FirmwareFile::Read(void* buffer, std::uint32_t capacity, std::uint32_t& read) {
     read = 0;
     ssize_t got;
     do {

@@ -37,7 +37,7 @@ FirmwareResult FirmwareFile::Size(std::uint32_t& size) {
     return FirmwareResult::Success();
 }
 
-FirmwareResult FirmwareFile::ReadSome(void* buffer, std::uint32_t capacity, std::uint32_t& read) {
+FirmwareResult FirmwareFile::Read(void* buffer, std::uint32_t capacity, std::uint32_t& read) {
     DWORD got = 0;
     read = 0;
     if (!::ReadFile(m_native->file, buffer, capacity, &got, nullptr))
