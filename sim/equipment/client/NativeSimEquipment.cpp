@@ -1,10 +1,11 @@
 #include "NativeSimEquipment.h"
 
+#include "StateFolder.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -16,10 +17,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::string ReadWholeFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return sim_state::ReadFile(path).value_or("");
 }
 
 template <typename Done> bool WaitFor(NativeSimEquipment::Millis timeout, Done done) {
@@ -43,7 +41,7 @@ std::string NativeSimEquipment::Port(int port) const {
 }
 
 std::string NativeSimEquipment::StateFile(int port, const char* suffix) const {
-    return m_root + "/state/port" + std::to_string(port) + suffix;
+    return sim_state::PortFile(m_root + "/state", port, suffix);
 }
 
 bool NativeSimEquipment::Fail(const std::string& why) {
@@ -85,23 +83,16 @@ bool NativeSimEquipment::Start(const std::vector<int>& ports) {
 }
 
 bool NativeSimEquipment::Configure(int port, const std::string& confText) {
-    const std::string seq = std::to_string(++m_seq);
-    const std::string conf = StateFile(port, ".conf");
-    // Written aside and renamed into place: the program never sees half a file.
-    std::ofstream(conf + ".tmp", std::ios::binary) << confText << "\nseq=" << seq << "\n";
-    std::error_code error;
-    fs::rename(conf + ".tmp", conf, error);
-    if (error)
-        return Fail("cannot write " + conf);
-    std::string applied;
-    const std::string expected = "seq=" + seq + "\n";
-    if (!WaitFor(Millis(2000), [&] {
-            applied = ReadWholeFile(StateFile(port, ".applied"));
-            return applied.rfind(expected, 0) == 0;
-        }))
+    const std::string state = m_root + "/state";
+    const unsigned seq = ++m_seq;
+    if (!sim_state::WriteConf(state, port, confText, seq))
+        return Fail("cannot write " + StateFile(port, ".conf"));
+    std::optional<std::string> status;
+    if (!WaitFor(Millis(2000),
+                 [&] { return (status = sim_state::Acknowledged(state, port, seq)); }))
         return Fail("port " + std::to_string(port) + " configuration not acknowledged");
-    if (applied.find("status=ok\n") == std::string::npos)
-        return Fail("port " + std::to_string(port) + " configuration rejected: " + applied);
+    if (*status != "ok")
+        return Fail("port " + std::to_string(port) + " configuration rejected: " + *status);
     return true;
 }
 
@@ -122,13 +113,7 @@ std::string NativeSimEquipment::Events(int port) const {
 }
 
 bool NativeSimEquipment::WaitEvent(int port, const std::string& linePrefix, Millis timeout) const {
-    return WaitFor(timeout, [&] {
-        std::string events(1, '\n');
-        events += Events(port);
-        std::string line(1, '\n');
-        line += linePrefix;
-        return events.find(line) != std::string::npos;
-    });
+    return WaitFor(timeout, [&] { return sim_state::HasEventLine(Events(port), linePrefix); });
 }
 
 void NativeSimEquipment::ClearReceived(int port) {

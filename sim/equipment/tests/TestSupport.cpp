@@ -1,14 +1,14 @@
 #include "TestSupport.h"
 
+#include "../client/StateFolder.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <poll.h>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -39,12 +39,7 @@ bool waitUntil(const std::function<bool()>& done, Millis timeout) {
 }
 
 std::optional<std::string> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return sim_state::ReadFile(path);
 }
 
 pid_t spawn(std::vector<std::string> args) {
@@ -88,22 +83,13 @@ bool SimProcess::ready() const {
 }
 
 std::string SimProcess::configure(int port, const std::string& text) {
-    const std::string seq = std::to_string(++seq_);
-    const std::string conf = stateFile("port" + std::to_string(port) + ".conf");
-    std::ofstream(conf + ".tmp", std::ios::binary) << text << "\nseq=" << seq << "\n";
-    std::filesystem::rename(conf + ".tmp", conf);
-    std::string status = "no acknowledgement";
-    waitUntil(
-        [&] {
-            auto applied = readFile(stateFile("port" + std::to_string(port) + ".applied"));
-            if (!applied || applied->rfind("seq=" + seq + "\n", 0) != 0)
-                return false;
-            status = applied->substr(applied->find("status=") + 7);
-            status.pop_back();
-            return true;
-        },
-        Millis(2000));
-    return status;
+    const std::string state = root_ + "/state";
+    const unsigned seq = ++seq_;
+    sim_state::WriteConf(state, port, text, seq);
+    std::optional<std::string> status;
+    waitUntil([&] { return (status = sim_state::Acknowledged(state, port, seq)).has_value(); },
+              Millis(2000));
+    return status.value_or("no acknowledgement");
 }
 
 std::string SimProcess::received(int port) const {
@@ -118,8 +104,7 @@ bool SimProcess::waitEvent(int port, const std::string& prefix, Millis timeout) 
     return waitUntil(
         [&] {
             auto events = readFile(stateFile("port" + std::to_string(port) + ".events"));
-            return events && (events->rfind(prefix, 0) == 0 ||
-                              events->find("\n" + prefix) != std::string::npos);
+            return events && sim_state::HasEventLine(*events, prefix);
         },
         timeout);
 }

@@ -69,7 +69,7 @@ class SimProcess {
   private:
     std::string root_;
     pid_t pid_ = -1;
-    int seq_ = 0;
+    unsigned seq_ = 0;
 };
 
 // The tool's side of a port.
