@@ -1,7 +1,7 @@
 #include "discovery/EquipmentFinder.h"
 
-void EquipmentFinder::Examine(std::uint32_t count,
-                              const std::function<void(const Unit&)>& onUnit) const {
+void EquipmentFinder::Examine(std::uint32_t count, const std::function<void(const Unit&)>& onUnit,
+                              const QueryChoice& ask) const {
     for (std::uint32_t index = 0; index < count; ++index) {
         BridgeIdentity bridge;
         if (!Identify(index, bridge))
@@ -14,12 +14,14 @@ void EquipmentFinder::Examine(std::uint32_t count,
         unit.pid = bridge.pid;
         unit.port = bridge.port;
         unit.device = bridge.device;
-        Query(unit);
+        if (!ask || ask(unit))
+            Query(unit);
         onUnit(unit);
     }
 }
 
 void EquipmentFinder::Query(Unit& unit) const {
+    unit.queried = true;
     SerialLine line;
     unit.portOpened = line.Open(unit.device, m_line);
     // A port that could not be configured is not asked: its answer would be read at unknown

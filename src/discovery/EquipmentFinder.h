@@ -49,6 +49,7 @@ struct Unit {
     std::uint16_t pid = 0;
     int port = -1;         // COM port number on Windows; -1 when the registry names none
     std::string device;    // the port's name ("COM5", "/dev/ttyUSB0"); "" when it has none
+    bool queried = false;  // its port was opened and the unit asked; the two below tell how
     LineResult portOpened; // why the port could not be opened and configured
     bool answered = false; // the version query answered; reply holds the two bytes
     VersionReply reply;
@@ -81,18 +82,26 @@ class EquipmentFinder {
     BridgeSource Source() const { return m_source; }
     const DiscoveryResult& LibraryProblem() const { return m_libraryProblem; }
 
+    // Whether the unit behind a bridge is to be asked now; a unit not asked keeps queried false
+    // and its port is never opened.
+    using QueryChoice = std::function<bool(const Unit&)>;
+
     // Examines bridges 0 to count - 1 of the last count's source in order and calls onUnit for
-    // each one whose identity could be read, once its port has been queried and closed again. A
-    // bridge whose identity cannot be read is passed over. Between the bridge library's release
-    // of a bridge and the open of its port there is a pause, as the bridge needs it.
-    void Examine(std::uint32_t count, const std::function<void(const Unit&)>& onUnit) const;
+    // each one whose identity could be read, once its port has been queried and closed again
+    // (only where ask says so, when it is given). A bridge whose identity cannot be read is
+    // passed over. Between the bridge library's release of a bridge and the open of its port
+    // there is a pause, as the bridge needs it.
+    void Examine(std::uint32_t count, const std::function<void(const Unit&)>& onUnit,
+                 const QueryChoice& ask = nullptr) const;
+
+    // Opens the unit's port with the finder's settings and asks the unit for its version. Safe
+    // to call for several units at once: it uses no state of the finder but its settings.
+    void Query(Unit& unit) const;
 
   private:
     // The identity of bridge index of the last count's source; false when it cannot be read.
     // The system's file, which also makes any pause the bridge needs after being read.
     bool Identify(std::uint32_t index, BridgeIdentity& bridge) const;
-    // Opens the unit's port with the finder's settings and asks the unit for its version.
-    void Query(Unit& unit) const;
 
     LineSettings m_line;
     BridgeSource m_source = BridgeSource::Library;
