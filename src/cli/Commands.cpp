@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 
 #include "cli/PortArgument.h"
+#include "cli/UnitSearch.h"
 #include "cli/UnitUpdate.h"
 #include "common/Clock.h"
 #include "discovery/EquipmentFinder.h"
@@ -65,7 +66,8 @@ std::string Describe(const Unit& unit) {
            ModelText(unit) + ", firmware " + FirmwareText(unit) + ")";
 }
 
-// The units behind the bridges, in the bridges' order, and where the bridges came from. Bridges
+// The units behind the bridges, in the bridges' order, each asked at the same time as the others,
+// and where the bridges came from. Bridges
 // from the system's device list are announced with why the library was not used. Ctrl+C during
 // the search ends the command once the search has closed every port again.
 int FindUnits(Console& console, std::vector<Unit>& units, BridgeSource* source = nullptr) {
@@ -80,7 +82,8 @@ int FindUnits(Console& console, std::vector<Unit>& units, BridgeSource* source =
         console.Error(DeviceListNotice(finder.LibraryProblem().failed));
     if (source)
         *source = finder.Source();
-    finder.Examine(count, [&units](const Unit& unit) { units.push_back(unit); });
+    units = IdentifyUnits(finder, count);
+    QueryUnits(finder, units);
     if (Console::CancelRequested()) {
         console.Error("cancelled before anything was sent");
         return kExitCancelled;

@@ -1,5 +1,7 @@
 #include "discovery/EquipmentFinder.h"
 
+#include "common/Clock.h"
+
 void EquipmentFinder::Examine(std::uint32_t count, const std::function<void(const Unit&)>& onUnit,
                               const QueryChoice& ask) const {
     for (std::uint32_t index = 0; index < count; ++index) {
@@ -14,6 +16,7 @@ void EquipmentFinder::Examine(std::uint32_t count, const std::function<void(cons
         unit.pid = bridge.pid;
         unit.port = bridge.port;
         unit.device = bridge.device;
+        unit.portFreeAtMs = MonotonicMs() + ReleasePauseMs();
         if (!ask || ask(unit))
             Query(unit);
         onUnit(unit);
@@ -21,6 +24,8 @@ void EquipmentFinder::Examine(std::uint32_t count, const std::function<void(cons
 }
 
 void EquipmentFinder::Query(Unit& unit) const {
+    if (const std::uint64_t now = MonotonicMs(); now < unit.portFreeAtMs)
+        PauseMs(static_cast<std::uint32_t>(unit.portFreeAtMs - now));
     unit.queried = true;
     SerialLine line;
     unit.portOpened = line.Open(unit.device, m_line);

@@ -53,6 +53,9 @@ struct Unit {
     LineResult portOpened; // why the port could not be opened and configured
     bool answered = false; // the version query answered; reply holds the two bytes
     VersionReply reply;
+    // The bridge needs a pause between its release by the bridge library and the open of its
+    // port: the port is not opened before this time of MonotonicMs.
+    std::uint64_t portFreeAtMs = 0;
 
     // The window's selected port travels as one byte: a port above 255 would name another
     // unit's port, so such a unit is given no device name: it is neither queried nor ever
@@ -90,18 +93,23 @@ class EquipmentFinder {
     // each one whose identity could be read, once its port has been queried and closed again
     // (only where ask says so, when it is given). A bridge whose identity cannot be read is
     // passed over. Between the bridge library's release of a bridge and the open of its port
-    // there is a pause, as the bridge needs it.
+    // there is a pause, as the bridge needs it; a unit not asked costs no pause, so that its
+    // query can wait out the pause on another thread while the next bridge is read.
     void Examine(std::uint32_t count, const std::function<void(const Unit&)>& onUnit,
                  const QueryChoice& ask = nullptr) const;
 
-    // Opens the unit's port with the finder's settings and asks the unit for its version. Safe
-    // to call for several units at once: it uses no state of the finder but its settings.
+    // Waits for the unit's portFreeAtMs, opens its port with the finder's settings and asks the
+    // unit for its version. Safe to call for several units at once: it uses no state of the
+    // finder but its settings.
     void Query(Unit& unit) const;
 
   private:
     // The identity of bridge index of the last count's source; false when it cannot be read.
-    // The system's file, which also makes any pause the bridge needs after being read.
+    // The system's file.
     bool Identify(std::uint32_t index, BridgeIdentity& bridge) const;
+    // The pause a bridge of the last count's source needs after being read, before its port is
+    // opened. The system's file.
+    std::uint32_t ReleasePauseMs() const;
 
     LineSettings m_line;
     BridgeSource m_source = BridgeSource::Library;

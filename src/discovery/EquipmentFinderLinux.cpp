@@ -16,3 +16,7 @@ bool EquipmentFinder::Identify(std::uint32_t index, BridgeIdentity& bridge) cons
     bridge = m_systemBridges[index];
     return true;
 }
+
+std::uint32_t EquipmentFinder::ReleasePauseMs() const {
+    return 0;
+}

@@ -94,6 +94,9 @@ bool EquipmentFinder::Identify(std::uint32_t index, BridgeIdentity& bridge) cons
     bridge.port = PortOf(bridge.vid, bridge.pid, serial);
     NameDevice(bridge);
     library->Close(device);
-    ::Sleep(kBridgeReleaseMs);
     return true;
+}
+
+std::uint32_t EquipmentFinder::ReleasePauseMs() const {
+    return m_source == BridgeSource::Library ? kBridgeReleaseMs : 0;
 }
