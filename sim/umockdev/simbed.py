@@ -8,7 +8,9 @@ from it see the bed. As a command:
 
 runs the program in a bed made from DEVICES.json (a list of the device dicts below) and exits with
 its status. ORVANE_SIM_EQUIPMENT names the simulator. The program finds the simulator's state
-folder in ORVANE_SIMBED_STATE: portK.* there belong to the K-th device with a unit.
+folder in ORVANE_SIMBED_STATE: portK.* there belong to the K-th device with a unit. A device with
+"plug_at": S is plugged in S seconds after the program started; the state folder's "plugged"
+then holds a line "TTY TIME" per plug-in, TIME in seconds since the epoch.
 """
 import json
 import os
@@ -54,22 +56,26 @@ def records(device, position):
 
 class SimBed:
     """The bed: device dicts with tty, kind, vid, pid, serial, product, and unit (the simulated
-    unit's conf text; None keeps the test bed's own pty behind the node)."""
+    unit's conf text; None keeps the test bed's own pty behind the node). A device with
+    "plugged": False (or a "plug_at" time, see main) is not attached at the start: its unit is
+    there, and plug() attaches it."""
 
     def __init__(self, devices, simulator=None):
         self.testbed = UMockdev.Testbed.new()
         self.folder = tempfile.mkdtemp(prefix="orvane-simbed.")
-        self.ports, self.syspaths, self.seq = {}, {}, 0
+        self.ports, self.syspaths, self.devices, self.seq = {}, {}, {}, 0
         for position, device in enumerate(devices, start=1):
-            added = None
-            for record in records(device, position):
-                added = self.testbed.add_from_string(record) and record.split("\n")[0][3:]
-            self.syspaths[device["tty"]] = added
+            self.devices[device["tty"]] = (device, position)
             if device.get("unit") is not None:
                 self.ports[device["tty"]] = len(self.ports) + 1
         self.simulator = None
-        if not self.ports:
-            return
+        if self.ports:
+            self._start_units(devices, simulator)
+        for device in devices:
+            if device.get("plugged", True) and "plug_at" not in device:
+                self.plug(device["tty"])
+
+    def _start_units(self, devices, simulator):
         state, links = self.folder + "/state", self.folder + "/ports"
         os.makedirs(state)
         os.makedirs(links)
@@ -85,12 +91,19 @@ class SimBed:
             if time.monotonic() > deadline or self.simulator.poll() is not None:
                 raise RuntimeError("the simulated equipment did not start")
             time.sleep(0.01)
-        # The node umockdev made leads to a pty of its own; this one leads to the unit's link,
-        # which always names the pty of the unit's next session.
-        root = self.testbed.get_root_dir()
-        for tty, port in self.ports.items():
+
+    def plug(self, tty):
+        """Plugs the adapter in: its /sys entries and its /dev node appear."""
+        device, position = self.devices[tty]
+        for record in records(device, position):
+            self.testbed.add_from_string(record)
+            self.syspaths[tty] = record.split("\n")[0][3:]
+        if tty in self.ports:
+            # The node umockdev made leads to a pty of its own; this one leads to the unit's
+            # link, which always names the pty of the unit's next session.
+            root = self.testbed.get_root_dir()
             os.unlink(f"{root}/dev/{tty}")
-            os.symlink(f"{links}/com{port}", f"{root}/dev/{tty}")
+            os.symlink(f"{self.folder}/ports/com{self.ports[tty]}", f"{root}/dev/{tty}")
 
     def state_file(self, tty, suffix):
         return f"{self.folder}/state/port{self.ports[tty]}{suffix}"
@@ -159,7 +172,18 @@ def main():
     # UMOCKDEV_DIR that the test bed set in C and os.environ does not know.
     os.environ["ORVANE_SIMBED_STATE"] = bed.folder + "/state"
     try:
-        return subprocess.run(sys.argv[3:], check=False).returncode
+        program = subprocess.Popen(sys.argv[3:])
+        started = time.monotonic()
+        plugs = sorted((device["plug_at"], device["tty"]) for device, _ in bed.devices.values()
+                       if "plug_at" in device)
+        for at, tty in plugs:
+            time.sleep(max(0, started + at - time.monotonic()))
+            if program.poll() is not None:
+                break
+            bed.plug(tty)
+            with open(bed.folder + "/state/plugged", "a") as plugged:
+                plugged.write(f"{tty} {time.time():.3f}\n")
+        return program.wait()
     finally:
         bed.close()
 
