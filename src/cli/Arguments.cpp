@@ -6,7 +6,7 @@ bool ParseArguments(const std::vector<std::string>& words, Arguments& arguments,
                     std::string& error) {
     arguments = {};
     if (words.empty()) {
-        error = "no command given (list, check or update; --help shows how to use them)";
+        error = "no command given (list, check, update or watch; --help shows how to use them)";
         return false;
     }
     const std::string& command = words[0];
@@ -20,11 +20,15 @@ bool ParseArguments(const std::vector<std::string>& words, Arguments& arguments,
         arguments.command = Command::Check;
     else if (command == "update")
         arguments.command = Command::Update;
+    else if (command == "watch")
+        arguments.command = Command::Watch;
     else {
-        error = "unknown command \"" + command + "\" (list, check or update)";
+        error = "unknown command \"" + command + "\" (list, check, update or watch)";
         return false;
     }
 
+    const bool names = arguments.command == Command::Check || arguments.command == Command::Update;
+    const bool sends = arguments.command == Command::Update || arguments.command == Command::Watch;
     int selectors = 0;
     for (size_t i = 1; i < words.size(); ++i) {
         const std::string& word = words[i];
@@ -35,7 +39,7 @@ bool ParseArguments(const std::vector<std::string>& words, Arguments& arguments,
         }
         if (word == "--json" && arguments.command == Command::List) {
             arguments.json = true;
-        } else if (word == "--port" && arguments.command != Command::List) {
+        } else if (word == "--port" && names) {
             if (!hasValue) {
                 error = std::string("--port needs a port name, such as ") + kPortExample;
                 return false;
@@ -46,7 +50,7 @@ bool ParseArguments(const std::vector<std::string>& words, Arguments& arguments,
                 return false;
             }
             ++selectors;
-        } else if (word == "--serial" && arguments.command != Command::List) {
+        } else if (word == "--serial" && names) {
             if (!hasValue || words[i + 1].empty()) {
                 error = "--serial needs the unit's serial number";
                 return false;
@@ -56,9 +60,9 @@ bool ParseArguments(const std::vector<std::string>& words, Arguments& arguments,
         } else if (word == "--all" && arguments.command == Command::Update) {
             arguments.all = true;
             ++selectors;
-        } else if (word == "--allow-downgrade" && arguments.command == Command::Update) {
+        } else if (word == "--allow-downgrade" && sends) {
             arguments.allowDowngrade = true;
-        } else if (word == "--yes" && arguments.command == Command::Update) {
+        } else if (word == "--yes" && sends) {
             arguments.yes = true;
         } else if (word.size() > 1 && word[0] == '-') {
             error = "unknown option \"" + word + "\" for " + command;
@@ -111,6 +115,16 @@ std::string UsageText() {
            "start\n"
            "      when no one can answer (standard input is not a terminal).\n"
            "      Ctrl+C stops the update; the unit may then need the update again.\n"
+           "  orvane-update watch FILE [--allow-downgrade] [--yes]\n"
+           "      Watches for units until Ctrl+C: every unit attached at the start or plugged in "
+           "later is\n"
+           "      checked and, when the file is meant for it, updated at once, each on its own "
+           "port. A unit\n"
+           "      is handled once per plug-in. One line per event, with its time: found, "
+           "refused,\n"
+           "      updating, updated, failed, unplugged. Ctrl+C stops the running updates and "
+           "prints the\n"
+           "      totals. --allow-downgrade and --yes as for update.\n"
            "\n"
            "Exit codes:\n"
            "  0    done\n"
@@ -118,6 +132,7 @@ std::string UsageText() {
            "  2    no unit: no equipment, no unit on that port or with that serial, or no "
            "bridge library\n"
            "  3    refused by the check\n"
-           "  4    transfer failed (for any unit under --all)\n"
-           "  130  cancelled (Ctrl+C, or the question answered no)";
+           "  4    transfer failed (for any unit under --all, or under watch)\n"
+           "  130  cancelled (Ctrl+C, or the question answered no; watch: Ctrl+C during a "
+           "transfer)";
 }

@@ -6,17 +6,17 @@
 #include <string>
 #include <vector>
 
-enum class Command { Help, List, Check, Update };
+enum class Command { Help, List, Check, Update, Watch };
 
 struct Arguments {
     Command command = Command::Help;
     bool json = false;                 // list --json
-    std::string file;                  // check, update
+    std::string file;                  // check, update, watch
     std::optional<std::string> port;   // --port COMn (a device path on Linux)
     std::optional<std::string> serial; // --serial S
     bool all = false;                  // update --all
-    bool allowDowngrade = false;       // update --allow-downgrade
-    bool yes = false;                  // update --yes
+    bool allowDowngrade = false;       // update, watch --allow-downgrade
+    bool yes = false;                  // update, watch --yes
 };
 
 // Reads the words after the program's name. false with a one-line reason on a usage error.

@@ -34,6 +34,10 @@ class Console {
     // Asks the question on the terminal; true only for an answer of y or yes.
     bool Confirm(const std::string& question);
 
+    // The local date and time to the second, "2026-12-07 14:03:27", for lines that say when
+    // something happened.
+    static std::string LocalTime();
+
     // The cancel keys raise the cancel flag instead of ending the process.
     static void CatchCancel();
     static bool CancelRequested();

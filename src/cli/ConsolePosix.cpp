@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <unistd.h>
 
 const char* const kLineEnd = "\n";
@@ -70,4 +71,13 @@ void Console::CatchCancel() {
 
 bool Console::CancelRequested() {
     return g_cancelRequested;
+}
+
+std::string Console::LocalTime() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char text[32] = "";
+    if (::localtime_r(&now, &local))
+        std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
+    return text;
 }

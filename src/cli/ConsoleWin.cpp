@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 
 const char* const kLineEnd = "\r\n";
 
@@ -64,4 +65,13 @@ void Console::CatchCancel() {
 
 bool Console::CancelRequested() {
     return g_cancelRequested;
+}
+
+std::string Console::LocalTime() {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    char text[32];
+    std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond);
+    return text;
 }

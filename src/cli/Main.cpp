@@ -2,6 +2,7 @@
 #include "cli/Arguments.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/Watch.h"
 
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ int main(int argc, char** argv) {
         return RunCheck(arguments, console);
     case Command::Update:
         return RunUpdate(arguments, console);
+    case Command::Watch:
+        return RunWatch(arguments, console);
     case Command::Help:
         break;
     }

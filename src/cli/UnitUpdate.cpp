@@ -15,7 +15,7 @@ class UnitUpdate::Observer : public TransferObserver {
     bool Sending() override { return !Console::CancelRequested(); }
     bool Written(std::uint32_t done, std::uint32_t total) override {
         m_update.m_done = done;
-        if (!m_update.m_console.OutputIsTerminal()) {
+        if (m_update.m_printTenths && !m_update.m_console.OutputIsTerminal()) {
             const std::uint32_t tenth =
                 total ? static_cast<std::uint32_t>(static_cast<std::uint64_t>(done) * 10 / total)
                       : 10;

@@ -22,6 +22,10 @@ class UnitUpdate {
     UnitUpdate(const UnitUpdate&) = delete;
     UnitUpdate& operator=(const UnitUpdate&) = delete;
 
+    // Whether a line is printed at every tenth of the file when the output is not a terminal
+    // (the default); set before Start.
+    void PrintTenths(bool print) { m_printTenths = print; }
+
     // Starts the thread; false (with the outcome Failed) when it cannot be had. finished is set
     // when the transfer has ended and the line is closed.
     bool Start();
@@ -51,4 +55,5 @@ class UnitUpdate {
     std::atomic<std::uint64_t> m_endTick{0};
     std::atomic<UnitOutcome> m_outcome{UnitOutcome::Running};
     std::string m_failure;
+    bool m_printTenths = true;
 };
