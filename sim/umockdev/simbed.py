@@ -27,16 +27,17 @@ from gi.repository import UMockdev  # noqa: E402
 USB_ROOT = "/devices/pci0000:00/0000:00:14.0/usb1"
 
 
-def records(device, position):
+def records(device, position, node=True):
     """umockdev records for one device, parents first, as the kernel lays it out.
 
     kind "usb-serial": a USB device, its interface, the usb-serial port and its tty (ttyUSBn);
     "acm": a USB modem whose tty (ttyACMn) hangs off the interface; "uart": a board's ttySn.
+    Without node, umockdev makes no /dev node for the tty (the caller makes its own).
     """
     tty, kind = device["tty"], device.get("kind", "usb-serial")
     major = {"usb-serial": 188, "acm": 166, "uart": 4}[kind]
     minor = int("".join(c for c in tty if c.isdigit()) or 0) + (64 if kind == "uart" else 0)
-    node = f"N: {tty}\nE: SUBSYSTEM=tty\nA: dev={major}:{minor}\n"
+    node = (f"N: {tty}\n" if node else "") + f"E: SUBSYSTEM=tty\nA: dev={major}:{minor}\n"
     if kind == "uart":
         return [f"P: /devices/platform/serial8250\nE: SUBSYSTEM=platform\n",
                 f"P: /devices/platform/serial8250/tty/{tty}\n{node}L: device=../../../serial8250\n"]
@@ -93,17 +94,18 @@ class SimBed:
             time.sleep(0.01)
 
     def plug(self, tty):
-        """Plugs the adapter in: its /sys entries and its /dev node appear."""
+        """Plugs the adapter in: its /sys entries and its /dev node appear. (umockdev cannot make
+        a node twice, so only a device with a unit can be plugged in again.)"""
         device, position = self.devices[tty]
-        for record in records(device, position):
+        self.syspaths[tty] = []
+        for record in records(device, position, node=tty not in self.ports):
             self.testbed.add_from_string(record)
-            self.syspaths[tty] = record.split("\n")[0][3:]
+            self.syspaths[tty].append(record.split("\n")[0][3:])
         if tty in self.ports:
-            # The node umockdev made leads to a pty of its own; this one leads to the unit's
-            # link, which always names the pty of the unit's next session.
-            root = self.testbed.get_root_dir()
-            os.unlink(f"{root}/dev/{tty}")
-            os.symlink(f"{self.folder}/ports/com{self.ports[tty]}", f"{root}/dev/{tty}")
+            # Not a pty of umockdev's: the node leads to the unit's link, which always names the
+            # pty of the unit's next session.
+            os.symlink(f"{self.folder}/ports/com{self.ports[tty]}",
+                       f"{self.testbed.get_root_dir()}/dev/{tty}")
 
     def state_file(self, tty, suffix):
         return f"{self.folder}/state/port{self.ports[tty]}{suffix}"
@@ -148,8 +150,13 @@ class SimBed:
             open(self.state_file(tty, suffix), "wb").close()
 
     def remove(self, tty):
-        """Unplugs the adapter: its /sys entries and its /dev node go."""
-        self.testbed.remove_device("/sys" + self.syspaths[tty])
+        """Unplugs the adapter: its /sys entries and its /dev node go, children first."""
+        for path in reversed(self.syspaths.pop(tty)):
+            self.testbed.remove_device("/sys" + path)
+        # The link that replaced umockdev's node is not umockdev's to remove.
+        node = f"{self.testbed.get_root_dir()}/dev/{tty}"
+        if os.path.lexists(node):
+            os.unlink(node)
 
     def pty_end(self, tty):
         """The test's end of a node the simulator does not back."""

@@ -4,10 +4,12 @@ Debian's /usr/bin/python3; ORVANE_UPDATE and ORVANE_SIM_EQUIPMENT name the progr
 import fcntl
 import json
 import os
+import re
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -224,6 +226,158 @@ class Cancel(Bench):
                 self.assertEqual(len(closes), 2)  # the discovery's session and the update's
                 self.assertIn("xonxoff=1", closes[-1])
                 self.assertLess(len(self.bed.received("ttyUSB0")), 4 + 4 + 400 * 1024)
+
+
+class Watching:
+    """orvane-update watch running in the background, its output lines gathered as they come."""
+
+    def __init__(self, *args):
+        self.tool = subprocess.Popen([TOOL, "watch", *args], stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, text=True, stdin=subprocess.DEVNULL)
+        self.lines, self.changed = [], threading.Condition()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for line in self.tool.stdout:
+            with self.changed:
+                self.lines.append(line.rstrip("\n"))
+                self.changed.notify_all()
+
+    def events(self, pattern):
+        """The event lines (time cut off) that match the regular expression."""
+        return [line[21:] for line in self.lines if re.match(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  "
+                                                              + pattern, line)]
+
+    def wait_for(self, pattern, count=1, limit=10.0):
+        with self.changed:
+            self.changed.wait_for(lambda: len(self.events(pattern)) >= count, limit)
+            return len(self.events(pattern)) >= count
+
+    def stop(self, sent=signal.SIGINT):
+        """Ctrl+C; returns the exit code and standard error."""
+        self.tool.send_signal(sent)
+        code = self.tool.wait(timeout=15)
+        self.reader.join(timeout=5)
+        errors = self.tool.stderr.read()
+        self.tool.stdout.close()
+        self.tool.stderr.close()
+        return code, errors
+
+
+def unit_on(tty, serial, reply, extra="", plugged=True):
+    return {**bridge(tty, serial, "Orvane Amplifier", reply, extra), "plugged": plugged}
+
+
+class Watch(Bench):
+    devices = [unit_on("ttyUSB0", "W1", "0105", "xonxoff=1"), MIXER,
+               unit_on("ttyUSB2", "W2", "0107"), unit_on("ttyUSB3", "W3", "0106"),
+               unit_on("ttyUSB4", "W4", "0105", plugged=False)]
+
+    def test_each_unit_is_updated_once_per_plug_in_and_the_others_are_reported(self):
+        with open(self.amplifier6, "rb") as file:
+            image = file.read()
+        watch = Watching(self.amplifier6, "--yes")
+        try:
+            # The units attached at the start: one to update, another model, an older and an
+            # equal version: those are reported, not sent.
+            self.assertTrue(watch.wait_for("updated /dev/ttyUSB0 "), watch.lines)
+            self.assertTrue(watch.wait_for("refused /dev/ttyUSB3 "), watch.lines)
+            for line in ["found /dev/ttyUSB0 (Orvane Amplifier, serial W1, model 1, firmware 005)",
+                         "updating /dev/ttyUSB0 (serial W1)",
+                         f"updated /dev/ttyUSB0 (serial W1): {len(image)} bytes in ",
+                         "refused /dev/ttyUSB1 (serial ORV2001): This file is not meant for the "
+                         "connected equipment",
+                         "refused /dev/ttyUSB2 (serial W2): This file version is older than the "
+                         "current firmware",
+                         "refused /dev/ttyUSB3 (serial W3): Your equipment already has the latest "
+                         "firmware installed"]:
+                self.assertEqual(len(watch.events(re.escape(line))), 1, (line, watch.lines))
+
+            # Plugged in later: noticed within a second and updated.
+            plugged = time.monotonic()
+            self.bed.plug("ttyUSB4")
+            self.assertTrue(self.bed.wait_event("ttyUSB4", "open", limit=1.0),
+                            self.bed.events("ttyUSB4"))
+            self.assertLess(time.monotonic() - plugged, 1.0)
+            self.assertTrue(watch.wait_for("updated /dev/ttyUSB4 "), watch.lines)
+
+            # Left plugged in: a second of looks later nothing has been opened again.
+            time.sleep(1.0)
+            for tty, sessions in [("ttyUSB0", 2), ("ttyUSB1", 1), ("ttyUSB2", 1), ("ttyUSB3", 1),
+                                  ("ttyUSB4", 2)]:
+                opens = [e for e in self.bed.events(tty).splitlines() if e.startswith("open")]
+                self.assertEqual(len(opens), sessions, (tty, self.bed.events(tty)))
+            self.assertEqual(self.bed.received("ttyUSB0"), b"ver\rpgm\r" + image)
+            self.assertEqual(self.bed.received("ttyUSB1"), b"ver\r")
+
+            # Unplugged and plugged back: handled again.
+            self.bed.remove("ttyUSB4")
+            self.assertTrue(watch.wait_for(re.escape("unplugged /dev/ttyUSB4 (serial W4)")))
+            self.bed.plug("ttyUSB4")
+            self.assertTrue(watch.wait_for("updated /dev/ttyUSB4 ", count=2), watch.lines)
+            self.assertTrue(self.bed.wait_event("ttyUSB4", "close bytes=" + str(4 + len(image))))
+            self.assertEqual(self.bed.received("ttyUSB4"), (b"ver\rpgm\r" + image) * 2)
+        finally:
+            code, errors = watch.stop()
+        self.assertEqual(code, EXIT_DONE, watch.lines)
+        self.assertEqual(errors, "")
+        self.assertEqual(watch.lines[-1], "Totals: 3 updated, 1 up to date, 2 refused, 0 failed")
+        # The line as another program left it came back after the update.
+        self.assertIn("xonxoff=1", self.bed.events("ttyUSB0").splitlines()[-1])
+
+
+class WatchEnds(Bench):
+    devices = [unit_on("ttyUSB0", "E1", "0105"), unit_on("ttyUSB1", "E2", "0105")]
+
+    def test_ctrl_c_during_two_transfers_puts_both_lines_back_and_exits_130(self):
+        big = firmware(self.files, "Amplifier-big.ace", 1, 6, 400 * 1024)
+        for tty in ("ttyUSB0", "ttyUSB1"):
+            self.bed.configure(tty, "reply=0105\nmode=paced\npaced_rate=20000\nxonxoff=1")
+            self.bed.clear(tty)
+        watch = Watching(big, "--yes")
+        try:
+            deadline = time.monotonic() + 10
+            while time.monotonic() < deadline and min(
+                    len(self.bed.received(tty)) for tty in ("ttyUSB0", "ttyUSB1")) < 30000:
+                time.sleep(0.02)
+        finally:
+            code, _ = watch.stop()
+        self.assertEqual(code, EXIT_CANCELLED, watch.lines)
+        for tty in ("ttyUSB0", "ttyUSB1"):
+            self.assertEqual(len(watch.events(f"cancelled /dev/{tty} ")), 1, watch.lines)
+            self.assertTrue(self.bed.wait_event(tty, "close bytes="))
+            closes = [e for e in self.bed.events(tty).splitlines() if e.startswith("close")]
+            self.assertEqual(len(closes), 2, self.bed.events(tty))
+            self.assertIn("xonxoff=1", closes[-1])
+            self.assertLess(len(self.bed.received(tty)), 4 + 4 + 400 * 1024)
+        self.assertEqual(watch.lines[-1],
+                         "Totals: 0 updated, 0 up to date, 0 refused, 0 failed, 2 cancelled")
+
+    def test_a_failure_ends_with_4_and_no_yes_without_a_terminal_starts_nothing(self):
+        for name, conf, args, code, line in [
+            ("one hangs up", "reply=0105\nmode=hangup\nhangup_after=5000", ["--yes"],
+             EXIT_FAILED, "failed /dev/ttyUSB1 (serial E2): Error writing data to Master COM port"),
+            ("one does not answer", "mode=silent", ["--yes"], EXIT_FAILED,
+             "failed /dev/ttyUSB1 (serial E2): the unit did not answer the version query"),
+            ("no --yes", "reply=0105", [], EXIT_USAGE, None),
+        ]:
+            with self.subTest(name):
+                self.bed.configure("ttyUSB0", "reply=0106")
+                self.bed.configure("ttyUSB1", conf)
+                self.setUp()
+                watch = Watching(self.amplifier6, *args)
+                if line:
+                    self.assertTrue(watch.wait_for(re.escape(line)), watch.lines)
+                    self.assertTrue(watch.wait_for("refused /dev/ttyUSB0 "), watch.lines)
+                    self.assertEqual(watch.stop()[0], code, watch.lines)
+                    self.assertEqual(watch.lines[-1],
+                                     "Totals: 0 updated, 1 up to date, 0 refused, 1 failed")
+                else:
+                    self.assertEqual(watch.tool.wait(timeout=10), code)
+                    self.assertIn("add --yes to watch without asking", watch.stop()[1])
+                    for tty in ("ttyUSB0", "ttyUSB1"):
+                        self.assertNotIn("open", self.bed.events(tty))
 
 
 if __name__ == "__main__":
