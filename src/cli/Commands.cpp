@@ -2,6 +2,7 @@
 
 #include "cli/PortArgument.h"
 #include "cli/UnitSearch.h"
+#include "cli/UnitText.h"
 #include "cli/UnitUpdate.h"
 #include "common/Clock.h"
 #include "discovery/EquipmentFinder.h"
@@ -21,55 +22,10 @@ std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
-std::string ThreeDigits(int value) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "%.3d", value);
-    return text;
-}
-
-// What the unit reported, each byte taken as signed; both -1 when it never answered.
-InstalledFirmware InstalledOf(const Unit& unit) {
-    if (!unit.answered)
-        return {-1, -1};
-    return {static_cast<signed char>(unit.reply.deviceId),
-            static_cast<signed char>(unit.reply.version)};
-}
-
-std::string FirmwareText(const Unit& unit) {
-    return unit.answered ? ThreeDigits(InstalledOf(unit).version) : "unknown";
-}
-
-std::string ModelText(const Unit& unit) {
-    return unit.answered ? std::to_string(InstalledOf(unit).deviceId) : "unknown";
-}
-
-// Whether the unit has a port to name: a Windows port above COM255 has a number, but no name
-// to open.
-bool HasPort(const Unit& unit) {
-    return !unit.device.empty() || unit.port >= 0;
-}
-
-std::string PortText(const Unit& unit) {
-    if (!unit.device.empty())
-        return unit.device;
-    return unit.port >= 0 ? "COM" + std::to_string(unit.port) : "no port";
-}
-
-// A port the user may not open: the system's group for serial ports, or the udev rule, helps.
-bool PermissionDenied(const Unit& unit) {
-    return !unit.portOpened && IsPermissionDenied(unit.portOpened.systemError);
-}
-
-// "COM5 (Orvane Amplifier, serial 0001, model 1, firmware 005)".
-std::string Describe(const Unit& unit) {
-    return PortText(unit) + " (" + unit.product + ", serial " + unit.serial + ", model " +
-           ModelText(unit) + ", firmware " + FirmwareText(unit) + ")";
-}
-
-// The units behind the bridges, in the bridges' order, each asked at the same time as the others,
-// and where the bridges came from. Bridges
-// from the system's device list are announced with why the library was not used. Ctrl+C during
-// the search ends the command once the search has closed every port again.
+// The units behind the bridges, in the bridges' order, each asked at the same time as the
+// others, and where the bridges came from. Bridges from the system's device list are announced
+// with why the library was not used. Ctrl+C during the search ends the command once the search
+// has closed every port again.
 int FindUnits(Console& console, std::vector<Unit>& units, BridgeSource* source = nullptr) {
     EquipmentFinder finder;
     std::uint32_t count = 0;
@@ -171,36 +127,6 @@ int OpenFileAndSelectUnits(const Arguments& arguments, Console& console,
     if (const int status = FindUnits(console, found); status != kExitDone)
         return status;
     return SelectUnits(arguments, found, console, prepared.units);
-}
-
-// The check of the file against one unit: "" when it may be sent, else why not. With
-// allowDowngrade an older or equal version is accepted, as Shift does in the window, but never
-// another model's file; overridden then says so.
-std::string Judge(const HeaderFields& fields, const Unit& unit, bool allowDowngrade,
-                  bool* overridden = nullptr) {
-    if (unit.device.empty())
-        return unit.port < 0 ? std::string("the system names no ") + kPortKind + " for it"
-                             : PortText(unit) + " is above COM255, which cannot be named";
-    if (!unit.portOpened)
-        return std::string(MessageFor(unit.portOpened.failed)) + ": " +
-               SystemErrorText(unit.portOpened.systemError) +
-               (PermissionDenied(unit) ? std::string("; ") + kPortPermissionHint : "");
-    if (!unit.answered)
-        return "the unit did not answer the version query";
-    const InstalledFirmware installed = InstalledOf(unit);
-    const Verdict verdict = CheckCompatibility(fields, &installed, false);
-    if (allowDowngrade && (verdict == Verdict::Older || verdict == Verdict::SameVersion)) {
-        if (overridden)
-            *overridden = true;
-        return "";
-    }
-    return MessageFor(verdict);
-}
-
-std::string Seconds(std::uint32_t milliseconds) {
-    char text[32];
-    std::snprintf(text, sizeof(text), "%.1f", milliseconds / 1000.0);
-    return text;
 }
 
 // "COM5: 524288 of 1049088 bytes (49%), 46080 bytes/s, 12 s left".

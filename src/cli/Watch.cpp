@@ -4,6 +4,7 @@
 #include "cli/PlugIns.h"
 #include "cli/PortArgument.h"
 #include "cli/UnitSearch.h"
+#include "cli/UnitText.h"
 #include "cli/UnitUpdate.h"
 #include "common/Clock.h"
 #include "discovery/EquipmentFinder.h"
@@ -17,64 +18,10 @@
 
 namespace {
 
-// TEMPORARY COPIES (until the shared unit texts land)
 std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
-std::string ThreeDigits(int value) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "%.3d", value);
-    return text;
-}
-InstalledFirmware InstalledOf(const Unit& unit) {
-    if (!unit.answered)
-        return {-1, -1};
-    return {static_cast<signed char>(unit.reply.deviceId),
-            static_cast<signed char>(unit.reply.version)};
-}
-std::string FirmwareText(const Unit& unit) {
-    return unit.answered ? ThreeDigits(InstalledOf(unit).version) : "unknown";
-}
-std::string ModelText(const Unit& unit) {
-    return unit.answered ? std::to_string(InstalledOf(unit).deviceId) : "unknown";
-}
-std::string PortText(const Unit& unit) {
-    if (!unit.device.empty())
-        return unit.device;
-    return unit.port >= 0 ? "COM" + std::to_string(unit.port) : "no port";
-}
-bool PermissionDenied(const Unit& unit) {
-    return !unit.portOpened && IsPermissionDenied(unit.portOpened.systemError);
-}
-std::string Describe(const Unit& unit) {
-    return PortText(unit) + " (" + unit.product + ", serial " + unit.serial + ", model " +
-           ModelText(unit) + ", firmware " + FirmwareText(unit) + ")";
-}
-std::string Judge(const HeaderFields& fields, const Unit& unit, bool allowDowngrade,
-                  bool* overridden = nullptr) {
-    if (unit.device.empty())
-        return unit.port < 0 ? std::string("the system names no ") + kPortKind + " for it"
-                             : PortText(unit) + " is above COM255, which cannot be named";
-    if (!unit.portOpened)
-        return std::string(MessageFor(unit.portOpened.failed)) + ": " +
-               SystemErrorText(unit.portOpened.systemError) +
-               (PermissionDenied(unit) ? std::string("; ") + kPortPermissionHint : "");
-    if (!unit.answered)
-        return "the unit did not answer the version query";
-    const InstalledFirmware installed = InstalledOf(unit);
-    const Verdict verdict = CheckCompatibility(fields, &installed, false);
-    if (allowDowngrade && (verdict == Verdict::Older || verdict == Verdict::SameVersion)) {
-        if (overridden)
-            *overridden = true;
-        return "";
-    }
-    return MessageFor(verdict);
-}
-std::string Seconds(std::uint32_t milliseconds) {
-    char text[32];
-    std::snprintf(text, sizeof(text), "%.1f", milliseconds / 1000.0);
-    return text;
-}
+// TEMPORARY COPY (until the firmware catalog lands)
 int OpenFirmware(const std::string& path, Console& console, FirmwareFile& file,
                  HeaderFields& fields, std::uint32_t& size) {
     const std::string opening = std::string(MessageFor(FirmwareError::Open)) + " " + Quoted(path);
