@@ -490,4 +490,123 @@ TEST_F(Console, CtrlCCancelsThePendingWriteRestoresTheLineAndExits130) {
     EXPECT_LT(m_units.Received(5).size(), 4 + 4 + image.size() / 2);
 }
 
+// watch, with bridges that appear in and vanish from the library's description while the
+// program runs: each unit's port is there from the start, its bridge only once it is attached.
+class Watch : public Console {
+  protected:
+    void Bench(const std::vector<UnitSetup>& units) {
+        m_setups = units;
+        Units(units);
+    }
+    // The bridges attached from now on, in index order. The description is written whole: the
+    // library cannot read it while it is written and keeps the bridges it read last.
+    void Attach(const std::vector<int>& ports) {
+        std::string bridges;
+        for (const int port : ports)
+            for (const UnitSetup& unit : m_setups)
+                if (unit.port == port)
+                    bridges += "product=\"Unit " + unit.reply + "\" serial=T" +
+                               std::to_string(port) + "\n";
+        m_bridges.Write(bridges);
+    }
+    // The event lines, their time cut off, that start with prefix.
+    std::vector<std::string> Events(const std::string& prefix) const {
+        std::vector<std::string> events;
+        for (const std::string& line : Lines(m_program.Output()))
+            if (line.size() > 21 && line.compare(21, prefix.size(), prefix) == 0)
+                events.push_back(line.substr(21));
+        return events;
+    }
+    bool WaitFor(const std::string& prefix, size_t count = 1, DWORD limitMs = 20000) const {
+        const ULONGLONG end = ::GetTickCount64() + limitMs;
+        while (Events(prefix).size() < count && ::GetTickCount64() < end)
+            ::Sleep(50);
+        return Events(prefix).size() >= count;
+    }
+    int Sessions(int port) const {
+        return SimEquipment::CountEventLines(m_units.Events(port), "open");
+    }
+
+    std::vector<UnitSetup> m_setups;
+};
+
+TEST_F(Watch, EachUnitIsUpdatedOncePerPlugInAndTheOthersAreReported) {
+    Bench({{5, "0105", "xonxoff=1"},
+           {6, "0203", ""},
+           {7, "0107", ""},
+           {8, "0106", ""},
+           {9, "0105", ""}});
+    Attach({5, 6, 7, 8});
+    const std::string image = FirmwareImage(32 * 1024, "01", "06");
+    TempFile firmware(image, ".ace");
+    ASSERT_TRUE(m_program.Start("watch \"" + firmware.Path() + "\" --yes", true));
+    ASSERT_TRUE(WaitFor("updated COM5 ")) << m_program.Output();
+    ASSERT_TRUE(WaitFor("refused COM8 ")) << m_program.Output();
+    for (const std::string& line : std::vector<std::string>{
+             "found COM5 (Unit 0105, serial T5, model 1, firmware 005)",
+             "updated COM5 (serial T5): " + std::to_string(image.size()) + " bytes in ",
+             "refused COM6 (serial T6): This file is not meant for the connected equipment",
+             "refused COM7 (serial T7): This file version is older than the current firmware",
+             "refused COM8 (serial T8): Your equipment already has the latest firmware "
+             "installed"})
+        EXPECT_EQ(Events(line).size(), 1u) << line << "\n" << m_program.Output();
+
+    // Plugged in later: noticed within a second and updated.
+    const ULONGLONG plugged = ::GetTickCount64();
+    Attach({5, 6, 7, 8, 9});
+    ASSERT_TRUE(m_units.WaitEvent(9, "open", 1000)) << m_units.Events(9);
+    EXPECT_LT(::GetTickCount64() - plugged, 1000u);
+    ASSERT_TRUE(WaitFor("updated COM9 ")) << m_program.Output();
+
+    // Left plugged in: a second of looks later no port has been opened again.
+    ::Sleep(1000);
+    for (const auto& [port, sessions] :
+         std::vector<std::pair<int, int>>{{5, 2}, {6, 1}, {7, 1}, {8, 1}, {9, 2}})
+        EXPECT_EQ(Sessions(port), sessions) << port << ": " << m_units.Events(port);
+    EXPECT_TRUE(m_units.Received(5) == "ver\rpgm\r" + image);
+
+    // Unplugged and plugged back: handled again.
+    Attach({5, 6, 7, 8});
+    ASSERT_TRUE(WaitFor("unplugged COM9 (serial T9)")) << m_program.Output();
+    Attach({5, 6, 7, 8, 9});
+    ASSERT_TRUE(WaitFor("updated COM9 ", 2)) << m_program.Output();
+    ASSERT_TRUE(m_units.WaitEvent(9, "close bytes="));
+
+    ASSERT_TRUE(m_program.Interrupt());
+    ASSERT_TRUE(m_program.Finish(10000));
+    EXPECT_EQ(m_program.ExitCode(), 0u) << m_program.Output() << m_program.Errors();
+    EXPECT_EQ(m_program.Errors(), "");
+    const std::vector<std::string> lines = Lines(m_program.Output());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Totals: 3 updated, 1 up to date, 2 refused, 0 failed");
+    EXPECT_TRUE(m_units.WaitEvent(5, "close bytes=" + std::to_string(4 + image.size()) +
+                                         " firmware=" + std::to_string(image.size()) +
+                                         " xonxoff=1"))
+        << m_units.Events(5);
+}
+
+TEST_F(Watch, CtrlCDuringTwoTransfersPutsBothLinesBackAndExits130) {
+    Bench({{5, "0105", "mode=paced\npaced_rate=16384\nxonxoff=1"},
+           {6, "0105", "mode=paced\npaced_rate=16384\nxonxoff=1"}});
+    const std::string image = FirmwareImage(256 * 1024, "01", "08");
+    TempFile firmware(image, ".ace");
+    ASSERT_TRUE(m_program.Start("watch \"" + firmware.Path() + "\" --yes", true));
+    for (const int port : {5, 6})
+        ASSERT_TRUE(m_units.WaitReceived(port, 4 + 4 + 16 * 1024, 20000)) << m_units.Events(port);
+    ASSERT_TRUE(m_program.Interrupt()) << ::GetLastError();
+    ASSERT_TRUE(m_program.Finish(10000));
+    EXPECT_EQ(m_program.ExitCode(), kCancelled) << m_program.Output() << m_program.Errors();
+    for (const int port : {5, 6}) {
+        const std::string com = "COM" + std::to_string(port);
+        EXPECT_EQ(Events("cancelled " + com + " ").size(), 1u) << m_program.Output();
+        ASSERT_TRUE(m_units.WaitEvent(port, "close bytes=")) << m_units.Events(port);
+        const std::string events = m_units.Events(port);
+        EXPECT_TRUE(Contains(events.substr(events.rfind("close bytes=")), "xonxoff=1")) << events;
+        EXPECT_LT(m_units.Received(port).size(), 4 + 4 + image.size() / 2);
+    }
+    const std::vector<std::string> lines = Lines(m_program.Output());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Totals: 0 updated, 0 up to date, 0 refused, 0 failed, 2 cancelled");
+}
+
 } // namespace
