@@ -7,22 +7,38 @@
 # By default orvane-update.exe runs under Wine with the units on COM11 onwards. With --linux the
 # native orvane-update runs with the units as USB serial adapters /dev/ttyUSB0 onwards, laid out
 # in a umockdev test bed, one bed per run holding only that run's units.
-#   usage: bash scripts/bench-console.sh [--linux] [COUNT ...]   (default: 1 4 8)
+#
+# With --watch it times "orvane-update watch FILE --yes" instead: 8 such units plugged in 0.5 s
+# apart while it runs, and prints the time from the first plug-in to the last "updated" line
+# beside its floor (the last plug-in plus the line-rate floor), and the units per hour.
+#   usage: bash scripts/bench-console.sh [--linux] [--watch | COUNT ...]   (default: 1 4 8)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVANE_BUILD_DIR:-$root/build}
 native=${ORVANE_NATIVE_BUILD_DIR:-$root/build-linux}
+usage="usage: bash scripts/bench-console.sh [--linux] [--watch | COUNT ...]  (1 to 99 units each)"
 linux=""
 if [ "${1:-}" = "--linux" ]; then
     linux=1
     shift
+fi
+watch=""
+watch_units=8
+if [ "${1:-}" = "--watch" ]; then
+    watch=1
+    shift
+    [ $# -eq 0 ] || {
+        echo "$usage" >&2
+        exit 2
+    }
+    set -- $watch_units
 fi
 counts=("$@")
 [ ${#counts[@]} -gt 0 ] || counts=(1 4 8)
 max=0
 for count in "${counts[@]}"; do
     [[ $count =~ ^[1-9][0-9]?$ ]] || {
-        echo "usage: bash scripts/bench-console.sh [--linux] [COUNT ...]  (1 to 99 units each)" >&2
+        echo "$usage" >&2
         exit 2
     }
     ((count > max)) && max=$count
@@ -142,6 +158,113 @@ run_windows() {
     ended=$EPOCHREALTIME
 }
 
+# The watch run: the units are plugged in this far apart, the first a second after the program
+# started, so that it is watching by then.
+plug_interval=0.5
+first_plug=1.0
+
+# Follows the program's output $1 until it holds $2 "updated" lines, or $3 seconds passed; the
+# time each one was first seen goes to $work/updated-times.txt. Returns 1 when time ran out.
+# shellcheck disable=SC2317 # also called through bash -c
+follow_updates() {
+    local out=$1 want=$2 limit=$3 seen=0 count now deadline
+    deadline=$(awk -v t="$EPOCHREALTIME" -v l="$limit" 'BEGIN { printf "%.3f", t + l }')
+    : >"$work/updated-times.txt"
+    for (( ; ; )); do
+        count=$(tr -d '\r' <"$out" | awk '$3 == "updated"' | wc -l)
+        now=$EPOCHREALTIME
+        for (( ; seen < count; seen++)); do
+            echo "$now" >>"$work/updated-times.txt"
+        done
+        [ "$count" -ge "$want" ] && return 0
+        awk -v n="$now" -v d="$deadline" 'BEGIN { exit !(n > d) }' && return 1
+        sleep 0.02
+    done
+}
+
+# Inside the watch run's test bed, whose plug-ins simbed.py makes on its schedule: runs the
+# program until every unit is updated, then Ctrl+C; keeps its status, the plug-in times and what
+# each unit received.
+# shellcheck disable=SC2317 # called through bash -c
+watch_in_bed() {
+    local count=$1 pid status=0 i
+    "$native/bin/orvane-update" watch "$work/firmware.ace" --yes </dev/null \
+        >"$work/watch.txt" 2>&1 &
+    pid=$!
+    follow_updates "$work/watch.txt" "$count" 120 || true
+    kill -INT "$pid"
+    wait "$pid" || status=$?
+    echo "$status" >"$work/watch-status.txt"
+    awk '{ print $2 }' "$ORVANE_SIMBED_STATE/plugged" >"$work/plugged.txt"
+    for ((i = 0; i < count; i++)); do
+        wait_received "$ORVANE_SIMBED_STATE/port$((i + 1)).rx"
+        cp -p "$ORVANE_SIMBED_STATE/port$((i + 1)).rx" "$work/rx-watch-$i.bin" 2>/dev/null || true
+    done
+}
+
+watch_linux() {
+    local count=$1 i separator=""
+    {
+        printf '['
+        for ((i = 0; i < count; i++)); do
+            printf '%s{"tty": "ttyUSB%d", "vid": "10c4", "pid": "ea60", "serial": "B%d",' \
+                "$separator" "$i" $((11 + i))
+            printf ' "product": "Bench unit", "unit": "%s", "plug_at": %s}' \
+                "${unit_conf//$'\n'/\\n}" "$(awk -v f=$first_plug -v p=$plug_interval -v i="$i" \
+                    'BEGIN { print f + p * i }')"
+            separator=$',\n '
+        done
+        echo ']'
+    } >"$work/units-watch.json"
+    export work native expected_size
+    ORVANE_SIM_EQUIPMENT="$native/bin/orvane-sim-equipment" umockdev-wrapper /usr/bin/python3 \
+        "$root/sim/umockdev/simbed.py" "$work/units-watch.json" -- \
+        bash -c "$(declare -f wait_received follow_updates watch_in_bed)"$'\nwatch_in_bed "$1"' \
+        bench "$count" >>"$work/bed.log" 2>&1 || true
+    status=$(cat "$work/watch-status.txt" 2>/dev/null || echo 98)
+    received=()
+    for ((i = 0; i < count; i++)); do
+        received+=("$work/rx-watch-$i.bin")
+    done
+}
+
+# Windows: the bridges file gains a line per plug-in (written aside, then renamed, so that the
+# library never reads half of it).
+watch_windows() {
+    local count=$1 pid i lines="" ended
+    : >"$work/bridges.txt"
+    : >"$work/plugged.txt"
+    received=()
+    for ((i = 0; i < count; i++)); do
+        : >"$equipment/port$((11 + i)).rx"
+        received+=("$equipment/port$((11 + i)).rx")
+    done
+    wine "$build/bin/orvane-update.exe" watch "$(windows_path "$work/firmware.ace")" --yes \
+        </dev/null >"$work/watch.txt" 2>&1 &
+    pid=$!
+    for ((i = 0; i < 600; i++)); do
+        grep -q "^Watching" "$work/watch.txt" && break
+        sleep 0.05
+    done
+    sleep $first_plug
+    for ((i = 0; i < count; i++)); do
+        ((i == 0)) || sleep $plug_interval
+        lines+="product=\"Bench unit\" serial=B$((11 + i))"$'\n'
+        printf '%s' "$lines" >"$work/bridges.new"
+        mv "$work/bridges.new" "$work/bridges.txt"
+        echo "$EPOCHREALTIME" >>"$work/plugged.txt"
+    done
+    follow_updates "$work/watch.txt" "$count" 120 || true
+    kill -INT "$pid" 2>/dev/null || true
+    for ((ended = 0; ended < 100; ended++)); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill "$pid" 2>/dev/null || true
+    status=0
+    wait "$pid" || status=$?
+}
+
 if [ -z "$linux" ]; then
     ports=()
     mkdir -p "$work/equipment"
@@ -152,6 +275,52 @@ if [ -z "$linux" ]; then
     sim_units_start "${ports[@]}"
     export ORVANE_SIM_BRIDGES
     ORVANE_SIM_BRIDGES=$(windows_path "$work/bridges.txt")
+fi
+
+# Every unit received exactly the version query, the program command and the whole file; else
+# says which did not, and sets failed.
+check_received() {
+    local rx
+    short=()
+    for rx in "${received[@]}"; do
+        wait_received "$rx"
+        cmp -s "$rx" "$work/expected.bin" ||
+            short+=("$(basename "$rx"): $(stat -c %s "$rx" 2>/dev/null || echo 0) bytes")
+    done
+}
+
+if [ -n "$watch" ]; then
+    count=$watch_units
+    if [ -n "$linux" ]; then
+        watch_linux "$count"
+    else
+        watch_windows "$count"
+    fi
+    updated=$(wc -l <"$work/updated-times.txt")
+    check_received
+    echo "watch, $count units plugged in ${plug_interval} s apart, 1 MiB file each, paced at" \
+        "$rate bytes/s"
+    if [ "$updated" -eq "$count" ] && [ -s "$work/plugged.txt" ]; then
+        first=$(head -1 "$work/plugged.txt")
+        last=$(tail -1 "$work/plugged.txt")
+        done_at=$(tail -1 "$work/updated-times.txt")
+        elapsed=$(seconds_between "$first" "$done_at")
+        watch_floor=$(awk -v a="$first" -v b="$last" -v f="$floor" 'BEGIN { printf "%.2f", b - a + f }')
+        printf '%-28s %-36s %-8s %s\n' "first plug-in to last" "floor: last plug-in + $floor s" \
+            ratio "units per hour"
+        printf '%-28s %-36s %-8s %s\n' "$elapsed s" "$watch_floor s" \
+            "$(awk -v e="$elapsed" -v f="$watch_floor" 'BEGIN { printf "%.3f", e / f }')" \
+            "$(awk -v e="$elapsed" -v n="$count" 'BEGIN { printf "%.0f", n * 3600 / e }')"
+    fi
+    if [ "$status" -ne 0 ] || [ "$updated" -ne "$count" ] || [ ${#short[@]} -gt 0 ]; then
+        echo "  the run did not update every unit (exit $status, $updated updated):"
+        for rx in "${short[@]}"; do
+            printf '  not exactly "ver\\r", "pgm\\r" and the %d-byte file: %s\n' "$firmware_size" "$rx"
+        done
+        tr -d '\r' <"$work/watch.txt" | sed 's/^/  /'
+        exit 1
+    fi
+    exit 0
 fi
 
 echo "update --all, 1 MiB file, each unit paced at $rate bytes/s; line-rate floor $floor s"
@@ -167,13 +336,7 @@ for count in "${counts[@]}"; do
     transfer=$(tr -d '\r' <"$work/run-$count.txt" |
         awk '$4 == "updated" && NF == 6 { if ($NF > max) max = $NF } END { printf "%.2f", max }')
     updated=$(tr -d '\r' <"$work/run-$count.txt" | awk '$4 == "updated" && NF == 6' | wc -l)
-    # Every unit received exactly the version query, the program command and the whole file.
-    short=()
-    for rx in "${received[@]}"; do
-        wait_received "$rx"
-        cmp -s "$rx" "$work/expected.bin" ||
-            short+=("$(basename "$rx"): $(stat -c %s "$rx" 2>/dev/null || echo 0) bytes")
-    done
+    check_received
     printf '%-6s %-10s %-10s %-10s %s\n' "$count" "$(seconds_between "$started" "$ended") s" \
         "$transfer s" "$floor s" "$(awk -v t="$transfer" -v f="$floor" 'BEGIN { printf "%.3f", t / f }')"
     if [ "$status" -ne 0 ] || [ "$updated" -ne "$count" ] || [ ${#short[@]} -gt 0 ]; then
