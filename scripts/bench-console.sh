@@ -11,12 +11,15 @@
 # With --watch it times "orvane-update watch FILE --yes" instead: 8 such units plugged in 0.5 s
 # apart while it runs, and prints the time from the first plug-in to the last "updated" line
 # beside its floor (the last plug-in plus the line-rate floor), and the units per hour.
-#   usage: bash scripts/bench-console.sh [--linux] [--watch | COUNT ...]   (default: 1 4 8)
+# With --discovery it times "orvane-update list" five times each with 1 and 16 units that answer
+# at once, and prints the median of each and their ratio.
+#   usage: bash scripts/bench-console.sh [--linux] [--watch | --discovery | COUNT ...]
+#          (default: 1 4 8)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVANE_BUILD_DIR:-$root/build}
 native=${ORVANE_NATIVE_BUILD_DIR:-$root/build-linux}
-usage="usage: bash scripts/bench-console.sh [--linux] [--watch | COUNT ...]  (1 to 99 units each)"
+usage="usage: bash scripts/bench-console.sh [--linux] [--watch | --discovery | COUNT ...]  (1 to 99 units each)"
 linux=""
 if [ "${1:-}" = "--linux" ]; then
     linux=1
@@ -24,14 +27,20 @@ if [ "${1:-}" = "--linux" ]; then
 fi
 watch=""
 watch_units=8
-if [ "${1:-}" = "--watch" ]; then
-    watch=1
+discovery=""
+discovery_runs=5
+if [ "${1:-}" = "--watch" ] || [ "${1:-}" = "--discovery" ]; then
+    [ "$1" = "--watch" ] && watch=1 || discovery=1
     shift
     [ $# -eq 0 ] || {
         echo "$usage" >&2
         exit 2
     }
-    set -- $watch_units
+    if [ -n "$watch" ]; then
+        set -- $watch_units
+    else
+        set -- 1 16
+    fi
 fi
 counts=("$@")
 [ ${#counts[@]} -gt 0 ] || counts=(1 4 8)
@@ -288,6 +297,80 @@ check_received() {
             short+=("$(basename "$rx"): $(stat -c %s "$rx" 2>/dev/null || echo 0) bytes")
     done
 }
+
+# The discovery run: "list" $discovery_runs times with $1 units; each time in seconds goes to
+# $work/list-COUNT.txt.
+# shellcheck disable=SC2317 # called through bash -c
+list_in_bed() {
+    local count=$1 run started
+    for ((run = 0; run < discovery_runs; run++)); do
+        started=$EPOCHREALTIME
+        "$native/bin/orvane-update" list </dev/null >"$work/list-out-$count.txt" 2>&1
+        awk -v a="$started" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f\n", b - a }' \
+            >>"$work/list-$count.txt"
+    done
+}
+
+list_linux() {
+    local count=$1 i separator=""
+    {
+        printf '['
+        for ((i = 0; i < count; i++)); do
+            printf '%s{"tty": "ttyUSB%d", "vid": "10c4", "pid": "ea60", "serial": "B%d",' \
+                "$separator" "$i" $((11 + i))
+            printf ' "product": "Bench unit", "unit": "reply=0105"}'
+            separator=$',\n '
+        done
+        echo ']'
+    } >"$work/units-list-$count.json"
+    export work native discovery_runs
+    ORVANE_SIM_EQUIPMENT="$native/bin/orvane-sim-equipment" umockdev-wrapper /usr/bin/python3 \
+        "$root/sim/umockdev/simbed.py" "$work/units-list-$count.json" -- \
+        bash -c "$(declare -f list_in_bed)"$'\nlist_in_bed "$1"' bench "$count" \
+        >>"$work/bed.log" 2>&1 || true
+}
+
+list_windows() {
+    local count=$1 i run started
+    : >"$work/bridges.txt"
+    for ((i = 0; i < count; i++)); do
+        echo "product=\"Bench unit\" serial=B$((11 + i))" >>"$work/bridges.txt"
+        sim_configure $((11 + i)) "reply=0105"
+    done
+    for ((run = 0; run < discovery_runs; run++)); do
+        started=$EPOCHREALTIME
+        wine "$build/bin/orvane-update.exe" list </dev/null >"$work/list-out-$count.txt" 2>&1 || true
+        seconds_between "$started" "$EPOCHREALTIME" >>"$work/list-$count.txt"
+        echo >>"$work/list-$count.txt"
+    done
+}
+
+if [ -n "$discovery" ]; then
+    echo "list, units that answer at once; median of $discovery_runs runs each"
+    printf '%-6s %-10s %s\n' units median "runs"
+    declare -A median
+    failed=0
+    for count in "${counts[@]}"; do
+        : >"$work/list-$count.txt"
+        if [ -n "$linux" ]; then
+            list_linux "$count"
+        else
+            list_windows "$count"
+        fi
+        median[$count]=$(sort -n "$work/list-$count.txt" | awk 'NF { v[n++] = $1 }
+            END { printf "%.3f", n ? v[int(n / 2)] : 0 }')
+        printf '%-6s %-10s %s\n' "$count" "${median[$count]} s" "$(sort -n "$work/list-$count.txt" | xargs)"
+        listed=$(tr -d '\r' <"$work/list-out-$count.txt" | grep -c "Bench unit" || true)
+        if [ "$listed" -ne "$count" ]; then
+            echo "  listed $listed of $count units:"
+            sed 's/^/  /' "$work/list-out-$count.txt"
+            failed=1
+        fi
+    done
+    awk -v a="${median[1]}" -v b="${median[16]}" \
+        'BEGIN { if (a > 0) printf "16 units / 1 unit: %.2f\n", b / a }'
+    exit $failed
+fi
 
 if [ -n "$watch" ]; then
     count=$watch_units

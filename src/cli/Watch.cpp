@@ -124,9 +124,9 @@ class Handling {
         }
         if (Console::CancelRequested())
             return End(Ending::None, "");
-        Event(m_console, "updating " + Who(m_unit) + " to version " +
-                             ThreeDigits(*m_firmware.fields.version) + " from firmware " +
-                             FirmwareText(m_unit) + (overridden ? " (--allow-downgrade)" : ""));
+        Event(m_console, "updating " + Who(m_unit) + " from firmware " + FirmwareText(m_unit) +
+                             " to version " + ThreeDigits(*m_firmware.fields.version) +
+                             (overridden ? " (--allow-downgrade)" : ""));
         Signal finished;
         UnitUpdate update(m_unit, m_firmware.path, m_console, finished);
         update.PrintTenths(false);
