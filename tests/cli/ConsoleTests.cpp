@@ -589,6 +589,21 @@ TEST_F(Console, HelpListsTheCommandsAndExitCodes) {
         EXPECT_TRUE(Contains(help, part)) << part;
 }
 
+TEST_F(Console, TheConsolesCodePageIsPutBackAtTheEnd) {
+    // The first run gives this process a console to share with the program.
+    ConsoleProgram first;
+    ASSERT_TRUE(first.Start("--help", true));
+    ASSERT_TRUE(first.Finish());
+    for (const UINT codePage : {437u, 1252u}) {
+        ASSERT_TRUE(::SetConsoleOutputCP(codePage));
+        ConsoleProgram run;
+        ASSERT_TRUE(run.Start("--help", true));
+        ASSERT_TRUE(run.Finish());
+        EXPECT_EQ(run.ExitCode(), 0u);
+        EXPECT_EQ(::GetConsoleOutputCP(), codePage);
+    }
+}
+
 TEST_F(Console, CtrlCCancelsThePendingWriteRestoresTheLineAndExits130) {
     // Slow enough that the transfer is surely under way when the event comes.
     Units({{5, "0105", "mode=paced\npaced_rate=16384\nxonxoff=1"}});
