@@ -27,7 +27,9 @@ class WindowProgress : public TransferObserver {
         m_dialog.m_transferActive = true;
         m_dialog.UpdateControls();
         m_dialog.BeginWaitCursor();
-        return GoOn();
+        // A Cancel confirmed in the pump of this presentation change is answered after the
+        // program command, as the window always has.
+        return true;
     }
     bool Sending() override {
         m_sendingFile = true;
