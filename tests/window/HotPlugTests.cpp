@@ -61,18 +61,21 @@ TEST_F(HotPlug, BurstOfNoticesGivesOneRefreshAfterTheQuietSecond) {
     const DWORD settled = ::GetTickCount() - lastNotice;
     std::printf("last notice to refreshed list: %lu ms\n", static_cast<unsigned long>(settled));
     EXPECT_GE(settled, 1000u);
-    // The refresh itself (two units asked) takes a few hundred milliseconds of that.
+    // The refresh itself (the new unit asked) takes a few hundred milliseconds of that.
     EXPECT_LT(settled, 2500u);
 
-    // Exactly one refresh: each asks every unit once.
+    // Exactly one refresh; it asked the new unit only.
     PumpUntil([] { return false; }, 1200);
-    EXPECT_EQ(Count(m_units.Received(5), "ver\r"), 1);
+    const std::string log = ReadWholeFile(harness.Dialog().m_supportLog.Path());
+    EXPECT_EQ(Count(log, "list refresh after device changes"), 1);
+    ASSERT_TRUE(m_units.WaitReceived(6, 4));
+    EXPECT_EQ(m_units.Received(6), "ver\r");
+    EXPECT_EQ(m_units.Received(5), "");
     EXPECT_EQ(harness.ListEntries(),
               (std::vector<std::string>{"Orvane Amplifier, firmware version 007",
                                         "Orvane Mixer, firmware version 007"}));
     EXPECT_TRUE(harness.Boxes().Shown().empty());
     // The last notices and the refresh, with their times.
-    const std::string log = ReadWholeFile(harness.Dialog().m_supportLog.Path());
     std::printf("%s", log.c_str());
     ::DeleteFileA(harness.Dialog().m_supportLog.Path().c_str());
 }
@@ -85,7 +88,7 @@ TEST_F(HotPlug, SelectedUnitStaysSelectedOnAnotherPortButNotOnAPress) {
     CUpdateUtilityDlg& dialog = harness.Dialog();
     dialog.m_deviceSettleMs = 50;
     ASSERT_EQ(harness.ListSelection(), 1);
-    dialog.m_equipmentList.SetCurSel(0);
+    harness.Choose(0);
 
     // The amplifier goes to another USB socket and Windows gives it COM7.
     MapSerial("U5", "COM7");
@@ -103,6 +106,165 @@ TEST_F(HotPlug, SelectedUnitStaysSelectedOnAnotherPortButNotOnAPress) {
     EXPECT_EQ(harness.ListSelection(), 1);
     EXPECT_EQ(dialog.m_selectedPort, 6);
     EXPECT_TRUE(harness.Boxes().Shown().empty());
+}
+
+// Two units that read alike (the same product, model and version) are told apart only by their
+// bridges' serial numbers.
+const char kChosenAMissing[] = "The chosen unit is not connected: Orvane Mixer, serial A1";
+const std::vector<std::string> kTwoAlike(2, "Orvane Mixer, firmware version 007");
+
+TEST_F(HotPlug, ChosenUnitIsSelectedAgainWhenBackAndNoOtherMeanwhile) {
+    MapSerial("A1", "COM5");
+    MapSerial("B2", "COM6");
+    StartUnits({5, 6, 7});
+    const std::string unitA = Bridge("A1", "Orvane Mixer");
+    const std::string unitB = Bridge("B2", "Orvane Mixer");
+    DialogHarness harness(unitA + unitB);
+    CUpdateUtilityDlg& dialog = harness.Dialog();
+    dialog.m_deviceSettleMs = 50;
+    ASSERT_EQ(harness.ListEntries(), kTwoAlike);
+    harness.Choose(0);
+
+    // A is unplugged for a moment: nothing takes its place, so Update has no unit to program.
+    harness.SetBridges(unitB);
+    SendDeviceChange(dialog.m_hWnd, DBT_DEVICEREMOVECOMPLETE, &kCom5);
+    ASSERT_TRUE(PumpUntil([&] { return harness.ListEntries().size() == 1; }, 3000));
+    EXPECT_EQ(harness.ListSelection(), CB_ERR);
+    EXPECT_EQ(dialog.m_selectedPort, 0xFF);
+    EXPECT_EQ(harness.Text(IDC_STATUS), kChosenAMissing);
+    TempFile file(FirmwareImage(5000), ".ace");
+    harness.SetText(IDC_SOURCE_PATH, file.Path());
+    harness.Click(IDC_UPDATE);
+    EXPECT_EQ(harness.Boxes().Texts(),
+              std::vector<std::string>{
+                  "The file cannot be checked: no equipment on COM0 to COM16 is selected"});
+    harness.Boxes().Clear();
+
+    // It comes back first in the list, on another port: it alone is selected again.
+    MapSerial("A1", "COM7");
+    harness.SetBridges(unitA + unitB);
+    const DeviceNotice com7 = DeviceNotice::Port("COM7");
+    SendDeviceChange(dialog.m_hWnd, DBT_DEVICEARRIVAL, &com7);
+    ASSERT_TRUE(PumpUntil([&] { return harness.ListEntries().size() == 2; }, 3000));
+    EXPECT_EQ(harness.ListEntries(), kTwoAlike);
+    EXPECT_EQ(harness.ListItemData(), (std::vector<LRESULT>{7, 6}));
+    EXPECT_EQ(harness.ListSelection(), 0);
+    EXPECT_EQ(dialog.m_selectedPort, 7);
+    EXPECT_EQ(harness.Text(IDC_STATUS), "");
+
+    // Update programs A; B receives nothing but the version queries.
+    harness.Click(IDC_UPDATE);
+    EXPECT_EQ(harness.Boxes().Texts(),
+              std::vector<std::string>{"Your equipment has been successfully updated"});
+    const std::string firmware = ReadWholeFile(file.Path());
+    EXPECT_TRUE(m_units.WaitReceived(7, 8 + firmware.size()));
+    EXPECT_EQ(m_units.Received(7), "ver\rpgm\r" + firmware);
+    EXPECT_EQ(SimEquipment::CountEventLines(m_units.Events(6), "pgm"), 0) << m_units.Events(6);
+    EXPECT_EQ(m_units.Received(6).find("pgm"), std::string::npos);
+    EXPECT_EQ(SimEquipment::CountEventLines(m_units.Events(5), "pgm"), 0) << m_units.Events(5);
+}
+
+TEST_F(HotPlug, PressWhileTheChosenUnitIsMissingChoosesTheLastUnitListed) {
+    MapSerial("A1", "COM5");
+    MapSerial("B2", "COM6");
+    StartUnits({5, 6});
+    const std::string unitA = Bridge("A1", "Orvane Mixer");
+    const std::string unitB = Bridge("B2", "Orvane Mixer");
+    DialogHarness harness(unitA + unitB);
+    CUpdateUtilityDlg& dialog = harness.Dialog();
+    dialog.m_deviceSettleMs = 50;
+    harness.Choose(0);
+    harness.SetBridges(unitB);
+    SendDeviceChange(dialog.m_hWnd, DBT_DEVICEREMOVECOMPLETE, &kCom5);
+    ASSERT_TRUE(PumpUntil([&] { return harness.ListEntries().size() == 1; }, 3000));
+    ASSERT_EQ(harness.Text(IDC_STATUS), kChosenAMissing);
+
+    // The press selects the last unit found, as it always has, and that unit is now the chosen
+    // one: A's return does not take the selection back.
+    harness.Click(IDC_REFRESH_LIST);
+    EXPECT_EQ(harness.ListSelection(), 0);
+    EXPECT_EQ(dialog.m_selectedPort, 6);
+    EXPECT_EQ(harness.Text(IDC_STATUS), "");
+    harness.SetBridges(unitA + unitB);
+    SendDeviceChange(dialog.m_hWnd, DBT_DEVICEARRIVAL, &kCom5);
+    ASSERT_TRUE(PumpUntil([&] { return harness.ListEntries().size() == 2; }, 3000));
+    EXPECT_EQ(harness.ListSelection(), 1);
+    EXPECT_EQ(dialog.m_selectedPort, 6);
+    EXPECT_TRUE(harness.Boxes().Shown().empty());
+}
+
+TEST_F(HotPlug, RefreshOfItsOwnAsksOnlyNewUnitsAndUnitsANoticeNamed) {
+    MapSerial("U5", "COM5");
+    MapSerial("U6", "COM6");
+    StartUnits({5, 6});
+    Configure(5, "reply=030C");
+    TempFolder logFolder("log");
+    DialogHarness harness(Bridge("U5", "Orvane Amplifier"));
+    CUpdateUtilityDlg& dialog = harness.Dialog();
+    dialog.m_supportLog = SupportLog(logFolder.Path());
+    dialog.m_deviceSettleMs = 50;
+    ASSERT_TRUE(m_units.WaitEvent(5, "close"));
+    harness.SetBridges(Bridge("U5", "Orvane Amplifier") + Bridge("U6", "Orvane Mixer"));
+
+    const DeviceNotice com6 = DeviceNotice::Port("COM6");
+    const DeviceNotice mixerUsb = DeviceNotice::UsbDevice(0x10C4, 0xEA60, "U6");
+    const DeviceNotice mouse = DeviceNotice::UsbDevice(0x046D, 0xC077, "M1");
+    struct Notice {
+        WPARAM event;
+        const DeviceNotice* notice;
+    };
+    const struct {
+        const char* what;
+        std::vector<Notice> notices; // none: Refresh List is pressed
+        std::vector<int> asked;
+    } cases[] = {
+        {"device tree changed, another port arrived",
+         {{DBT_DEVNODES_CHANGED, nullptr}, {DBT_DEVICEARRIVAL, &com6}},
+         {6}},
+        {"device tree changed", {{DBT_DEVNODES_CHANGED, nullptr}}, {}},
+        {"a mouse arrived", {{DBT_DEVICEARRIVAL, &mouse}}, {}},
+        {"the amplifier's port arrived", {{DBT_DEVICEARRIVAL, &kCom5}}, {5}},
+        {"the mixer's USB device went and came back",
+         {{DBT_DEVICEREMOVECOMPLETE, &mixerUsb}, {DBT_DEVICEARRIVAL, &mixerUsb}},
+         {6}},
+        {"Refresh List pressed", {}, {5, 6}},
+    };
+    const std::string logPath = dialog.m_supportLog.Path();
+    for (const auto& c : cases) {
+        for (int port : {5, 6})
+            m_units.ClearReceived(port);
+        if (c.notices.empty()) {
+            harness.Click(IDC_REFRESH_LIST);
+        } else {
+            const int refreshes = Count(ReadWholeFile(logPath), "list refresh after device");
+            for (const Notice& notice : c.notices)
+                SendDeviceChange(dialog.m_hWnd, notice.event, notice.notice);
+            ASSERT_TRUE(PumpUntil(
+                [&] {
+                    return Count(ReadWholeFile(logPath), "list refresh after device") > refreshes;
+                },
+                3000))
+                << c.what;
+        }
+        for (int port : c.asked) {
+            EXPECT_TRUE(m_units.WaitEvent(port, "close")) << c.what;
+            EXPECT_EQ(m_units.Received(port), "ver\r") << c.what << ", COM" << port;
+        }
+        for (int port : {5, 6}) {
+            if (std::find(c.asked.begin(), c.asked.end(), port) != c.asked.end())
+                continue;
+            EXPECT_EQ(m_units.Received(port), "") << c.what << ", COM" << port;
+            EXPECT_EQ(m_units.Events(port).find("open"), std::string::npos)
+                << c.what << ", COM" << port << ": " << m_units.Events(port);
+        }
+        // A unit not asked is listed with its last answer.
+        EXPECT_EQ(harness.ListEntries(),
+                  (std::vector<std::string>{"Orvane Amplifier, firmware version 012",
+                                            "Orvane Mixer, firmware version 007"}))
+            << c.what;
+        EXPECT_EQ(dialog.m_portFirmwareVersion[5], 12) << c.what;
+    }
+    ::DeleteFileA(logPath.c_str());
 }
 
 TEST_F(HotPlug, AutomaticRefreshShowsFailuresInTheStatusLineOnly) {
