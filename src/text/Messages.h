@@ -43,6 +43,7 @@ constexpr const char* kLogFolderFailedMessage = "The log folder cannot be opened
 constexpr const char* kDropBusyMessage = "Files cannot be dropped while an update is running";
 constexpr const char* kDropSeveralMessage = "Drop one firmware file at a time";
 constexpr const char* kDropFolderMessage = "A folder cannot be transferred: drop a firmware file";
-// The status line while the unit the user chose is not listed: its product text and serial.
-constexpr const char* kChosenUnitMissingFormat = "The chosen unit is not connected: %s, serial %s";
 constexpr const char* kDropTooLongMessage = "The dropped file's path is longer than 260 characters";
+// The status line while the unit the user chose is missing from the list after a refresh of the
+// window's own: its product text and serial number.
+constexpr const char* kChosenUnitMissingFormat = "The chosen unit is not connected: %s, serial %s";

@@ -156,8 +156,8 @@ class CUpdateUtilityDlg : public CDialog {
     void UnregisterDeviceNotices();
     // No update, no refresh, no box or dialog of ours open, the list closed, the window shown.
     bool IdleForRefresh() const;
-    // A refresh after device changes: failures only in the status line and the log, and the
-    // unit selected before stays selected when it is still there.
+    // A refresh after device changes: failures only in the status line and the log; the chosen
+    // unit is selected wherever it is listed, and nothing while it is missing.
     void RefreshAfterDeviceChanges();
     // A port or USB device that a device notice named: the notice's kind and the name it carries.
     struct NoticedDevice {
