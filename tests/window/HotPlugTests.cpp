@@ -108,89 +108,82 @@ TEST_F(HotPlug, SelectedUnitStaysSelectedOnAnotherPortButNotOnAPress) {
     EXPECT_TRUE(harness.Boxes().Shown().empty());
 }
 
-// Two units that read alike (the same product, model and version) are told apart only by their
-// bridges' serial numbers.
+// Two units that read alike (the same product, model and version), told apart only by their
+// bridges' serial numbers: A on COM5 is chosen, then unplugged for a moment.
+const std::string kUnitA = Bridge("A1", "Orvane Mixer");
+const std::string kUnitB = Bridge("B2", "Orvane Mixer");
 const char kChosenAMissing[] = "The chosen unit is not connected: Orvane Mixer, serial A1";
-const std::vector<std::string> kTwoAlike(2, "Orvane Mixer, firmware version 007");
 
-TEST_F(HotPlug, ChosenUnitIsSelectedAgainWhenBackAndNoOtherMeanwhile) {
-    MapSerial("A1", "COM5");
-    MapSerial("B2", "COM6");
-    StartUnits({5, 6, 7});
-    const std::string unitA = Bridge("A1", "Orvane Mixer");
-    const std::string unitB = Bridge("B2", "Orvane Mixer");
-    DialogHarness harness(unitA + unitB);
-    CUpdateUtilityDlg& dialog = harness.Dialog();
-    dialog.m_deviceSettleMs = 50;
-    ASSERT_EQ(harness.ListEntries(), kTwoAlike);
-    harness.Choose(0);
+class ChosenUnit : public BridgedUnits {
+  protected:
+    void SetUp() override {
+        BridgedUnits::SetUp();
+        MapSerial("A1", "COM5");
+        MapSerial("B2", "COM6");
+        StartUnits({5, 6, 7});
+        m_harness = std::make_unique<DialogHarness>(kUnitA + kUnitB);
+        Dialog().m_deviceSettleMs = 50;
+        ASSERT_EQ(m_harness->ListEntries(),
+                  std::vector<std::string>(2, "Orvane Mixer, firmware version 007"));
+        m_harness->Choose(0);
+        m_harness->SetBridges(kUnitB);
+        SendDeviceChange(Dialog().m_hWnd, DBT_DEVICEREMOVECOMPLETE, &kCom5);
+        ASSERT_TRUE(PumpUntil([this] { return m_harness->ListEntries().size() == 1; }, 3000));
+        ASSERT_EQ(m_harness->Text(IDC_STATUS), kChosenAMissing);
+    }
+    CUpdateUtilityDlg& Dialog() { return m_harness->Dialog(); }
+    // A comes back, first in the list, on this port.
+    void PlugABackIn(const std::string& port) {
+        MapSerial("A1", port);
+        m_harness->SetBridges(kUnitA + kUnitB);
+        const DeviceNotice arrival = DeviceNotice::Port(port);
+        SendDeviceChange(Dialog().m_hWnd, DBT_DEVICEARRIVAL, &arrival);
+        ASSERT_TRUE(PumpUntil([this] { return m_harness->ListEntries().size() == 2; }, 3000));
+    }
 
-    // A is unplugged for a moment: nothing takes its place, so Update has no unit to program.
-    harness.SetBridges(unitB);
-    SendDeviceChange(dialog.m_hWnd, DBT_DEVICEREMOVECOMPLETE, &kCom5);
-    ASSERT_TRUE(PumpUntil([&] { return harness.ListEntries().size() == 1; }, 3000));
-    EXPECT_EQ(harness.ListSelection(), CB_ERR);
-    EXPECT_EQ(dialog.m_selectedPort, 0xFF);
-    EXPECT_EQ(harness.Text(IDC_STATUS), kChosenAMissing);
+    std::unique_ptr<DialogHarness> m_harness;
+};
+
+TEST_F(ChosenUnit, IsSelectedAgainWhenBackAndNoOtherUnitMeanwhile) {
+    // Nothing takes A's place, so Update has no unit to program.
+    EXPECT_EQ(m_harness->ListSelection(), CB_ERR);
+    EXPECT_EQ(Dialog().m_selectedPort, 0xFF);
     TempFile file(FirmwareImage(5000), ".ace");
-    harness.SetText(IDC_SOURCE_PATH, file.Path());
-    harness.Click(IDC_UPDATE);
-    EXPECT_EQ(harness.Boxes().Texts(),
+    m_harness->SetText(IDC_SOURCE_PATH, file.Path());
+    m_harness->Click(IDC_UPDATE);
+    EXPECT_EQ(m_harness->Boxes().Texts(),
               std::vector<std::string>{
                   "The file cannot be checked: no equipment on COM0 to COM16 is selected"});
-    harness.Boxes().Clear();
+    m_harness->Boxes().Clear();
 
-    // It comes back first in the list, on another port: it alone is selected again.
-    MapSerial("A1", "COM7");
-    harness.SetBridges(unitA + unitB);
-    const DeviceNotice com7 = DeviceNotice::Port("COM7");
-    SendDeviceChange(dialog.m_hWnd, DBT_DEVICEARRIVAL, &com7);
-    ASSERT_TRUE(PumpUntil([&] { return harness.ListEntries().size() == 2; }, 3000));
-    EXPECT_EQ(harness.ListEntries(), kTwoAlike);
-    EXPECT_EQ(harness.ListItemData(), (std::vector<LRESULT>{7, 6}));
-    EXPECT_EQ(harness.ListSelection(), 0);
-    EXPECT_EQ(dialog.m_selectedPort, 7);
-    EXPECT_NE(harness.Text(IDC_STATUS), kChosenAMissing);
-
-    // Update programs A; B receives nothing but the version queries.
-    harness.Click(IDC_UPDATE);
-    EXPECT_EQ(harness.Boxes().Texts(),
+    // Back on another port: A alone is selected again, and Update programs it.
+    PlugABackIn("COM7");
+    EXPECT_EQ(m_harness->ListItemData(), (std::vector<LRESULT>{7, 6}));
+    EXPECT_EQ(m_harness->ListSelection(), 0);
+    EXPECT_EQ(Dialog().m_selectedPort, 7);
+    EXPECT_NE(m_harness->Text(IDC_STATUS), kChosenAMissing);
+    m_harness->Click(IDC_UPDATE);
+    EXPECT_EQ(m_harness->Boxes().Texts(),
               std::vector<std::string>{"Your equipment has been successfully updated"});
     const std::string firmware = ReadWholeFile(file.Path());
     EXPECT_TRUE(m_units.WaitReceived(7, 8 + firmware.size()));
     EXPECT_EQ(m_units.Received(7), "ver\rpgm\r" + firmware);
-    EXPECT_EQ(SimEquipment::CountEventLines(m_units.Events(6), "pgm"), 0) << m_units.Events(6);
-    EXPECT_EQ(m_units.Received(6).find("pgm"), std::string::npos);
-    EXPECT_EQ(SimEquipment::CountEventLines(m_units.Events(5), "pgm"), 0) << m_units.Events(5);
+    for (int other : {5, 6})
+        EXPECT_EQ(SimEquipment::CountEventLines(m_units.Events(other), "pgm"), 0)
+            << m_units.Events(other);
 }
 
-TEST_F(HotPlug, PressWhileTheChosenUnitIsMissingChoosesTheLastUnitListed) {
-    MapSerial("A1", "COM5");
-    MapSerial("B2", "COM6");
-    StartUnits({5, 6});
-    const std::string unitA = Bridge("A1", "Orvane Mixer");
-    const std::string unitB = Bridge("B2", "Orvane Mixer");
-    DialogHarness harness(unitA + unitB);
-    CUpdateUtilityDlg& dialog = harness.Dialog();
-    dialog.m_deviceSettleMs = 50;
-    harness.Choose(0);
-    harness.SetBridges(unitB);
-    SendDeviceChange(dialog.m_hWnd, DBT_DEVICEREMOVECOMPLETE, &kCom5);
-    ASSERT_TRUE(PumpUntil([&] { return harness.ListEntries().size() == 1; }, 3000));
-    ASSERT_EQ(harness.Text(IDC_STATUS), kChosenAMissing);
-
-    // The press selects the last unit found, as it always has, and that unit is now the chosen
-    // one: A's return does not take the selection back.
-    harness.Click(IDC_REFRESH_LIST);
-    EXPECT_EQ(harness.ListSelection(), 0);
-    EXPECT_EQ(dialog.m_selectedPort, 6);
-    EXPECT_EQ(harness.Text(IDC_STATUS), "");
-    harness.SetBridges(unitA + unitB);
-    SendDeviceChange(dialog.m_hWnd, DBT_DEVICEARRIVAL, &kCom5);
-    ASSERT_TRUE(PumpUntil([&] { return harness.ListEntries().size() == 2; }, 3000));
-    EXPECT_EQ(harness.ListSelection(), 1);
-    EXPECT_EQ(dialog.m_selectedPort, 6);
-    EXPECT_TRUE(harness.Boxes().Shown().empty());
+TEST_F(ChosenUnit, PressWhileItIsMissingChoosesTheLastUnitFound) {
+    // The press selects the last unit found, as it always has, and that unit is chosen now: A's
+    // return does not take the selection back.
+    m_harness->Click(IDC_REFRESH_LIST);
+    EXPECT_EQ(m_harness->ListSelection(), 0);
+    EXPECT_EQ(Dialog().m_selectedPort, 6);
+    EXPECT_EQ(m_harness->Text(IDC_STATUS), "");
+    PlugABackIn("COM5");
+    EXPECT_EQ(m_harness->ListSelection(), 1);
+    EXPECT_EQ(Dialog().m_selectedPort, 6);
+    EXPECT_TRUE(m_harness->Boxes().Shown().empty());
 }
 
 TEST_F(HotPlug, RefreshOfItsOwnAsksOnlyNewUnitsAndUnitsANoticeNamed) {
