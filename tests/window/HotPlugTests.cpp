@@ -1,6 +1,7 @@
 // The window follows the hardware: device notices (sent as the system sends them) refresh the
-// list once they have stopped, the selected unit stays selected on another port, and a removal
-// of the unit being written to ends the transfer at once.
+// list once they have stopped, asking only the units that are new or that a notice named; the
+// chosen unit stays selected on another port and nothing takes its place while it is missing;
+// and a removal of the unit being written to ends the transfer at once.
 #include "SimEquipment.h"
 #include "res/resource.h"
 #include "support/BridgedUnits.h"
