@@ -111,9 +111,9 @@ std::string UsageText() {
            "unit it is\n"
            "      meant for, all at once. --allow-downgrade also sends an older or the same "
            "version\n"
-           "      (never another model's file). Without --yes it asks first, and refuses to "
-           "start\n"
-           "      when no one can answer (standard input is not a terminal).\n"
+           "      (never another model's file). Without --yes it asks first (on standard error), "
+           "and\n"
+           "      refuses to start when no one can answer (standard input is not a terminal).\n"
            "      Ctrl+C stops the update; the unit may then need the update again.\n"
            "  orvane-update watch FILE [--allow-downgrade] [--yes]\n"
            "      Watches for units until Ctrl+C: every unit attached at the start or plugged in "
@@ -132,7 +132,8 @@ std::string UsageText() {
            "  2    no unit: no equipment, no unit on that port or with that serial, or no "
            "bridge library\n"
            "  3    refused by the check\n"
-           "  4    transfer failed (for any unit under --all, or under watch)\n"
+           "  4    transfer failed (for any unit under --all), or a unit --all could not check;\n"
+           "       under watch, a unit failed or could not be asked\n"
            "  130  cancelled (Ctrl+C, or the question answered no; watch: Ctrl+C during a "
            "transfer)";
 }

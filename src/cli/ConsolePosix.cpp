@@ -81,3 +81,8 @@ std::string Console::LocalTime() {
         std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
     return text;
 }
+
+void Console::TransfersRunning(bool) {
+    // Nothing to hold: the signals only raise the flag, so the process ends when the transfers
+    // have.
+}

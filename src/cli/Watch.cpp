@@ -263,10 +263,12 @@ int RunWatch(const Arguments& arguments, Console& console) {
                 std::make_unique<Handling>(unit, firmware, arguments, console, changed));
             handlings.back()->Start();
         }
+        Console::TransfersRunning(!handlings.empty());
         changed.Wait(kLookIntervalMs);
     }
     // The running transfers have seen the flag too: each stops and puts its line back.
     reap(true);
+    Console::TransfersRunning(false);
     console.Print(totals.Text());
     if (totals.cancelled)
         return kExitCancelled;
