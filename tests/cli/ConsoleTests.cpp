@@ -554,6 +554,10 @@ TEST_F(Console, BadInputGetsOneLineAndItsExitCodeAndNothingIsSent) {
         {"update " + file + " --port COM5 --serial T5 --yes", kUsage, "use only one of"},
         {"update " + file + " --all --port COM5 --yes", kUsage, "use only one of"},
         {"update " + file + " --yes", kUsage, "update needs the unit to update"},
+        {"watch", kUsage, "watch needs a firmware file"},
+        {"watch " + file + " --all --yes", kUsage, "unknown option \"--all\" for watch"},
+        {"watch " + file + " --port COM5 --yes", kUsage, "unknown option \"--port\" for watch"},
+        {"watch " + file, kUsage, "add --yes to watch without asking"},
         {"update " + file + " --port COMX --yes", kUsage, "is not a COM port name"},
         {"update " + file + " --port COM5", kUsage, "add --yes to update without asking"},
         {"update C:\\no\\such\\firmware.ace --port COM5 --yes", kUsage,
@@ -582,10 +586,11 @@ TEST_F(Console, BadInputGetsOneLineAndItsExitCodeAndNothingIsSent) {
 TEST_F(Console, HelpListsTheCommandsAndExitCodes) {
     EXPECT_EQ(RunConsole(m_program, "--help"), 0u);
     const std::string help = m_program.Output();
-    for (const char* part : {"list [--json]", "check FILE [--port COMn | --serial S]",
-                             "update FILE (--port COMn | --serial S | --all)", "--allow-downgrade",
-                             "0    done", "1    usage", "2    no unit", "3    refused by the check",
-                             "4    transfer failed", "130  cancelled"})
+    for (const char* part :
+         {"list [--json]", "check FILE [--port COMn | --serial S]",
+          "update FILE (--port COMn | --serial S | --all)", "--allow-downgrade",
+          "watch FILE [--allow-downgrade] [--yes]", "0    done", "1    usage", "2    no unit",
+          "3    refused by the check", "4    transfer failed", "130  cancelled"})
         EXPECT_TRUE(Contains(help, part)) << part;
 }
 
