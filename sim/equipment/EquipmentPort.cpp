@@ -182,10 +182,8 @@ void EquipmentPort::endSession(Line& line, TimePoint now, const char* how) {
         line.pty.discardInput(); // never read, never recorded
     line.replies.clear();
     line.endedAt = now;
-    if (line.scanner.firmwareBytes() > 0) {
-        updatedAt_ = now;
-        recorder_.event("updated");
-    }
+    if (line.scanner.firmwareBytes() > 0)
+        updatedAt_ = now; // the unit restarts on its new firmware
     pacer_.consume(0, now, true); // the line falls quiet
 }
 

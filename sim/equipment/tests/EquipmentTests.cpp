@@ -155,7 +155,7 @@ SIM_TEST(restart, silent_while_restarting_then_the_new_or_the_old_version) {
             Slave port(sim.link(7));
             REQUIRE(port.write("pgm\r" + pattern(3000)));
         }
-        REQUIRE(sim.waitEvent(7, "updated"));
+        REQUIRE(sim.waitEvent(7, "close bytes=3004 firmware=3000"));
         Slave again(sim.link(7));
         REQUIRE(again.write(kVer));
         CHECK(again.read(2, Millis(300)).empty());
