@@ -1,8 +1,8 @@
 #pragma once
 // The bench's record: a CSV file (RFC 4180, CRLF line ends) with one row per unit and attempt,
 // appended, so that several benches can write to one file on a share. Each row goes to the file
-// whole in one append; a new file is made with its header row and first row already in it, so
-// two programs that make it at once never write the header twice.
+// whole in one append; a new file gets its header row and first row before any other program
+// can append, so two programs that make it at once never write the header twice.
 
 #include "cli/Console.h"
 #include "cli/FirmwareCatalog.h"
@@ -46,8 +46,8 @@ class BenchRecord {
 };
 
 // The system's calls (RecordFileWin.cpp, RecordFilePosix.cpp): this computer's name, and the
-// append itself. A file that does not exist yet is written aside with header and row and put in
-// place only if no other program made it meanwhile; else row alone is appended in one write.
+// append itself: the row alone to an existing file, header and row to a new one; false with why
+// not.
 std::string HostName();
 bool AppendToRecordFile(const std::string& path, const std::string& header, const std::string& row,
                         std::string& error);

@@ -1,6 +1,7 @@
 // The record's file on POSIX systems: a new file is made by a hard link from a file written
 // aside (link fails when the name exists, also on network file systems), an existing one is
-// appended to with O_APPEND and one write().
+// appended to with O_APPEND and one write(). On NFS, O_APPEND alone does not keep the appends of
+// two computers apart, so appenders also take turns with flock (which NFS carries as a lock).
 #include "cli/BenchRecord.h"
 
 #include "common/SystemError.h"
@@ -9,10 +10,27 @@
 #include <climits>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+// How long another appender's turn is waited for.
+constexpr int kTurnAttempts = 100;
+constexpr useconds_t kTurnPauseUs = 20000;
+
+bool TakeTurn(int fd) {
+    for (int attempt = 0; attempt < kTurnAttempts; ++attempt) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        ::usleep(kTurnPauseUs);
+    }
+    errno = EWOULDBLOCK;
+    return false;
+}
 
 bool WriteAll(int fd, const std::string& text) {
     ssize_t written;
@@ -73,7 +91,7 @@ bool AppendToRecordFile(const std::string& path, const std::string& header, cons
         error = Failure("cannot open", path);
         return false;
     }
-    const bool written = WriteAll(fd, row);
+    const bool written = TakeTurn(fd) && WriteAll(fd, row);
     if (!written)
         error = Failure("cannot append to", path);
     ::close(fd);

@@ -1,17 +1,25 @@
-// The record's file on Windows: a new file is written aside and moved into place without
-// replacing (the move fails when the name exists, also on a share), an existing one is opened
-// with FILE_APPEND_DATA only and written with one WriteFile, which Windows appends whole.
+// The record's file on Windows: opened to append (FILE_APPEND_DATA, no FILE_WRITE_DATA) and
+// written with one WriteFile, which Windows appends whole. Wine finds the end and writes in two
+// steps, so appenders also take turns through a byte-range lock far beyond the data (readers are
+// not held up). A new file is made with CREATE_NEW (one program wins) and shared with readers
+// only until its header and first row are in, so another program finds it either whole or held,
+// and waits a moment. (MoveFileEx without replacing would not do: Wine checks and renames in
+// two steps.)
 #include "cli/BenchRecord.h"
 
+#include "common/Clock.h"
 #include "common/SystemError.h"
 
 #include <windows.h>
 
 namespace {
 
-std::string Failure(const std::string& what, const std::string& path) {
-    return what + " \"" + path + "\": " + SystemErrorText(LastSystemError());
-}
+// How long a file held by its maker, by another appender, or by a program that reads it
+// without sharing, is waited for.
+constexpr int kHeldAttempts = 100;
+constexpr std::uint32_t kHeldPauseMs = 20;
+// The byte the appenders lock: never part of the data.
+constexpr DWORD kTurnOffsetHigh = 0x40000000;
 
 bool WriteAll(HANDLE file, const std::string& text) {
     DWORD written = 0;
@@ -19,32 +27,25 @@ bool WriteAll(HANDLE file, const std::string& text) {
            written == text.size();
 }
 
-// Makes the file with header and row in it; false with created false when it exists already.
-bool Create(const std::string& path, const std::string& text, bool& created, std::string& error) {
-    created = false;
-    const std::string aside = path + "." + std::to_string(::GetCurrentProcessId()) + "." +
-                              std::to_string(::GetCurrentThreadId()) + ".tmp";
-    const HANDLE file = ::CreateFileA(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        error = Failure("cannot write beside", path);
-        return false;
+// Reading too, which the lock needs.
+HANDLE Open(const std::string& path, DWORD sharing, DWORD disposition) {
+    return ::CreateFileA(path.c_str(), GENERIC_READ | FILE_APPEND_DATA, sharing, nullptr,
+                         disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The appenders' turn; false (with the system's error) when another keeps it too long.
+bool TakeTurn(HANDLE file, OVERLAPPED& turn) {
+    turn = {};
+    turn.OffsetHigh = kTurnOffsetHigh;
+    for (int attempt = 0; attempt < kHeldAttempts; ++attempt) {
+        if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &turn))
+            return true;
+        if (::GetLastError() != ERROR_LOCK_VIOLATION && ::GetLastError() != ERROR_IO_PENDING)
+            return false;
+        PauseMs(kHeldPauseMs);
     }
-    const bool written = WriteAll(file, text);
-    if (!written)
-        error = Failure("cannot write", aside);
-    ::CloseHandle(file);
-    if (written && ::MoveFileExA(aside.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
-        created = true;
-        return true;
-    }
-    const DWORD moveError = ::GetLastError();
-    ::DeleteFileA(aside.c_str());
-    if (written && moveError != ERROR_ALREADY_EXISTS && moveError != ERROR_FILE_EXISTS) {
-        ::SetLastError(moveError);
-        error = Failure("cannot make", path);
-    }
-    return written && error.empty();
+    ::SetLastError(ERROR_LOCK_VIOLATION);
+    return false;
 }
 
 } // namespace
@@ -57,25 +58,35 @@ std::string HostName() {
 
 bool AppendToRecordFile(const std::string& path, const std::string& header, const std::string& row,
                         std::string& error) {
-    const HANDLE file =
-        ::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+    for (int attempt = 0; attempt < kHeldAttempts; ++attempt) {
+        std::string text = row;
         bool created = false;
-        if (!Create(path, header + row, created, error))
+        HANDLE file =
+            Open(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+        if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+            text = header + row;
+            file = Open(path, FILE_SHARE_READ, CREATE_NEW);
+            created = true;
+        }
+        if (file != INVALID_HANDLE_VALUE) {
+            OVERLAPPED turn;
+            const bool turnTaken = created || TakeTurn(file, turn);
+            const bool written = turnTaken && WriteAll(file, text);
+            if (!written)
+                error = "cannot append to \"" + path + "\": " + SystemErrorText(LastSystemError());
+            if (turnTaken && !created)
+                ::UnlockFileEx(file, 0, 1, 0, &turn);
+            ::CloseHandle(file);
+            return written;
+        }
+        const DWORD failure = ::GetLastError();
+        if (failure != ERROR_SHARING_VIOLATION && failure != ERROR_FILE_EXISTS &&
+            failure != ERROR_ALREADY_EXISTS) {
+            error = "cannot open \"" + path + "\": " + SystemErrorText(failure);
             return false;
-        if (created)
-            return true;
-        // Another program made it meanwhile: append to its file.
-        return AppendToRecordFile(path, header, row, error);
+        }
+        PauseMs(kHeldPauseMs);
     }
-    if (file == INVALID_HANDLE_VALUE) {
-        error = Failure("cannot open", path);
-        return false;
-    }
-    const bool written = WriteAll(file, row);
-    if (!written)
-        error = Failure("cannot append to", path);
-    ::CloseHandle(file);
-    return written;
+    error = "cannot open \"" + path + "\": " + SystemErrorText(ERROR_SHARING_VIOLATION);
+    return false;
 }
