@@ -7,18 +7,20 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
 #include <map>
 
 namespace {
 
 constexpr std::uint32_t kHashPiece = 64 * 1024;
 
-bool IsFirmwareName(const std::filesystem::path& name) {
-    std::string extension = name.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".ace";
+// "*.ace", in any case.
+bool IsFirmwareName(const std::string& name) {
+    constexpr char kExtension[] = ".ace";
+    constexpr size_t kLength = sizeof(kExtension) - 1;
+    return name.size() > kLength &&
+           std::equal(name.end() - kLength, name.end(), kExtension, [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == b;
+           });
 }
 
 // The whole file's SHA-256 from its start; the handle is left at its end.
@@ -82,25 +84,17 @@ int FirmwareCatalog::Load(const std::string& path, Console& console) {
             return exitCode;
         }
     } else {
-        std::vector<std::filesystem::path> names;
-        std::error_code error;
-        for (std::filesystem::directory_iterator entry(path, error), end; !error && entry != end;
-             entry.increment(error)) {
-            if (IsFirmwareName(entry->path().filename()))
-                names.push_back(entry->path().filename());
-        }
-        if (error) {
+        std::vector<std::string> names;
+        if (SystemError error = 0; !FilesInFolder(path.c_str(), names, error)) {
             console.Error(std::string(MessageFor(FirmwareError::Open)) + " \"" + path +
-                          "\": " + error.message());
+                          "\": " + SystemErrorText(error));
             return kExitUsage;
         }
+        std::erase_if(names, [](const std::string& name) { return !IsFirmwareName(name); });
         std::sort(names.begin(), names.end());
-        for (const std::filesystem::path& name : names) {
-            const std::string file = (std::filesystem::path(path) / name).string();
-            // A subfolder named like a firmware file is not one of the folder's files.
-            if (IsFolder(file.c_str()))
-                continue;
-            if (const std::string problem = Add(file, name.string(), exitCode); !problem.empty())
+        for (const std::string& name : names) {
+            if (const std::string problem = Add(PathInFolder(path, name), name, exitCode);
+                !problem.empty())
                 console.Error(problem + " (left out)");
         }
         if (m_files.empty()) {

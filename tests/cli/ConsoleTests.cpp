@@ -505,7 +505,10 @@ TEST_F(Console, CtrlCCancelsThePendingWriteRestoresTheLineAndExits130) {
 }
 
 TEST_F(Console, FolderGivesEachUnitTheNewestFileForItsModel) {
-    Units({{5, "0105", ""}, {6, "0203", ""}, {7, "0302", ""}, {8, "0106", ""}});
+    Units({{5, "0105", ""}, {6, "0203", ""}, {7, "0302", ""}, {8, "0106", ""}, {9, "0401", ""}});
+    // A name beyond ASCII, in the system's 8-bit code page (UTF-8 in the test's prefix).
+    const std::string verstaerker = "Verst\xc3\xa4rker-v002.ace";
+    const std::string fourth = FirmwareImage(2560, "04", "02");
     TempFolder folder("firmware");
     const std::string newest = FirmwareImage(64 * 1024, "01", "06");
     for (const auto& [name, image] : std::vector<std::pair<std::string, std::string>>{
@@ -514,6 +517,7 @@ TEST_F(Console, FolderGivesEachUnitTheNewestFileForItsModel) {
              {"Mixer-a.ace", FirmwareImage(2048, "02", "04")},
              {"Mixer-b.ace", FirmwareImage(3072, "02", "04")},
              {"broken.ace", std::string(100, '\0')},
+             {verstaerker, fourth},
              {"notes.txt", "not firmware"}})
         folder.Add(name, image);
     const std::string path = folder.Path() + "\\";
@@ -530,6 +534,7 @@ TEST_F(Console, FolderGivesEachUnitTheNewestFileForItsModel) {
                   "File " + path + "Amplifier-v006.ace: model 1, version 006, 65536 bytes",
                   "File " + path + "Mixer-a.ace: model 2, version 004, 2048 bytes",
                   "File " + path + "Mixer-b.ace: model 2, version 004, 3072 bytes",
+                  "File " + path + verstaerker + ": model 4, version 002, 2560 bytes",
                   "COM5 (Unit 0105, serial T5, model 1, firmware 005): Amplifier-v006.ace "
                   "(version 006): accepted",
                   "COM6 (Unit 0203, serial T6, model 2, firmware 003): refused: " + ambiguous,
@@ -537,7 +542,9 @@ TEST_F(Console, FolderGivesEachUnitTheNewestFileForItsModel) {
                   "meant for the connected equipment (no file in the folder is for model 3)",
                   "COM8 (Unit 0106, serial T8, model 1, firmware 006): Amplifier-v006.ace "
                   "(version 006): refused: Your equipment already has the latest firmware "
-                  "installed"}));
+                  "installed",
+                  "COM9 (Unit 0401, serial T9, model 4, firmware 001): " + verstaerker +
+                      " (version 002): accepted"}));
 
     // The ambiguous model is refused and the other models go on.
     ConsoleProgram update;
@@ -546,6 +553,8 @@ TEST_F(Console, FolderGivesEachUnitTheNewestFileForItsModel) {
     EXPECT_TRUE(Contains(update.Output(), "skipped: " + ambiguous)) << update.Output();
     ASSERT_TRUE(m_units.WaitEvent(5, "close bytes=" + std::to_string(4 + newest.size())));
     EXPECT_TRUE(m_units.Received(5) == "ver\rver\rpgm\r" + newest);
+    ASSERT_TRUE(m_units.WaitEvent(9, "close bytes=" + std::to_string(4 + fourth.size())));
+    EXPECT_TRUE(m_units.Received(9) == "ver\rver\rpgm\r" + fourth);
     for (const int port : {6, 7, 8})
         EXPECT_FALSE(Programmed(port)) << port;
 }
