@@ -4,6 +4,7 @@
 // two computers apart, so appenders also take turns with flock (which NFS carries as a lock).
 #include "cli/BenchRecord.h"
 
+#include "common/Clock.h"
 #include "common/SystemError.h"
 
 #include <cerrno>
@@ -18,7 +19,9 @@ namespace {
 
 // How long another appender's turn is waited for.
 constexpr int kTurnAttempts = 100;
-constexpr useconds_t kTurnPauseUs = 20000;
+constexpr std::uint32_t kTurnPauseMs = 20;
+// Readable by all and writable by the group, as a record shared by a bench's users needs.
+constexpr mode_t kRecordMode = 0664;
 
 bool TakeTurn(int fd) {
     for (int attempt = 0; attempt < kTurnAttempts; ++attempt) {
@@ -26,7 +29,7 @@ bool TakeTurn(int fd) {
             return true;
         if (errno != EWOULDBLOCK && errno != EINTR)
             return false;
-        ::usleep(kTurnPauseUs);
+        PauseMs(kTurnPauseMs);
     }
     errno = EWOULDBLOCK;
     return false;
@@ -44,7 +47,8 @@ std::string Failure(const std::string& what, const std::string& path) {
     return what + " \"" + path + "\": " + SystemErrorText(LastSystemError());
 }
 
-// Makes the file with header and row in it; false with created false when it exists already.
+// Makes the file with header and row in it: true with created, or true without it when another
+// program made the file first; false with why not.
 bool Create(const std::string& path, const std::string& text, bool& created, std::string& error) {
     created = false;
     std::string aside = path + ".XXXXXX";
@@ -53,7 +57,7 @@ bool Create(const std::string& path, const std::string& text, bool& created, std
         error = Failure("cannot write beside", path);
         return false;
     }
-    const bool written = WriteAll(fd, text) && ::fchmod(fd, 0664) == 0;
+    const bool written = WriteAll(fd, text) && ::fchmod(fd, kRecordMode) == 0;
     ::close(fd);
     if (!written) {
         error = Failure("cannot write", aside);

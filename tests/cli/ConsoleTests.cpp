@@ -445,6 +445,8 @@ TEST_F(Console, BadInputGetsOneLineAndItsExitCodeAndNothingIsSent) {
         {"update " + file + " --port COM5 --serial T5 --yes", kUsage, "use only one of"},
         {"update " + file + " --all --port COM5 --yes", kUsage, "use only one of"},
         {"update " + file + " --yes", kUsage, "update needs the unit to update"},
+        {"update " + file + " --port COM5 --yes --record", kUsage, "--record needs the file"},
+        {"check " + file + " --verify", kUsage, "unknown option \"--verify\" for check"},
         {"update " + file + " --port COMX --yes", kUsage, "is not a COM port name"},
         {"update " + file + " --port COM5", kUsage, "add --yes to update without asking"},
         {"update C:\\no\\such\\firmware.ace --port COM5 --yes", kUsage,
