@@ -39,10 +39,14 @@ def records(device, position):
         return [f"P: /devices/platform/serial8250\nE: SUBSYSTEM=platform\n",
                 f"P: /devices/platform/serial8250/tty/{tty}\n{node}L: device=../../../serial8250\n"]
     usb = f"{USB_ROOT}/1-{position}"
+    # A product of bytes may be text in any encoding, or none: it goes in as hex.
+    product = device["product"]
+    product = (f"H: product={product.hex()}" if isinstance(product, bytes)
+               else f"A: product={product}")
     interface = f"{usb}/1-{position}:1.0"
     found = [f"P: {usb}\nN: bus/usb/001/{position + 1:03d}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
              f"A: idVendor={device['vid']}\nA: idProduct={device['pid']}\n"
-             f"A: serial={device['serial']}\nA: product={device['product']}\n",
+             f"A: serial={device['serial']}\n{product}\n",
              f"P: {interface}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n"]
     if kind == "acm":
         found.append(f"P: {interface}/tty/{tty}\n{node}L: device=../../../1-{position}:1.0\n")
@@ -53,8 +57,9 @@ def records(device, position):
 
 
 class SimBed:
-    """The bed: device dicts with tty, kind, vid, pid, serial, product, and unit (the simulated
-    unit's conf text; None keeps the test bed's own pty behind the node)."""
+    """The bed: device dicts with tty, kind, vid, pid, serial, product (text, or bytes as the
+    adapter reports them), and unit (the simulated unit's conf text; None keeps the test bed's
+    own pty behind the node)."""
 
     def __init__(self, devices, simulator=None):
         self.testbed = UMockdev.Testbed.new()

@@ -117,9 +117,9 @@ std::string UsageText() {
            "unit it is\n"
            "      meant for, all at once. --allow-downgrade also sends an older or the same "
            "version\n"
-           "      (never another model's file). Without --yes it asks first, and refuses to "
-           "start\n"
-           "      when no one can answer (standard input is not a terminal).\n"
+           "      (never another model's file). Without --yes it asks first (on standard error), "
+           "and\n"
+           "      refuses to start when no one can answer (standard input is not a terminal).\n"
            "      --verify asks each unit for its version after the last byte until it "
            "answers with\n"
            "      the file's version (60 s at most). --record appends one row per unit to a "
@@ -132,7 +132,7 @@ std::string UsageText() {
            "  2    no unit: no equipment, no unit on that port or with that serial, or no "
            "bridge library\n"
            "  3    refused by the check\n"
-           "  4    transfer failed (for any unit under --all)\n"
+           "  4    transfer failed (for any unit under --all), or a unit --all could not check\n"
            "  5    sent, but --verify did not see the new version (for any unit)\n"
            "  130  cancelled (Ctrl+C, or the question answered no)";
 }

@@ -66,9 +66,16 @@ int SelectUnits(const Arguments& arguments, const std::vector<Unit>& found, Cons
                           : "no Orvane equipment with serial " + Quoted(*arguments.serial));
         return kExitNoUnit;
     }
+    // A name that fits more than one unit names none of them: the wrong one could be sent the
+    // file.
     if (arguments.serial && selected.size() > 1) {
         console.Error("serial " + Quoted(*arguments.serial) + " is on " +
                       std::to_string(selected.size()) + " units: name one with --port");
+        return kExitUsage;
+    }
+    if (arguments.port && selected.size() > 1) {
+        console.Error(*arguments.port + " is reported by " + std::to_string(selected.size()) +
+                      " units: name one with --serial");
         return kExitUsage;
     }
     return kExitDone;
@@ -129,21 +136,58 @@ void PrintTable(Console& console, const std::vector<TableRow>& rows) {
                       pad(row.result, result) + pad(row.bytes, bytes) + row.seconds);
 }
 
-// Characters that JSON cannot carry as they are; bytes above 0x7F are taken as Latin-1, since
-// the bridge's texts need not be UTF-8.
+// The length of the well-formed UTF-8 character that starts at text[at]: no overlong form, no
+// surrogate, nothing above U+10FFFF, none cut short by the end of the text. 0 when there is none.
+size_t Utf8CharacterLength(const std::string& text, size_t at) {
+    const auto byte = [&text](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF; // the second byte's range, narrower for some leads
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : low;
+        high = lead == 0xED ? 0x9F : high;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : low;
+        high = lead == 0xF4 ? 0x8F : high;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high)
+        return 0;
+    for (size_t i = 2; i < length; ++i)
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF)
+            return 0;
+    return length;
+}
+
+// A device text as a JSON string in UTF-8. The bridge's texts need not be UTF-8: a character
+// that is well-formed UTF-8 passes whole, and any other byte is taken as the Latin-1 character
+// of its value.
 std::string JsonString(const std::string& text) {
     std::string json = "\"";
-    for (const char c : text) {
-        const unsigned char byte = static_cast<unsigned char>(c);
+    for (size_t at = 0; at < text.size();) {
+        const unsigned char byte = static_cast<unsigned char>(text[at]);
         if (byte == '"' || byte == '\\') {
             json += '\\';
-            json += c;
-        } else if (byte < 0x20 || byte > 0x7E) {
+            json += text[at++];
+        } else if (byte < 0x20 || byte == 0x7F) {
             char escaped[8];
             std::snprintf(escaped, sizeof(escaped), "\\u%04x", byte);
             json += escaped;
+            ++at;
+        } else if (byte < 0x80) {
+            json += text[at++];
+        } else if (const size_t length = Utf8CharacterLength(text, at); length != 0) {
+            json.append(text, at, length);
+            at += length;
         } else {
-            json += c;
+            json += static_cast<char>(0xC0 | byte >> 6);
+            json += static_cast<char>(0x80 | (byte & 0x3F));
+            ++at;
         }
     }
     return json + "\"";
@@ -214,23 +258,29 @@ int RunUpdate(const Arguments& arguments, Console& console) {
     std::vector<Unit> targets;
     std::vector<const CatalogFile*> files;
     std::vector<TableRow> skipped;
+    // A unit --all could not check may be one the file is meant for: it received nothing, so
+    // the run fails.
+    bool anyUnchecked = false;
     for (const Unit& unit : prepared.units) {
         const FirmwareChoice choice = catalog.ChooseFor(unit, arguments.allowDowngrade);
         const std::string& refusal = choice.refusal;
         const std::string naming = catalog.Naming(choice);
-        if (!refusal.empty() && record)
-            record->Append(RecordOf(unit, choice.file,
-                                    (arguments.all ? "skipped: " : "refused: ") + refusal, 0, "",
-                                    unconfirmed),
-                           console);
         if (!refusal.empty() && !arguments.all) {
+            if (record)
+                record->Append(
+                    RecordOf(unit, choice.file, "refused: " + refusal, 0, "", unconfirmed),
+                    console);
             console.Error(Describe(unit) + ": " + naming + refusal);
             return PermissionDenied(unit) ? kExitNoUnit : kExitRefused;
         }
         if (!refusal.empty()) {
-            console.Print(Describe(unit) + ": " + naming + "skipped: " + refusal);
-            skipped.push_back(
-                {PortText(unit), unit.serial, FirmwareText(unit), "skipped: " + refusal, "0", "-"});
+            const bool unchecked = !WhyNotChecked(unit).empty();
+            anyUnchecked = anyUnchecked || unchecked;
+            const std::string result = (unchecked ? "not checked: " : "skipped: ") + refusal;
+            console.Print(Describe(unit) + ": " + naming + result);
+            skipped.push_back({PortText(unit), unit.serial, FirmwareText(unit), result, "0", "-"});
+            if (record)
+                record->Append(RecordOf(unit, choice.file, result, 0, "", unconfirmed), console);
             continue;
         }
         if (choice.overridden)
@@ -238,6 +288,11 @@ int RunUpdate(const Arguments& arguments, Console& console) {
                           ThreeDigits(choice.file->version) + " over its " + FirmwareText(unit));
         targets.push_back(unit);
         files.push_back(choice.file);
+    }
+    if (targets.empty() && anyUnchecked) {
+        PrintTable(console, skipped);
+        console.Error("no unit updated: a unit could not be checked");
+        return kExitFailed;
     }
     if (targets.empty()) {
         console.Error("no unit to update: the file is meant for none of them");
@@ -273,6 +328,7 @@ int RunUpdate(const Arguments& arguments, Console& console) {
 
     console.Print(std::string(kSendingMessage) + " " + names);
     std::vector<std::unique_ptr<UnitUpdate>> updates;
+    Console::TransfersRunning(true);
     for (size_t i = 0; i < targets.size(); ++i) {
         updates.push_back(
             std::make_unique<UnitUpdate>(targets[i], files[i]->path, console, finished));
@@ -303,6 +359,7 @@ int RunUpdate(const Arguments& arguments, Console& console) {
     }
     for (const auto& update : updates)
         update->Join();
+    Console::TransfersRunning(false);
     console.EndProgress();
 
     bool anyFailed = false, anyCancelled = false, anyUnconfirmed = false, askingCancelled = false;
@@ -351,7 +408,7 @@ int RunUpdate(const Arguments& arguments, Console& console) {
     }
     if (anyCancelled || askingCancelled)
         return kExitCancelled;
-    if (anyFailed)
+    if (anyFailed || anyUnchecked)
         return kExitFailed;
     return anyUnconfirmed ? kExitUnconfirmed : kExitDone;
 }

@@ -39,7 +39,7 @@ void Console::EndProgress() {
 }
 
 bool Console::Confirm(const std::string& question) {
-    Write(Stream::Output, question + " [y/N] ");
+    Write(Stream::Errors, question + " [y/N] ");
     std::string answer;
     char byte = 0;
     while (!CancelRequested() && ReadInput(byte) && byte != '\n')

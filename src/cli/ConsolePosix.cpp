@@ -71,3 +71,8 @@ void Console::CatchCancel() {
 bool Console::CancelRequested() {
     return g_cancelRequested;
 }
+
+void Console::TransfersRunning(bool) {
+    // Nothing to hold: the signals only raise the flag, so the process ends when the transfers
+    // have.
+}

@@ -8,16 +8,18 @@ const char* const kLineEnd = "\r\n";
 
 namespace {
 
-// The handler routine gets no context from the system, so the flag it raises is the one piece
-// of state the program keeps outside an object.
+// The handler routine gets no context from the system, so the flag it raises, and the event
+// set while no transfer runs, are the state the program keeps outside an object.
 std::atomic<bool> g_cancelRequested{false};
+HANDLE g_transfersEnded = nullptr;
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        g_cancelRequested = true;
-        return TRUE;
-    }
-    return FALSE;
+    g_cancelRequested = true;
+    // A console closed, a logoff or a shutdown: the system ends the process when this returns,
+    // so the transfers get the time to cancel and put their lines back first.
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && g_transfersEnded)
+        ::WaitForSingleObject(g_transfersEnded, kEndingGraceMs);
+    return TRUE;
 }
 
 bool IsTerminal(HANDLE stream) {
@@ -30,6 +32,7 @@ bool IsTerminal(HANDLE stream) {
 struct Console::Native {
     HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
     HANDLE errors = ::GetStdHandle(STD_ERROR_HANDLE);
+    UINT codePage = ::GetConsoleOutputCP(); // the console's own, put back at the end; 0: none
 };
 
 Console::Console() : m_native(std::make_unique<Native>()) {
@@ -38,7 +41,10 @@ Console::Console() : m_native(std::make_unique<Native>()) {
     ::SetConsoleOutputCP(CP_UTF8);
 }
 
-Console::~Console() = default;
+Console::~Console() {
+    if (m_native->codePage)
+        ::SetConsoleOutputCP(m_native->codePage);
+}
 
 bool Console::InputIsTerminal() const {
     return IsTerminal(::GetStdHandle(STD_INPUT_HANDLE));
@@ -57,6 +63,7 @@ bool Console::ReadInput(char& byte) {
 }
 
 void Console::CatchCancel() {
+    g_transfersEnded = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
     // A process started in a group of its own has Ctrl+C ignored until it says otherwise.
     ::SetConsoleCtrlHandler(nullptr, FALSE);
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
@@ -64,4 +71,13 @@ void Console::CatchCancel() {
 
 bool Console::CancelRequested() {
     return g_cancelRequested;
+}
+
+void Console::TransfersRunning(bool running) {
+    if (!g_transfersEnded)
+        return;
+    if (running)
+        ::ResetEvent(g_transfersEnded);
+    else
+        ::SetEvent(g_transfersEnded);
 }

@@ -112,7 +112,7 @@ int FirmwareCatalog::Load(const std::string& path, Console& console) {
 FirmwareChoice FirmwareCatalog::ChooseFor(const Unit& unit, bool allowDowngrade) const {
     FirmwareChoice choice;
     // Whatever the folder holds, a unit that could not be asked is judged on that alone.
-    if (!m_fromFolder || unit.device.empty() || !unit.portOpened || !unit.answered) {
+    if (!m_fromFolder || !WhyNotChecked(unit).empty()) {
         choice.file = m_fromFolder ? nullptr : &m_files.front();
         choice.refusal = Judge(m_files.front().fields, unit, allowDowngrade, &choice.overridden);
         return choice;

@@ -45,8 +45,7 @@ std::string Describe(const Unit& unit) {
            ModelText(unit) + ", firmware " + FirmwareText(unit) + ")";
 }
 
-std::string Judge(const HeaderFields& fields, const Unit& unit, bool allowDowngrade,
-                  bool* overridden) {
+std::string WhyNotChecked(const Unit& unit) {
     if (unit.device.empty())
         return unit.port < 0 ? std::string("the system names no ") + kPortKind + " for it"
                              : PortText(unit) + " is above COM255, which cannot be named";
@@ -56,6 +55,13 @@ std::string Judge(const HeaderFields& fields, const Unit& unit, bool allowDowngr
                (PermissionDenied(unit) ? std::string("; ") + kPortPermissionHint : "");
     if (!unit.answered)
         return "the unit did not answer the version query";
+    return "";
+}
+
+std::string Judge(const HeaderFields& fields, const Unit& unit, bool allowDowngrade,
+                  bool* overridden) {
+    if (std::string unchecked = WhyNotChecked(unit); !unchecked.empty())
+        return unchecked;
     const InstalledFirmware installed = InstalledOf(unit);
     const Verdict verdict = CheckCompatibility(fields, &installed, false);
     if (allowDowngrade && (verdict == Verdict::Older || verdict == Verdict::SameVersion)) {

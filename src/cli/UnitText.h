@@ -31,6 +31,10 @@ bool PermissionDenied(const Unit& unit);
 // "COM5 (Orvane Amplifier, serial 0001, model 1, firmware 005)".
 std::string Describe(const Unit& unit);
 
+// Why the file cannot be checked against the unit (no port to open, a port that could not be
+// opened, no answer to the version query); "" when the unit reported its firmware.
+std::string WhyNotChecked(const Unit& unit);
+
 // The check of the file against one unit: "" when it may be sent, else why not. With
 // allowDowngrade an older or equal version is accepted, as Shift does in the window, but never
 // another model's file; overridden then says so.

@@ -50,7 +50,12 @@ class UnitUpdate::Observer : public TransferObserver {
   public:
     explicit Observer(UnitUpdate& update) : m_update(update) {}
 
-    void Starting(std::uint32_t total) override { m_update.m_total = total; }
+    // The port has been opened since the last look at the flag, which may have been raised
+    // meanwhile.
+    bool Starting(std::uint32_t total) override {
+        m_update.m_total = total;
+        return !Console::CancelRequested();
+    }
     bool Sending() override { return !Console::CancelRequested(); }
     bool Written(std::uint32_t done, std::uint32_t total) override {
         m_update.m_done = done;

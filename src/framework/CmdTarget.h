@@ -61,4 +61,6 @@ class CCmdTarget {
     {WM_COMMAND, 0, static_cast<UINT>(id), static_cast<AFX_PMSG>(memberFxn)},
 #define ON_BN_CLICKED(id, memberFxn)                                                               \
     {WM_COMMAND, BN_CLICKED, static_cast<UINT>(id), static_cast<AFX_PMSG>(memberFxn)},
+#define ON_CBN_SELCHANGE(id, memberFxn)                                                            \
+    {WM_COMMAND, CBN_SELCHANGE, static_cast<UINT>(id), static_cast<AFX_PMSG>(memberFxn)},
 #define ON_WM_CLOSE() {WM_CLOSE, 0, 0, static_cast<AFX_PMSG>(&ThisClass::OnClose)},

@@ -44,3 +44,6 @@ constexpr const char* kDropBusyMessage = "Files cannot be dropped while an updat
 constexpr const char* kDropSeveralMessage = "Drop one firmware file at a time";
 constexpr const char* kDropFolderMessage = "A folder cannot be transferred: drop a firmware file";
 constexpr const char* kDropTooLongMessage = "The dropped file's path is longer than 260 characters";
+// The status line while the unit the user chose is missing from the list after a refresh of the
+// window's own: its product text and serial number.
+constexpr const char* kChosenUnitMissingFormat = "The chosen unit is not connected: %s, serial %s";

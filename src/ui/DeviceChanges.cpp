@@ -1,10 +1,12 @@
 // Hot-plug and unplug: the window follows the system's device notices. Notices come in bursts
 // (a bridge brings a USB device, its interface and its port), so the list is refreshed once
-// they have stopped for a while, and only when the window is idle; a removal of the port that a
-// transfer writes to ends the transfer at once.
+// they have stopped for a while, and only when the window is idle; such a refresh asks only the
+// units that are new or that a notice named, and keeps to the unit the user chose. A removal of
+// the port that a transfer writes to ends the transfer at once.
 #include "text/Messages.h"
 #include "ui/UpdateUtilityDlg.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -56,6 +58,20 @@ std::vector<std::string> PathParts(const std::string& path) {
     return parts;
 }
 
+// Whether a notice of this kind and name names the unit's COM port, or the USB device of its
+// bridge or that device's port interface: the device's ID names the bridge's VID and PID, its
+// instance the bridge's serial number.
+bool NamesUnit(DWORD type, const std::string& name, const Unit& unit) {
+    if (type == DBT_DEVTYP_PORT)
+        return SameText(name, "COM" + std::to_string(unit.port));
+    const std::vector<std::string> parts = PathParts(name);
+    if (unit.serial.empty() || parts.size() < 3)
+        return false;
+    char ids[32];
+    std::snprintf(ids, sizeof(ids), "VID_%04X&PID_%04X", unit.vid, unit.pid);
+    return SameText(parts[1].substr(0, std::strlen(ids)), ids) && SameText(parts[2], unit.serial);
+}
+
 const char* EventName(WPARAM event) {
     switch (event) {
     case DBT_DEVICEARRIVAL:
@@ -97,29 +113,37 @@ void CUpdateUtilityDlg::OnDeviceChange(WPARAM event, LPARAM data) {
     }
     m_supportLog.Write(std::string("device ") + EventName(event) +
                        (notice ? ": " + NoticeName(*notice) : std::string()));
-    if (event == DBT_DEVICEREMOVECOMPLETE && m_transferActive && !m_portRemoved &&
-        NamesTransferPort(*notice)) {
-        m_portRemoved = true;
-        m_supportLog.Write("the port of the transfer was removed: the transfer stops");
+    if (event != DBT_DEVNODES_CHANGED) {
+        const NoticedDevice named{notice->dbch_devicetype, NoticeName(*notice)};
+        if (event == DBT_DEVICEREMOVECOMPLETE && m_transferActive && !m_portRemoved &&
+            NamesUnit(named.type, named.name, m_transferUnit)) {
+            m_portRemoved = true;
+            m_supportLog.Write("the port of the transfer was removed: the transfer stops");
+        }
+        // Each device once, however often it comes and goes before the next refresh.
+        if (std::none_of(m_noticedDevices.begin(), m_noticedDevices.end(),
+                         [&named](const NoticedDevice& device) {
+                             return device.type == named.type && device.name == named.name;
+                         }))
+            m_noticedDevices.push_back(named);
     }
     m_deviceChangePending = true;
     // Each notice starts the wait again, so a burst gives one refresh after its last notice.
     ::SetTimer(m_hWnd, kDeviceSettleTimer, m_deviceSettleMs, nullptr);
 }
 
-bool CUpdateUtilityDlg::NamesTransferPort(const DEV_BROADCAST_HDR& notice) const {
-    const std::string name = NoticeName(notice);
-    if (notice.dbch_devicetype == DBT_DEVTYP_PORT)
-        return SameText(name, "COM" + std::to_string(m_transferUnit.port));
-    // The interface of the bridge itself or of its port: the device's ID names the bridge's
-    // VID and PID, its instance the bridge's serial number.
-    const std::vector<std::string> parts = PathParts(name);
-    if (m_transferUnit.serial.empty() || parts.size() < 3)
-        return false;
-    char ids[32];
-    std::snprintf(ids, sizeof(ids), "VID_%04X&PID_%04X", m_transferUnit.vid, m_transferUnit.pid);
-    return SameText(parts[1].substr(0, std::strlen(ids)), ids) &&
-           SameText(parts[2], m_transferUnit.serial);
+const Unit* CUpdateUtilityDlg::UnchangedListing(const Unit& unit,
+                                                const std::vector<Unit>& lastListed,
+                                                const std::vector<NoticedDevice>& noticed) {
+    if (std::any_of(noticed.begin(), noticed.end(), [&unit](const NoticedDevice& device) {
+            return NamesUnit(device.type, device.name, unit);
+        }))
+        return nullptr;
+    const auto listed =
+        std::find_if(lastListed.begin(), lastListed.end(), [&unit](const Unit& last) {
+            return SameBridge(last, unit) && last.port == unit.port && last.device == unit.device;
+        });
+    return listed == lastListed.end() ? nullptr : &*listed;
 }
 
 bool CUpdateUtilityDlg::IdleForRefresh() const {
@@ -143,21 +167,11 @@ void CUpdateUtilityDlg::OnDeviceSettled() {
 }
 
 void CUpdateUtilityDlg::RefreshAfterDeviceChanges() {
-    const int selected = m_equipmentList.GetCurSel();
-    const std::string followed = selected >= 0 && selected < static_cast<int>(m_listedUnits.size())
-                                     ? m_listedUnits[selected].serial
-                                     : std::string();
     m_supportLog.Write("list refresh after device changes");
     m_automaticRefresh = true;
     RefreshEquipmentList();
     m_automaticRefresh = false;
-    if (!followed.empty()) {
-        for (size_t entry = 0; entry < m_listedUnits.size(); ++entry)
-            if (m_listedUnits[entry].serial == followed) {
-                m_equipmentList.SetCurSel(static_cast<int>(entry));
-                break;
-            }
-    }
+    SelectChosenUnit();
     m_selectedPort = SelectedPortFromList();
     UpdateControls();
 }

@@ -7,6 +7,7 @@
 BEGIN_MESSAGE_MAP(CUpdateUtilityDlg, CDialog)
 ON_BN_CLICKED(IDC_UPDATE, &CUpdateUtilityDlg::OnUpdate)
 ON_BN_CLICKED(IDC_REFRESH_LIST, &CUpdateUtilityDlg::OnRefreshList)
+ON_CBN_SELCHANGE(IDC_EQUIPMENT_LIST, &CUpdateUtilityDlg::OnEquipmentSelected)
 ON_BN_CLICKED(IDC_BROWSE, &CUpdateUtilityDlg::OnBrowse)
 ON_WM_CLOSE()
 END_MESSAGE_MAP()

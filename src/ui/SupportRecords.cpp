@@ -74,6 +74,8 @@ void CUpdateUtilityDlg::LogUnit(const Unit& unit) const {
     std::string line = "unit " + std::to_string(unit.index) + ": " + Quoted(unit.product) +
                        ", serial " + Quoted(unit.serial) + ", " + ids + ", " +
                        (unit.port >= 0 ? "COM" + std::to_string(unit.port) : "no port") + ", ";
+    if (!unit.queried)
+        line += "not asked again, its last answer: ";
     if (!unit.portOpened) {
         line += "port not opened: " + Quoted(MessageFor(unit.portOpened.failed)) + " (" +
                 SystemReason(unit.portOpened.systemError) + ")";
@@ -86,6 +88,16 @@ void CUpdateUtilityDlg::LogUnit(const Unit& unit) const {
         line += "no reply to the version query";
     }
     m_supportLog.Write(line);
+}
+
+void CUpdateUtilityDlg::LogChosenUnit() const {
+    if (!m_chosenUnit) {
+        m_supportLog.Write("chosen unit: none");
+        return;
+    }
+    const Unit& unit = *m_chosenUnit;
+    m_supportLog.Write("chosen unit: " + Quoted(unit.product) + ", serial " + Quoted(unit.serial) +
+                       ", " + (unit.port >= 0 ? "COM" + std::to_string(unit.port) : "no port"));
 }
 
 bool CUpdateUtilityDlg::LogChosenFile() {

@@ -19,7 +19,7 @@ class WindowProgress : public TransferObserver {
     DWORD Total() const { return m_total; }
     ULONGLONG StartTick() const { return m_startTick; }
 
-    void Starting(std::uint32_t total) override {
+    bool Starting(std::uint32_t total) override {
         m_started = true;
         m_total = total;
         m_startTick = ::GetTickCount64();
@@ -27,6 +27,9 @@ class WindowProgress : public TransferObserver {
         m_dialog.m_transferActive = true;
         m_dialog.UpdateControls();
         m_dialog.BeginWaitCursor();
+        // A Cancel confirmed in the pump of this presentation change is answered after the
+        // program command, as the window always has.
+        return true;
     }
     bool Sending() override {
         m_sendingFile = true;

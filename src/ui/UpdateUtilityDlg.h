@@ -18,6 +18,7 @@
 #include <shellapi.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,8 @@ class CUpdateUtilityDlg : public CDialog {
     void EnumerateEquipment();
     void RefreshEquipmentList();
     void OnRefreshList();
+    // The user selected an entry: its unit becomes the chosen one.
+    void OnEquipmentSelected();
 
     // Update flow (ui/UpdateFlow.cpp)
     void OnUpdate();
@@ -130,6 +133,17 @@ class CUpdateUtilityDlg : public CDialog {
     void SyncHandles();
     // Adds a unit found by a refresh to the list and its answer to the equipment table.
     void ListUnit(const Unit& unit);
+    // The unit of the selected entry becomes the chosen one; none for the placeholder or no
+    // selection.
+    void ChooseSelectedUnit();
+    // After a refresh of its own: selects the chosen unit wherever it is listed, and nothing
+    // while it is missing.
+    void SelectChosenUnit();
+    // The status line no longer says that the chosen unit is missing.
+    void EndChosenUnitNotice();
+    // The same bridge: the same USB IDs and serial number, and for a bridge without a serial
+    // also the same port.
+    static bool SameBridge(const Unit& a, const Unit& b);
 
     // The port of the selected entry, as data exchange takes it.
     BYTE SelectedPortFromList() const;
@@ -142,17 +156,26 @@ class CUpdateUtilityDlg : public CDialog {
     void UnregisterDeviceNotices();
     // No update, no refresh, no box or dialog of ours open, the list closed, the window shown.
     bool IdleForRefresh() const;
-    // A refresh after device changes: failures only in the status line and the log, and the
-    // unit selected before stays selected when it is still there.
+    // A refresh after device changes: failures only in the status line and the log; the chosen
+    // unit is selected wherever it is listed, and nothing while it is missing.
     void RefreshAfterDeviceChanges();
-    // Whether a removal notice names the port, or the USB device, that the transfer writes to.
-    bool NamesTransferPort(const DEV_BROADCAST_HDR& notice) const;
+    // A port or USB device that a device notice named: the notice's kind and the name it carries.
+    struct NoticedDevice {
+        DWORD type;
+        std::string name;
+    };
+    // For a refresh after device changes: the unit's entry in the last refresh's list when that
+    // listed it on the same port and no notice since named its port or USB device (it is then
+    // not asked again); nullptr when it is to be asked.
+    static const Unit* UnchangedListing(const Unit& unit, const std::vector<Unit>& lastListed,
+                                        const std::vector<NoticedDevice>& noticed);
 
     // Support log records (ui/SupportRecords.cpp)
     void LogStart() const;
     // Where the bridges came from: the bridge library with its version, or the device list.
     void LogBridgeSource() const;
     void LogUnit(const Unit& unit) const;
+    void LogChosenUnit() const;
     // The chosen file's path, size and SHA-256; false when the file could not be put back at
     // its start afterwards.
     bool LogChosenFile();
@@ -164,6 +187,14 @@ class CUpdateUtilityDlg : public CDialog {
     std::vector<Unit> m_listedUnits;
     // The refresh running was started by device changes, not by a press.
     bool m_automaticRefresh = false;
+    // The unit the user chose: set when the user selects an entry, and by the selection of a
+    // press of Refresh List or of the first refresh. A refresh of its own selects it again
+    // wherever it is listed and never selects another unit in its place.
+    std::optional<Unit> m_chosenUnit;
+    // What the status line was given when the chosen unit went missing; empty while it is listed.
+    CString m_chosenMissingText;
+    // The ports and USB devices that device notices named since the last refresh began.
+    std::vector<NoticedDevice> m_noticedDevices;
     // Device changes came that no refresh has followed yet.
     bool m_deviceChangePending = false;
     // The unit the running transfer writes to.

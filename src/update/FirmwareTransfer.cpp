@@ -14,7 +14,8 @@ TransferResult SendFirmware(SerialLine& line, FirmwareFile& file, TransferObserv
                                        sized.systemError);
     std::vector<std::uint8_t> chunk(options.chunkSize);
     const WaitHook waiting = [&observer] { return observer.Waiting(); };
-    observer.Starting(total);
+    if (!observer.Starting(total))
+        return TransferResult::Failure(TransferError::Cancelled, kErrorCancelled);
 
     if (const LineResult sent =
             SendCommand(line, Program, nullptr, 0, options.stallLimitMs, waiting);

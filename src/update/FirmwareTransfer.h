@@ -27,8 +27,9 @@ struct TransferOptions {
 
 class TransferObserver {
   public:
-    // The size is known and nothing has been sent yet.
-    virtual void Starting(std::uint32_t total) = 0;
+    // The size is known and nothing has been sent yet. false: stop, and nothing is sent (not
+    // even the program command, which would leave the unit waiting for a file).
+    virtual bool Starting(std::uint32_t total) = 0;
     // The program command went out; the file follows. false: stop before any of it is sent.
     virtual bool Sending() = 0;
     // After each chunk: bytes sent so far. false: the chunk read next is not sent.

@@ -1,5 +1,6 @@
 // The console program, orvane-update.exe, run as a child beside the simulated bridge library
 // with simulated units on their COM ports.
+#include "ProductTexts.h"
 #include "SimEquipment.h"
 #include "cli/ConsoleProgram.h"
 #include "support/ChildTest.h"
@@ -111,6 +112,19 @@ class JsonReader {
     }
 
   private:
+    // A character of the Basic Multilingual Plane, which is what one \u escape names.
+    static void AppendUtf8(std::string& text, int point) {
+        if (point < 0x80) {
+            text += static_cast<char>(point);
+        } else if (point < 0x800) {
+            text += static_cast<char>(0xC0 | point >> 6);
+            text += static_cast<char>(0x80 | (point & 0x3F));
+        } else {
+            text += static_cast<char>(0xE0 | point >> 12);
+            text += static_cast<char>(0x80 | (point >> 6 & 0x3F));
+            text += static_cast<char>(0x80 | (point & 0x3F));
+        }
+    }
     void SkipSpace() {
         while (m_at < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_at])))
             ++m_at;
@@ -144,7 +158,7 @@ class JsonReader {
             if (escaped == 'u') {
                 if (m_at + 4 > m_text.size())
                     return false;
-                value += static_cast<char>(std::stoi(m_text.substr(m_at, 4), nullptr, 16));
+                AppendUtf8(value, std::stoi(m_text.substr(m_at, 4), nullptr, 16));
                 m_at += 4;
             } else if (escaped == '"' || escaped == '\\' || escaped == '/') {
                 value += escaped;
@@ -183,6 +197,29 @@ class JsonReader {
     size_t m_at = 0;
 };
 
+// The product texts shared with the native suite: the bytes a bridge reports (written with \xNN
+// escapes in the file), and the text list --json must give for them.
+std::vector<std::pair<std::string, std::string>> ProductTexts() {
+    std::vector<std::pair<std::string, std::string>> texts;
+    std::istringstream lines(kProductTexts);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t tab = line.find('\t');
+        if (line.empty() || line[0] == '#' || tab == std::string::npos)
+            continue;
+        std::string reported;
+        for (size_t i = 0; i < tab; ++i) {
+            if (line.compare(i, 2, "\\x") == 0) {
+                reported += static_cast<char>(std::stoi(line.substr(i + 2, 2), nullptr, 16));
+                i += 3;
+            } else {
+                reported += line[i];
+            }
+        }
+        texts.emplace_back(reported, line.substr(tab + 1));
+    }
+    return texts;
+}
+
 TEST_F(Console, ListShowsEachUnitAsLinesAndAsJson) {
     Units({{5, "0105", ""}, {6, "0203", ""}, {7, "0304", "mode=silent"}});
     EXPECT_EQ(RunConsole(m_program, "list"), 0u) << m_program.Errors();
@@ -208,6 +245,22 @@ TEST_F(Console, ListShowsEachUnitAsLinesAndAsJson) {
     EXPECT_EQ(units[2]["firmware"], "unknown");
     for (const int port : {5, 6, 7})
         EXPECT_FALSE(Programmed(port));
+}
+
+TEST_F(Console, ListJsonWritesEachProductAsUtf8) {
+    // Bridges without a port: the list shows them and opens nothing.
+    const std::vector<std::pair<std::string, std::string>> texts = ProductTexts();
+    ASSERT_FALSE(texts.empty());
+    std::string bridges;
+    for (size_t i = 0; i < texts.size(); ++i)
+        bridges += "product=\"" + texts[i].first + "\" serial=P" + std::to_string(i) + "\n";
+    m_bridges.Write(bridges);
+    EXPECT_EQ(RunConsole(m_program, "list --json"), 0u) << m_program.Errors();
+    std::vector<std::map<std::string, std::string>> units;
+    ASSERT_TRUE(JsonReader(m_program.Output()).ReadArray(units)) << m_program.Output();
+    ASSERT_EQ(units.size(), texts.size()) << m_program.Output();
+    for (size_t i = 0; i < texts.size(); ++i)
+        EXPECT_EQ(units[i]["product"], texts[i].second) << texts[i].first;
 }
 
 TEST_F(Console, ListWithoutUnitsOrLibrarySaysSoAndExits2) {
@@ -409,6 +462,73 @@ TEST_F(Console, UpdateAllRunsEachMeantUnitAndATableEvenWhenOneFails) {
     EXPECT_TRUE(Contains(table[4], "skipped: This file is not meant for the connected equipment"));
 }
 
+TEST_F(Console, UpdateAllFailsWhenAUnitCouldNotBeChecked) {
+    const std::string image = FirmwareImage(8192, "01", "08");
+    TempFile firmware(image, ".ace");
+    const std::string silentRow =
+        "COM7 T7 unknown not checked: the unit did not answer the version query 0 -";
+    struct Case {
+        std::vector<UnitSetup> units;
+        std::vector<int> updated;
+    };
+    const std::vector<Case> cases = {
+        {{{5, "0105", ""}, {7, "0105", "mode=silent"}}, {5}},
+        {{{7, "0105", "mode=silent"}}, {}},
+    };
+    for (const Case& c : cases) {
+        m_units.Stop();
+        Units(c.units);
+        ConsoleProgram run;
+        EXPECT_EQ(RunConsole(run, "update \"" + firmware.Path() + "\" --all --yes"), kFailed)
+            << run.Output() << run.Errors();
+        for (const int port : c.updated) {
+            ASSERT_TRUE(m_units.WaitEvent(port, "close bytes=" + std::to_string(4 + image.size())));
+            EXPECT_TRUE(m_units.Received(port) == "ver\rpgm\r" + image) << port;
+        }
+        EXPECT_FALSE(Programmed(7));
+        // The table's last row, its columns one blank apart.
+        std::istringstream lastRow(Lines(run.Output()).back());
+        std::string row;
+        for (std::string word; lastRow >> word;)
+            row += (row.empty() ? "" : " ") + word;
+        EXPECT_EQ(row, silentRow) << run.Output();
+    }
+}
+
+TEST_F(Console, APortOrSerialThatTwoUnitsReportIsRefused) {
+    Units({{5, "0105", ""}});
+    // A second bridge with the same serial, and one whose serial the system also puts on COM5.
+    ASSERT_TRUE(m_ports.SetText(
+        "SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_10c4&Pid_ea60\\X5\\Device Parameters",
+        "PortName", "COM5"));
+    TempFile firmware(FirmwareImage(4096, "01", "08"), ".ace");
+    const std::string update = "update \"" + firmware.Path() + "\" --yes ";
+    const std::string unit = "product=\"Unit 0105\" serial=";
+    struct Case {
+        std::string secondBridge;
+        std::string arguments;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {unit + "T5", "--port COM5",
+         "orvane-update: COM5 is reported by 2 units: name one with "
+         "--serial"},
+        {unit + "X5", "--port com5",
+         "orvane-update: COM5 is reported by 2 units: name one with "
+         "--serial"},
+        {unit + "T5", "--serial T5",
+         "orvane-update: serial \"T5\" is on 2 units: name one with "
+         "--port"},
+    };
+    for (const Case& c : cases) {
+        m_bridges.Write(unit + "T5\n" + c.secondBridge + "\n");
+        ConsoleProgram run;
+        EXPECT_EQ(RunConsole(run, update + c.arguments), kUsage) << c.arguments;
+        EXPECT_EQ(Lines(run.Errors()), std::vector<std::string>{c.error}) << c.arguments;
+    }
+    EXPECT_FALSE(Programmed(5)) << m_units.Events(5);
+}
+
 TEST_F(Console, BadInputGetsOneLineAndItsExitCodeAndNothingIsSent) {
     Units({{5, "0105", ""}});
     TempFile firmware(FirmwareImage(4096, "01", "08"), ".ace");
@@ -482,6 +602,21 @@ TEST_F(Console, HelpListsTheCommandsAndExitCodes) {
                              "1    usage", "2    no unit", "3    refused by the check",
                              "4    transfer failed", "5    sent, but --verify", "130  cancelled"})
         EXPECT_TRUE(Contains(help, part)) << part;
+}
+
+TEST_F(Console, TheConsolesCodePageIsPutBackAtTheEnd) {
+    // The first run gives this process a console to share with the program.
+    ConsoleProgram first;
+    ASSERT_TRUE(first.Start("--help", true));
+    ASSERT_TRUE(first.Finish());
+    for (const UINT codePage : {437u, 1252u}) {
+        ASSERT_TRUE(::SetConsoleOutputCP(codePage));
+        ConsoleProgram run;
+        ASSERT_TRUE(run.Start("--help", true));
+        ASSERT_TRUE(run.Finish());
+        EXPECT_EQ(run.ExitCode(), 0u);
+        EXPECT_EQ(::GetConsoleOutputCP(), codePage);
+    }
 }
 
 TEST_F(Console, CtrlCCancelsThePendingWriteRestoresTheLineAndExits130) {

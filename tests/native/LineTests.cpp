@@ -28,7 +28,7 @@ class LineWatcher : public TransferObserver {
     LineWatcher(SerialLine& line, int stopAfterWaits) : m_line(line), m_stopAfter(stopAfterWaits) {}
     ~LineWatcher() { LetGo(); }
 
-    void Starting(std::uint32_t) override {}
+    bool Starting(std::uint32_t) override { return true; }
     bool Sending() override {
         m_watcher = ::dup(m_line.System().fd);
         sawLine = ::tcgetattr(m_watcher, &atProgram) == 0;

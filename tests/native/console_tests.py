@@ -7,6 +7,8 @@ import hashlib
 import io
 import json
 import os
+import pty
+import re
 import signal
 import subprocess
 import sys
@@ -38,6 +40,15 @@ OTHERS = [
      "product": "u-blox GNSS modem", "unit": "reply=0105"},
     {"tty": "ttyS0", "kind": "uart", "unit": "reply=0105"},
 ]
+
+
+def product_texts():
+    """The product texts shared with the Windows suite: (bytes the bridge reports, text)."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../cli/product-texts.txt")
+    with open(path, encoding="utf-8") as cases:
+        rows = [line.rstrip("\n").split("\t") for line in cases if not line.startswith("#")]
+    return [(re.sub(r"\\x([0-9a-f]{2})", lambda hexa: chr(int(hexa[1], 16)), raw).encode("latin-1"),
+             text) for raw, text in rows]
 
 
 def firmware(folder, name, model, version, size):
@@ -175,6 +186,19 @@ class Listing(Bench):
         self.expect_others_untouched()
 
 
+class ProductTexts(Bench):
+    devices = [bridge(f"ttyUSB{i}", f"ORV10{i}", product, "0105")
+               for i, (product, _) in enumerate(product_texts())]
+
+    def test_list_json_writes_each_product_as_utf8(self):
+        result = subprocess.run([TOOL, "list", "--json"], capture_output=True, timeout=60,
+                                stdin=subprocess.DEVNULL, check=False)
+        self.assertEqual(result.returncode, EXIT_DONE, result.stderr)
+        listed = json.loads(result.stdout.decode("utf-8"))
+        self.assertEqual([unit["product"] for unit in listed],
+                         [text for _, text in product_texts()])
+
+
 class Unplugged(Bench):
     devices = [AMPLIFIER, MIXER]
 
@@ -195,12 +219,20 @@ class UpdateAll(Bench):
 
     def test_the_file_goes_to_its_model_only(self):
         image = open(self.amplifier6, "rb").read()
-        for name, conf, code, result in [
-            ("all take it", "reply=0105", EXIT_DONE, "updated"),
+        skipped = ["/dev/ttyUSB1", "ORV2001", "003",
+                   "skipped: This file is not meant for the connected equipment"]
+        for name, conf, code, rows_after_first in [
+            ("all take it", "reply=0105", EXIT_DONE,
+             [["/dev/ttyUSB2", "ORV1002", "005", "updated"], skipped]),
             # The write fails with EIO, or its wait sees the hang-up first (ENODEV).
             ("one hangs up", "reply=0105\nmode=hangup\nhangup_after=5000", EXIT_FAILED,
-             "failed: Error writing data to Master COM port: (Input/output error \\(system error "
-             "5\\)|No such device \\(system error 19\\))"),
+             [["/dev/ttyUSB2", "ORV1002", "005",
+               "failed: Error writing data to Master COM port: (Input/output error \\(system error "
+               "5\\)|No such device \\(system error 19\\))"], skipped]),
+            # A unit that could not be checked received nothing, though the file may be its own.
+            ("one is silent", "reply=0105\nmode=silent", EXIT_FAILED,
+             [skipped, ["/dev/ttyUSB2", "ORV1002", "unknown",
+                        "not checked: the unit did not answer the version query"]]),
         ]:
             with self.subTest(name):
                 self.bed.configure("ttyUSB2", conf)
@@ -209,12 +241,10 @@ class UpdateAll(Bench):
                 self.assertEqual(outcome.returncode, code, outcome.stdout + outcome.stderr)
                 rows = [line.split("  ") for line in outcome.stdout.splitlines()[-3:]]
                 rows = [[cell.strip() for cell in row if cell.strip()][:4] for row in rows]
-                self.assertRegex(rows[1].pop(), "^" + result + "$")
-                self.assertEqual(rows, [
-                    ["/dev/ttyUSB0", "ORV1001", "005", "updated"],
-                    ["/dev/ttyUSB2", "ORV1002", "005"],
-                    ["/dev/ttyUSB1", "ORV2001", "003",
-                     "skipped: This file is not meant for the connected equipment"]])
+                for row, expected in zip(rows[1:], rows_after_first):
+                    self.assertRegex(row.pop(), "^" + expected[3] + "$")
+                    self.assertEqual(row, expected[:3])
+                self.assertEqual(rows[0], ["/dev/ttyUSB0", "ORV1001", "005", "updated"])
                 self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(4 + len(image))))
                 # The discovery's query, then exactly "pgm\r" and the file; the mixer only asked.
                 self.assertEqual(self.bed.received("ttyUSB0"), b"ver\rpgm\r" + image)
@@ -267,6 +297,57 @@ class Cancel(Bench):
                 self.assertEqual(len(closes), 2)  # the discovery's session and the update's
                 self.assertIn("xonxoff=1", closes[-1])
                 self.assertLess(len(self.bed.received("ttyUSB0")), 4 + 4 + 400 * 1024)
+
+
+class Confirmation(Bench):
+    devices = [AMPLIFIER]
+
+    def test_the_question_goes_to_standard_error_when_the_output_is_redirected(self):
+        terminal, answer = pty.openpty()
+        tool = subprocess.Popen([TOOL, "update", self.amplifier6, "--port", "/dev/ttyUSB0"],
+                                stdin=answer, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        os.close(answer)
+        os.write(terminal, b"n\n")
+        stdout, stderr = tool.communicate(timeout=30)
+        os.close(terminal)
+        self.assertEqual(tool.returncode, EXIT_CANCELLED, stdout + stderr)
+        question = b"Update /dev/ttyUSB0 (serial ORV1001, firmware 005) to version 006? [y/N] "
+        self.assertEqual(stderr, question)
+        self.assertNotIn(b"[y/N]", stdout)
+        self.assertEqual(self.bed.received("ttyUSB0"), b"ver\r")
+
+
+class CancelBeforeProgram(Bench):
+    devices = [AMPLIFIER]
+
+    def test_a_signal_after_the_check_sends_nothing_more(self):
+        # The output is a pipe of one page that the file's line fills but for one byte, so the
+        # program stops in its next line, after its last look at the signal before the port is
+        # opened; the signal comes there.
+        header = f"File {self.amplifier6}: model 1, version 006, 65536 bytes\n".encode()
+        output, tool_output = os.pipe()
+        fcntl.fcntl(tool_output, fcntl.F_SETPIPE_SZ, 4096)
+        os.write(tool_output, b"-" * (4096 - len(header) - 1))
+        tool = subprocess.Popen([TOOL, "update", self.amplifier6, "--port", "/dev/ttyUSB0",
+                                 "--yes"], stdout=tool_output, stderr=subprocess.PIPE,
+                                stdin=subprocess.DEVNULL)
+        os.close(tool_output)
+        self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=4"))
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            with open(f"/proc/{tool.pid}/wchan") as waiting:
+                if waiting.read().endswith("pipe_write"):
+                    break
+            time.sleep(0.01)
+        tool.send_signal(signal.SIGINT)
+        with os.fdopen(output, "rb") as written:
+            stdout = written.read()
+        tool.wait(timeout=30)
+        self.assertEqual(tool.returncode, EXIT_CANCELLED, stdout[-400:])
+        # It was past the check: the line of the update's start was written.
+        self.assertIn(b"Sending new firmware", stdout)
+        self.bed.wait_event("ttyUSB0", "close bytes=", 2)
+        self.assertEqual(self.bed.received("ttyUSB0"), b"ver\r")
 
 
 class Folder(Bench):

@@ -61,6 +61,12 @@ int DialogHarness::ListSelection() const {
     return static_cast<int>(::SendMessageA(Control(1007), CB_GETCURSEL, 0, 0));
 }
 
+void DialogHarness::Choose(int entry) const {
+    ::SendMessageA(Control(1007), CB_SETCURSEL, entry, 0);
+    ::SendMessageA(m_dialog->m_hWnd, WM_COMMAND, MAKEWPARAM(1007, CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(Control(1007)));
+}
+
 ShiftHeld::ShiftHeld() {
     ::GetKeyboardState(m_saved);
     BYTE state[256];

@@ -33,6 +33,8 @@ class DialogHarness {
     std::vector<std::string> ListEntries() const;
     std::vector<LRESULT> ListItemData() const;
     int ListSelection() const;
+    // Selects an entry as the user does: the list tells the dialog that its selection changed.
+    void Choose(int entry) const;
 
   private:
     MessageBoxWatcher m_boxes;

@@ -14,7 +14,10 @@ namespace {
 // Records what the transfer reports and answers as told.
 class Recorder : public TransferObserver {
   public:
-    void Starting(std::uint32_t total) override { events.push_back("starting " + std::to_string(total)); }
+    bool Starting(std::uint32_t total) override {
+        events.push_back("starting " + std::to_string(total));
+        return !stopBeforeCommand;
+    }
     bool Sending() override {
         events.push_back("sending");
         return !stopBeforeData;
@@ -35,6 +38,7 @@ class Recorder : public TransferObserver {
     int stopAfterChunk = -1;
     int stopAfterWaits = -1;
     bool stopBeforeData = false;
+    bool stopBeforeCommand = false;
 };
 
 class FirmwareTransfer : public LineBench {
@@ -71,10 +75,19 @@ TEST_F(FirmwareTransfer, StopAfterChunkKLeavesExactlyKChunks) {
         m_unit.ClearReceived(m_port);
         ASSERT_TRUE(m_line.Open(m_portName));
     }
-    m_recorder = Recorder();
-    m_recorder.stopBeforeData = true;
-    EXPECT_EQ(Send(image).failed, TransferError::Cancelled);
-    EXPECT_EQ(ReceivedInAll(), "pgm\r");
+    // A stop before the file leaves the unit the program command only; a stop at the start
+    // leaves it nothing at all.
+    for (const bool beforeCommand : {false, true}) {
+        m_recorder = Recorder();
+        m_recorder.stopBeforeData = !beforeCommand;
+        m_recorder.stopBeforeCommand = beforeCommand;
+        EXPECT_EQ(Send(image).failed, TransferError::Cancelled) << beforeCommand;
+        EXPECT_EQ(ReceivedInAll(), beforeCommand ? "" : "pgm\r") << beforeCommand;
+        m_unit.ClearReceived(m_port);
+        ASSERT_TRUE(m_line.Open(m_portName));
+    }
+    EXPECT_EQ(m_recorder.events,
+              (std::vector<std::string>{"starting " + std::to_string(image.size())}));
 }
 
 TEST_F(FirmwareTransfer, UnitThatStopsTakingDataFailsTheChunkAndAStopEndsTheWaitAtOnce) {

@@ -1,6 +1,7 @@
 // The window follows the hardware: device notices (sent as the system sends them) refresh the
-// list once they have stopped, the selected unit stays selected on another port, and a removal
-// of the unit being written to ends the transfer at once.
+// list once they have stopped, asking only the units that are new or that a notice named; the
+// chosen unit stays selected on another port and nothing takes its place while it is missing;
+// and a removal of the unit being written to ends the transfer at once.
 #include "SimEquipment.h"
 #include "res/resource.h"
 #include "support/BridgedUnits.h"
@@ -61,18 +62,21 @@ TEST_F(HotPlug, BurstOfNoticesGivesOneRefreshAfterTheQuietSecond) {
     const DWORD settled = ::GetTickCount() - lastNotice;
     std::printf("last notice to refreshed list: %lu ms\n", static_cast<unsigned long>(settled));
     EXPECT_GE(settled, 1000u);
-    // The refresh itself (two units asked) takes a few hundred milliseconds of that.
+    // The refresh itself (the new unit asked) takes a few hundred milliseconds of that.
     EXPECT_LT(settled, 2500u);
 
-    // Exactly one refresh: each asks every unit once.
+    // Exactly one refresh; it asked the new unit only.
     PumpUntil([] { return false; }, 1200);
-    EXPECT_EQ(Count(m_units.Received(5), "ver\r"), 1);
+    const std::string log = ReadWholeFile(harness.Dialog().m_supportLog.Path());
+    EXPECT_EQ(Count(log, "list refresh after device changes"), 1);
+    ASSERT_TRUE(m_units.WaitReceived(6, 4));
+    EXPECT_EQ(m_units.Received(6), "ver\r");
+    EXPECT_EQ(m_units.Received(5), "");
     EXPECT_EQ(harness.ListEntries(),
               (std::vector<std::string>{"Orvane Amplifier, firmware version 007",
                                         "Orvane Mixer, firmware version 007"}));
     EXPECT_TRUE(harness.Boxes().Shown().empty());
     // The last notices and the refresh, with their times.
-    const std::string log = ReadWholeFile(harness.Dialog().m_supportLog.Path());
     std::printf("%s", log.c_str());
     ::DeleteFileA(harness.Dialog().m_supportLog.Path().c_str());
 }
@@ -85,7 +89,7 @@ TEST_F(HotPlug, SelectedUnitStaysSelectedOnAnotherPortButNotOnAPress) {
     CUpdateUtilityDlg& dialog = harness.Dialog();
     dialog.m_deviceSettleMs = 50;
     ASSERT_EQ(harness.ListSelection(), 1);
-    dialog.m_equipmentList.SetCurSel(0);
+    harness.Choose(0);
 
     // The amplifier goes to another USB socket and Windows gives it COM7.
     MapSerial("U5", "COM7");
@@ -103,6 +107,158 @@ TEST_F(HotPlug, SelectedUnitStaysSelectedOnAnotherPortButNotOnAPress) {
     EXPECT_EQ(harness.ListSelection(), 1);
     EXPECT_EQ(dialog.m_selectedPort, 6);
     EXPECT_TRUE(harness.Boxes().Shown().empty());
+}
+
+// Two units that read alike (the same product, model and version), told apart only by their
+// bridges' serial numbers: A on COM5 is chosen, then unplugged for a moment.
+const std::string kUnitA = Bridge("A1", "Orvane Mixer");
+const std::string kUnitB = Bridge("B2", "Orvane Mixer");
+const char kChosenAMissing[] = "The chosen unit is not connected: Orvane Mixer, serial A1";
+
+class ChosenUnit : public BridgedUnits {
+  protected:
+    void SetUp() override {
+        BridgedUnits::SetUp();
+        MapSerial("A1", "COM5");
+        MapSerial("B2", "COM6");
+        StartUnits({5, 6, 7});
+        m_harness = std::make_unique<DialogHarness>(kUnitA + kUnitB);
+        Dialog().m_deviceSettleMs = 50;
+        ASSERT_EQ(m_harness->ListEntries(),
+                  std::vector<std::string>(2, "Orvane Mixer, firmware version 007"));
+        m_harness->Choose(0);
+        m_harness->SetBridges(kUnitB);
+        SendDeviceChange(Dialog().m_hWnd, DBT_DEVICEREMOVECOMPLETE, &kCom5);
+        ASSERT_TRUE(PumpUntil([this] { return m_harness->ListEntries().size() == 1; }, 3000));
+        ASSERT_EQ(m_harness->Text(IDC_STATUS), kChosenAMissing);
+    }
+    CUpdateUtilityDlg& Dialog() { return m_harness->Dialog(); }
+    // A comes back, first in the list, on this port.
+    void PlugABackIn(const std::string& port) {
+        MapSerial("A1", port);
+        m_harness->SetBridges(kUnitA + kUnitB);
+        const DeviceNotice arrival = DeviceNotice::Port(port);
+        SendDeviceChange(Dialog().m_hWnd, DBT_DEVICEARRIVAL, &arrival);
+        ASSERT_TRUE(PumpUntil([this] { return m_harness->ListEntries().size() == 2; }, 3000));
+    }
+
+    std::unique_ptr<DialogHarness> m_harness;
+};
+
+TEST_F(ChosenUnit, IsSelectedAgainWhenBackAndNoOtherUnitMeanwhile) {
+    // Nothing takes A's place, so Update has no unit to program.
+    EXPECT_EQ(m_harness->ListSelection(), CB_ERR);
+    EXPECT_EQ(Dialog().m_selectedPort, 0xFF);
+    TempFile file(FirmwareImage(5000), ".ace");
+    m_harness->SetText(IDC_SOURCE_PATH, file.Path());
+    m_harness->Click(IDC_UPDATE);
+    EXPECT_EQ(m_harness->Boxes().Texts(),
+              std::vector<std::string>{
+                  "The file cannot be checked: no equipment on COM0 to COM16 is selected"});
+    m_harness->Boxes().Clear();
+
+    // Back on another port: A alone is selected again, and Update programs it.
+    PlugABackIn("COM7");
+    EXPECT_EQ(m_harness->ListItemData(), (std::vector<LRESULT>{7, 6}));
+    EXPECT_EQ(m_harness->ListSelection(), 0);
+    EXPECT_EQ(Dialog().m_selectedPort, 7);
+    EXPECT_NE(m_harness->Text(IDC_STATUS), kChosenAMissing);
+    m_harness->Click(IDC_UPDATE);
+    EXPECT_EQ(m_harness->Boxes().Texts(),
+              std::vector<std::string>{"Your equipment has been successfully updated"});
+    const std::string firmware = ReadWholeFile(file.Path());
+    EXPECT_TRUE(m_units.WaitReceived(7, 8 + firmware.size()));
+    EXPECT_EQ(m_units.Received(7), "ver\rpgm\r" + firmware);
+    for (int other : {5, 6})
+        EXPECT_EQ(SimEquipment::CountEventLines(m_units.Events(other), "pgm"), 0)
+            << m_units.Events(other);
+}
+
+TEST_F(ChosenUnit, PressWhileItIsMissingChoosesTheLastUnitFound) {
+    // The press selects the last unit found, as it always has, and that unit is chosen now: A's
+    // return does not take the selection back.
+    m_harness->Click(IDC_REFRESH_LIST);
+    EXPECT_EQ(m_harness->ListSelection(), 0);
+    EXPECT_EQ(Dialog().m_selectedPort, 6);
+    EXPECT_EQ(m_harness->Text(IDC_STATUS), "");
+    PlugABackIn("COM5");
+    EXPECT_EQ(m_harness->ListSelection(), 1);
+    EXPECT_EQ(Dialog().m_selectedPort, 6);
+    EXPECT_TRUE(m_harness->Boxes().Shown().empty());
+}
+
+TEST_F(HotPlug, RefreshOfItsOwnAsksOnlyNewUnitsAndUnitsANoticeNamed) {
+    MapSerial("U5", "COM5");
+    MapSerial("U6", "COM6");
+    StartUnits({5, 6});
+    Configure(5, "reply=030C");
+    TempFolder logFolder("log");
+    DialogHarness harness(Bridge("U5", "Orvane Amplifier"));
+    CUpdateUtilityDlg& dialog = harness.Dialog();
+    dialog.m_supportLog = SupportLog(logFolder.Path());
+    dialog.m_deviceSettleMs = 50;
+    ASSERT_TRUE(m_units.WaitEvent(5, "close"));
+    harness.SetBridges(Bridge("U5", "Orvane Amplifier") + Bridge("U6", "Orvane Mixer"));
+
+    const DeviceNotice com6 = DeviceNotice::Port("COM6");
+    const DeviceNotice mixerUsb = DeviceNotice::UsbDevice(0x10C4, 0xEA60, "U6");
+    const DeviceNotice mouse = DeviceNotice::UsbDevice(0x046D, 0xC077, "M1");
+    struct Notice {
+        WPARAM event;
+        const DeviceNotice* notice;
+    };
+    const struct {
+        const char* what;
+        std::vector<Notice> notices; // none: Refresh List is pressed
+        std::vector<int> asked;
+    } cases[] = {
+        {"device tree changed, another port arrived",
+         {{DBT_DEVNODES_CHANGED, nullptr}, {DBT_DEVICEARRIVAL, &com6}},
+         {6}},
+        {"device tree changed", {{DBT_DEVNODES_CHANGED, nullptr}}, {}},
+        {"a mouse arrived", {{DBT_DEVICEARRIVAL, &mouse}}, {}},
+        {"the amplifier's port arrived", {{DBT_DEVICEARRIVAL, &kCom5}}, {5}},
+        {"the mixer's USB device went and came back",
+         {{DBT_DEVICEREMOVECOMPLETE, &mixerUsb}, {DBT_DEVICEARRIVAL, &mixerUsb}},
+         {6}},
+        {"Refresh List pressed", {}, {5, 6}},
+    };
+    const std::string logPath = dialog.m_supportLog.Path();
+    for (const auto& c : cases) {
+        for (int port : {5, 6})
+            m_units.ClearReceived(port);
+        if (c.notices.empty()) {
+            harness.Click(IDC_REFRESH_LIST);
+        } else {
+            const int refreshes = Count(ReadWholeFile(logPath), "list refresh after device");
+            for (const Notice& notice : c.notices)
+                SendDeviceChange(dialog.m_hWnd, notice.event, notice.notice);
+            ASSERT_TRUE(PumpUntil(
+                [&] {
+                    return Count(ReadWholeFile(logPath), "list refresh after device") > refreshes;
+                },
+                3000))
+                << c.what;
+        }
+        for (int port : c.asked) {
+            EXPECT_TRUE(m_units.WaitEvent(port, "close")) << c.what;
+            EXPECT_EQ(m_units.Received(port), "ver\r") << c.what << ", COM" << port;
+        }
+        for (int port : {5, 6}) {
+            if (std::find(c.asked.begin(), c.asked.end(), port) != c.asked.end())
+                continue;
+            EXPECT_EQ(m_units.Received(port), "") << c.what << ", COM" << port;
+            EXPECT_EQ(m_units.Events(port).find("open"), std::string::npos)
+                << c.what << ", COM" << port << ": " << m_units.Events(port);
+        }
+        // A unit not asked is listed with its last answer.
+        EXPECT_EQ(harness.ListEntries(),
+                  (std::vector<std::string>{"Orvane Amplifier, firmware version 012",
+                                            "Orvane Mixer, firmware version 007"}))
+            << c.what;
+        EXPECT_EQ(dialog.m_portFirmwareVersion[5], 12) << c.what;
+    }
+    ::DeleteFileA(logPath.c_str());
 }
 
 TEST_F(HotPlug, AutomaticRefreshShowsFailuresInTheStatusLineOnly) {
