@@ -1,6 +1,7 @@
 // The console program, orvane-update.exe, run as a child beside the simulated bridge library
 // with simulated units on their COM ports.
 #include "ProductTexts.h"
+#include "VerifyCases.h"
 #include "SimEquipment.h"
 #include "cli/ConsoleProgram.h"
 #include "support/ChildTest.h"
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <sstream>
@@ -696,49 +698,59 @@ TEST_F(Console, FolderGivesEachUnitTheNewestFileForItsModel) {
         EXPECT_FALSE(Programmed(port)) << port;
 }
 
+// The --verify cases shared with the native suite, one a line: name, the unit's conf lines
+// (separated by ';'), the wait's limit in ms ("-": the usual one), exit code, the unit's result.
+std::vector<std::vector<std::string>> VerifyCases() {
+    std::vector<std::vector<std::string>> cases;
+    std::istringstream lines(kVerifyCases);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::vector<std::string> columns;
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\t');)
+            columns.push_back(field);
+        std::replace(columns[1].begin(), columns[1].end(), ';', '\n');
+        cases.push_back(columns);
+    }
+    return cases;
+}
+
 TEST_F(Console, VerifyAsksTheUnitForTheNewVersionAfterTheLastByte) {
     Units({{5, "0105", ""}});
     TempFile firmware(FirmwareImage(16 * 1024, "01", "06"), ".ace");
-    struct Case {
-        const char* name;
-        const char* behaviour;
-        const char* limitMs; // nullptr: the usual 60 s
-        DWORD exitCode;
-        std::string error;
-    };
-    const std::vector<Case> cases = {
-        // Restarting for 1.5 s, then on the new firmware.
-        {"confirmed", "reboot_ms=1500\nupdated_reply=0106", nullptr, 0u, ""},
-        {"old version kept", "reboot_ms=300", "2500", kUnconfirmed,
-         "orvane-update: COM5: sent, not confirmed: the unit answered model 1, version 005\r\n"},
-        {"no answer", "reboot_ms=600000", "2500", kUnconfirmed,
-         "orvane-update: COM5: sent, not confirmed: the unit did not answer\r\n"},
-    };
-    for (const Case& c : cases) {
-        ASSERT_TRUE(m_units.Configure(5, std::string("reply=0105\n") + c.behaviour));
+    const std::vector<std::vector<std::string>> cases = VerifyCases();
+    ASSERT_EQ(cases.size(), 3u);
+    for (const std::vector<std::string>& c : cases) {
+        const std::string& name = c[0];
+        const bool usualLimit = c[2] == "-";
+        const DWORD exitCode = std::stoul(c[3]);
+        ASSERT_TRUE(m_units.Configure(5, "reply=0105\n" + c[1]));
         m_units.ClearReceived(5);
-        ::SetEnvironmentVariableA("ORVANE_VERIFY_LIMIT_MS", c.limitMs);
+        ::SetEnvironmentVariableA("ORVANE_VERIFY_LIMIT_MS", usualLimit ? nullptr : c[2].c_str());
         ConsoleProgram run;
         const ULONGLONG started = ::GetTickCount64();
         EXPECT_EQ(RunConsole(run, "update \"" + firmware.Path() + "\" --port COM5 --yes --verify"),
-                  c.exitCode)
-            << c.name << ": " << run.Output() << run.Errors();
+                  exitCode)
+            << name << ": " << run.Output() << run.Errors();
         const ULONGLONG took = ::GetTickCount64() - started;
         ::SetEnvironmentVariableA("ORVANE_VERIFY_LIMIT_MS", nullptr);
-        EXPECT_EQ(run.Errors(), c.error) << c.name;
         EXPECT_TRUE(Contains(run.Output(), "COM5: sent; asking the unit for version 006\r\n"))
-            << c.name << ": " << run.Output();
-        if (c.exitCode == 0) {
+            << name << ": " << run.Output();
+        if (exitCode == 0) {
+            EXPECT_EQ(run.Errors(), "");
             EXPECT_TRUE(Contains(run.Output(), "s), version 006 confirmed\r\n")) << run.Output();
-            EXPECT_GT(took, 1500u) << c.name;
+            // The unit restarts for 1.5 s.
+            EXPECT_GT(took, 1500u) << name;
         } else {
-            EXPECT_GT(took, 2500u) << c.name;
+            EXPECT_EQ(run.Errors(), "orvane-update: COM5: " + c[4] + "\r\n") << name;
+            EXPECT_GT(took, std::stoul(c[2])) << name;
         }
         // Asked again on the port opened anew, and the file sent once.
         const std::string events = m_units.Events(5);
         const std::string after = events.substr(events.find(" firmware=16384 ") + 1);
-        EXPECT_GE(SimEquipment::CountEventLines(after, "open"), 2) << c.name << ": " << events;
-        EXPECT_EQ(SimEquipment::CountEventLines(events, "pgm"), 1) << c.name;
+        EXPECT_GE(SimEquipment::CountEventLines(after, "open"), 2) << name << ": " << events;
+        EXPECT_EQ(SimEquipment::CountEventLines(events, "pgm"), 1) << name;
     }
 }
 
