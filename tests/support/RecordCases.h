@@ -1,6 +1,7 @@
 #pragma once
-// Cases of the bench record's rules that the Windows and the Linux tests both check: a CSV field
-// as written, and the SHA-256 of the firmware files.
+// Cases of the bench record's rules: a CSV field as written, the SHA-256 of the firmware files,
+// and the check of a record that several writers appended to, which the Windows and the Linux
+// tests share.
 
 #include <cstddef>
 
