@@ -3,6 +3,7 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ int main(int argc, char** argv) {
         console.Error(error + " (orvane-update --help shows the usage)");
         return kExitUsage;
     }
+    if (const char* limit = std::getenv("ORVANE_VERIFY_LIMIT_MS"); limit && *limit)
+        arguments.verifyLimitMs = static_cast<std::uint32_t>(std::strtoul(limit, nullptr, 10));
     switch (arguments.command) {
     case Command::List:
         return RunList(arguments, console);

@@ -3,6 +3,7 @@
 #include "firmware/FirmwareFile.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -78,4 +79,26 @@ bool FirmwareFile::Rewind() {
 bool IsFolder(const char* path) {
     struct stat status {};
     return ::stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool FilesInFolder(const char* folder, std::vector<std::string>& names, SystemError& error) {
+    DIR* listing = ::opendir(folder);
+    if (!listing) {
+        error = LastSystemError();
+        return false;
+    }
+    errno = 0;
+    while (const dirent* entry = ::readdir(listing)) {
+        struct stat status {};
+        if (::fstatat(::dirfd(listing), entry->d_name, &status, 0) == 0 && S_ISREG(status.st_mode))
+            names.push_back(entry->d_name);
+        errno = 0;
+    }
+    error = errno;
+    ::closedir(listing);
+    return error == 0;
+}
+
+std::string PathInFolder(const std::string& folder, const std::string& name) {
+    return folder + (!folder.empty() && folder.back() == '/' ? "" : "/") + name;
 }
