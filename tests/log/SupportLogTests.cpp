@@ -73,6 +73,116 @@ TEST(SupportLog, RotatesAtOneMebibyteKeepingOneOlderFile) {
     ::DeleteFileA(older.c_str());
 }
 
+TEST(SupportLog, EveryRecordIsOneLineWhateverItsText) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string written;
+    };
+    const Case cases[] = {
+        {"a product text that would forge a record of its own",
+         "unit 0: \"Orvane Mixer\r\n2026-12-07T10:26:14.123Z unit 1: forged\", serial \"1\"",
+         "unit 0: \"Orvane Mixer\\r\\n2026-12-07T10:26:14.123Z unit 1: forged\", serial \"1\""},
+        {"a system message of two lines", "error 1: First line.\r\nSecond line.",
+         "error 1: First line.\\r\\nSecond line."},
+        {"a lone line feed and a lone carriage return", "a\nb\rc", "a\\nb\\rc"},
+        {"a tab, an escape, a delete and a NUL",
+         std::string("t\tE\x1B"
+                     "D\x7F"
+                     "N\0!",
+                     9),
+         "t\\tE\\x1BD\\x7FN\\x00!"},
+        {"paths and letters beyond ASCII as they are", "C:\\Orvane\\Caf\xC3\xA9.ace",
+         "C:\\Orvane\\Caf\xC3\xA9.ace"},
+    };
+    TempFolder folder("one line");
+    const SupportLog log(folder.Path());
+    for (const Case& c : cases)
+        EXPECT_TRUE(log.Write(c.text)) << c.name;
+    const std::vector<std::string> lines = Lines(ReadWholeFile(log.Path()));
+    ASSERT_EQ(lines.size(), std::size(cases));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].find_first_of("\r\n"), std::string::npos) << cases[i].name;
+        EXPECT_EQ(lines[i].substr(25), cases[i].written) << cases[i].name;
+    }
+    ::DeleteFileA(log.Path().c_str());
+}
+
+// Writes one line through each log from a thread of its own, the two let go at the same moment,
+// as two copies of the tool would.
+void WriteAtOnce(const SupportLog& first, const SupportLog& second) {
+    struct Writer {
+        const SupportLog* log;
+        const char* text;
+        HANDLE go;
+        static DWORD WINAPI Run(void* self) {
+            const auto* writer = static_cast<Writer*>(self);
+            ::WaitForSingleObject(writer->go, INFINITE);
+            return writer->log->Write(writer->text) ? 0 : 1;
+        }
+    };
+    HANDLE go = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    Writer writers[] = {{&first, "first writer", go}, {&second, "second writer", go}};
+    HANDLE threads[2];
+    for (int i = 0; i < 2; ++i)
+        threads[i] = ::CreateThread(nullptr, 0, Writer::Run, &writers[i], 0, nullptr);
+    ::Sleep(5);
+    ::SetEvent(go);
+    ::WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    for (HANDLE thread : threads)
+        ::CloseHandle(thread);
+    ::CloseHandle(go);
+}
+
+TEST(SupportLog, TwoWritersRotatingAtOnceKeepTheFullLogAsTheOlderFile) {
+    TempFolder folder("two writers");
+    const SupportLog first(folder.Path());
+    const SupportLog second(folder.Path());
+    const std::string older = folder.Path() + "\\update.log.1";
+    // Any line takes this log past 1 MiB, so both writers find it full.
+    const std::string full(SupportLog::kRotateBytes - 10, 'x');
+    for (int round = 0; round < 20; ++round) {
+        folder.Add(SupportLog::kFileName, full);
+        WriteAtOnce(first, second);
+        // One rotation: the full log is the older file, never a newer one of a single line.
+        ASSERT_EQ(ReadWholeFile(older).size(), full.size()) << "round " << round;
+        const std::vector<std::string> lines = Lines(ReadWholeFile(first.Path()));
+        ASSERT_EQ(lines.size(), 2u) << "round " << round;
+        EXPECT_NE(lines[0].substr(25), lines[1].substr(25));
+    }
+    ::DeleteFileA(older.c_str());
+}
+
+TEST(SupportLog, ReaderHoldingTheLogOpenDoesNotStopItsRotation) {
+    struct Case {
+        const char* name;
+        DWORD sharing; // the reader's
+    };
+    const Case cases[] = {
+        {"a reader that lets others read and write", FILE_SHARE_READ | FILE_SHARE_WRITE},
+        {"a reader that lets others delete too",
+         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder("reader");
+        const SupportLog log(folder.Path());
+        const std::string older = folder.Path() + "\\update.log.1";
+        const std::string full(SupportLog::kRotateBytes - 10, 'x');
+        folder.Add(SupportLog::kFileName, full);
+        HANDLE reader = ::CreateFileA(log.Path().c_str(), GENERIC_READ, c.sharing, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(reader, INVALID_HANDLE_VALUE) << c.name;
+        EXPECT_TRUE(log.Write("rotates")) << c.name;
+        EXPECT_TRUE(log.Write("follows")) << c.name;
+        EXPECT_EQ(ReadWholeFile(older).size(), full.size()) << c.name;
+        const std::vector<std::string> lines = Lines(ReadWholeFile(log.Path()));
+        ASSERT_EQ(lines.size(), 2u) << c.name;
+        EXPECT_EQ(lines[0].substr(25), "rotates") << c.name;
+        ::CloseHandle(reader);
+        ::DeleteFileA(older.c_str());
+    }
+}
+
 TEST(SupportLog, FolderThatCannotBeMadeIsSkipped) {
     // A file where the folder should be.
     TempFile blocker("not a folder");
@@ -108,7 +218,9 @@ TEST(Sha256, WholeOpenFileIsHashedAndTheFileRewound) {
     DWORD read = 0;
     ASSERT_TRUE(::ReadFile(handle, first, sizeof(first), &read, nullptr));
     std::string digest;
-    EXPECT_TRUE(Sha256::OfOpenFile(handle, digest));
+    DWORD seekError = ERROR_GEN_FAILURE;
+    EXPECT_TRUE(Sha256::OfOpenFile(handle, digest, seekError));
+    EXPECT_EQ(seekError, static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(digest, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
     LARGE_INTEGER position{};
     ASSERT_TRUE(::SetFilePointerEx(handle, LARGE_INTEGER{}, &position, FILE_CURRENT));
