@@ -157,27 +157,22 @@ TEST_F(DropAndLog, FailureIsLoggedWithTheSystemsReason) {
 }
 
 TEST_F(DropAndLog, FileThatCannotBePutBackAtItsStartIsReportedWithTheSeeksOwnReason) {
-    // A pipe has a size but no position to go back to. The log is written between the failed
-    // seek and the report, and its folder exists: a reason taken after that would be "already
-    // exists" (183).
-    const std::string pipe =
-        "\\\\.\\pipe\\orvane-rewind-" + std::to_string(::GetCurrentProcessId());
-    HANDLE server = ::CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE,
-                                       PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
-    ASSERT_NE(server, INVALID_HANDLE_VALUE);
-    HANDLE probe = ::CreateFileA(pipe.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    // A serial port named as the file has a size (0) but no position to go back to. The log is
+    // written between the failed seek and the report, and its folder exists: a reason taken
+    // after that would be "already exists" (183).
+    SimEquipment other;
+    ASSERT_TRUE(other.Start({9})) << other.Error();
+    const std::string port = "\\\\.\\COM9";
+    HANDLE probe = ::CreateFileA(port.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(probe, INVALID_HANDLE_VALUE);
     ASSERT_FALSE(::SetFilePointerEx(probe, LARGE_INTEGER{}, nullptr, FILE_BEGIN));
     const DWORD reason = ::GetLastError();
     ::CloseHandle(probe);
     ASSERT_NE(reason, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    HANDLE second = ::CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE,
-                                       PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
-    ASSERT_NE(second, INVALID_HANDLE_VALUE);
 
-    Dialog().m_supportLog.Write("-- a pipe for a file");
-    m_harness.SetText(IDC_SOURCE_PATH, pipe);
+    Dialog().m_supportLog.Write("-- a port for a file");
+    m_harness.SetText(IDC_SOURCE_PATH, port);
     m_harness.Click(IDC_UPDATE);
     const std::vector<std::string> lines = LogLines(LogPath());
     ASSERT_FALSE(lines.empty());
@@ -185,8 +180,7 @@ TEST_F(DropAndLog, FileThatCannotBePutBackAtItsStartIsReportedWithTheSeeksOwnRea
               "message shown: \"Unable to rewind source file\" (" + SystemReason(reason) + ")");
     EXPECT_EQ(m_harness.Text(IDC_STATUS), "Unable to rewind source file");
     EXPECT_EQ(ReceivedInAll(), "");
-    ::CloseHandle(second);
-    ::CloseHandle(server);
+    EXPECT_EQ(other.Received(9), "");
 }
 
 TEST_F(DropAndLog, LogFolderOpensFromTheTitleBarMenuAndAnUnwritableOneIsNoHindrance) {
