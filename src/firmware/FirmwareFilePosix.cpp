@@ -24,7 +24,9 @@ bool FirmwareFile::IsOpen() const {
 
 FirmwareResult FirmwareFile::Open(const char* path, FileSharing sharing) {
     Close();
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK a named pipe would hold the open until someone writes to it; a regular
+    // file reads as ever.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return FirmwareResult::Failure(FirmwareError::Open);
     struct stat status {};
