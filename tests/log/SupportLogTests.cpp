@@ -83,9 +83,6 @@ TEST(SupportLog, EveryRecordIsOneLineWhateverItsText) {
         {"a product text that would forge a record of its own",
          "unit 0: \"Orvane Mixer\r\n2026-12-07T10:26:14.123Z unit 1: forged\", serial \"1\"",
          "unit 0: \"Orvane Mixer\\r\\n2026-12-07T10:26:14.123Z unit 1: forged\", serial \"1\""},
-        {"a system message of two lines", "error 1: First line.\r\nSecond line.",
-         "error 1: First line.\\r\\nSecond line."},
-        {"a lone line feed and a lone carriage return", "a\nb\rc", "a\\nb\\rc"},
         {"a tab, an escape, a delete and a NUL",
          std::string("t\tE\x1B"
                      "D\x7F"
@@ -155,35 +152,26 @@ TEST(SupportLog, WritersRotatingAtOnceKeepTheFullLogAsTheOlderFile) {
 }
 
 TEST(SupportLog, ReaderHoldingTheLogOpenDoesNotStopItsRotation) {
-    struct Case {
-        const char* name;
-        DWORD sharing; // the reader's
-    };
-    const Case cases[] = {
-        {"a reader that lets others read and write", FILE_SHARE_READ | FILE_SHARE_WRITE},
-        {"a reader that lets others delete too",
-         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE},
-    };
-    for (const Case& c : cases) {
-        TempFolder folder("reader");
-        const SupportLog log(folder.Path());
-        const std::string older = folder.Path() + "\\update.log.1";
-        const std::string full(SupportLog::kRotateBytes - 10, 'x');
-        folder.Add(SupportLog::kFileName, full);
-        HANDLE reader = ::CreateFileA(log.Path().c_str(), GENERIC_READ, c.sharing, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(reader, INVALID_HANDLE_VALUE) << c.name;
-        EXPECT_TRUE(log.Write("rotates")) << c.name;
-        EXPECT_TRUE(log.Write("follows")) << c.name;
-        EXPECT_EQ(ReadWholeFile(older).size(), full.size()) << c.name;
-        const std::string rotated = ReadWholeFile(log.Path());
-        ASSERT_LT(rotated.size(), 1000u) << c.name;
-        const std::vector<std::string> lines = Lines(rotated);
-        ASSERT_EQ(lines.size(), 2u) << c.name;
-        EXPECT_EQ(lines[0].substr(25), "rotates") << c.name;
-        ::CloseHandle(reader);
-        ::DeleteFileA(older.c_str());
-    }
+    TempFolder folder("reader");
+    const SupportLog log(folder.Path());
+    const std::string older = folder.Path() + "\\update.log.1";
+    const std::string full(SupportLog::kRotateBytes - 10, 'x');
+    folder.Add(SupportLog::kFileName, full);
+    // A viewer's usual sharing: others may read and write, but not rename or delete.
+    HANDLE reader =
+        ::CreateFileA(log.Path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(log.Write("rotates"));
+    EXPECT_TRUE(log.Write("follows"));
+    EXPECT_EQ(ReadWholeFile(older).size(), full.size());
+    const std::string rotated = ReadWholeFile(log.Path());
+    ASSERT_LT(rotated.size(), 1000u);
+    const std::vector<std::string> lines = Lines(rotated);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].substr(25), "rotates");
+    ::CloseHandle(reader);
+    ::DeleteFileA(older.c_str());
 }
 
 TEST(SupportLog, FolderThatCannotBeMadeIsSkipped) {
