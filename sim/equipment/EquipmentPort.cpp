@@ -88,6 +88,7 @@ void EquipmentPort::closeLine(std::unique_ptr<Line>& line) {
 void EquipmentPort::applyConfig(const PortConfig& config, TimePoint now) {
     cfg_ = config;
     sinceApply_ = 0;
+    updatedAt_.reset();
     pacer_.reset(cfg_.pacedRate, now);
     recorder_.event("conf mode=" + std::string(modeName(cfg_.mode)) + " seq=" + cfg_.seq);
     if (dead_) {
@@ -181,6 +182,8 @@ void EquipmentPort::endSession(Line& line, TimePoint now, const char* how) {
         line.pty.discardInput(); // never read, never recorded
     line.replies.clear();
     line.endedAt = now;
+    if (line.scanner.firmwareBytes() > 0)
+        updatedAt_ = now; // the unit restarts on its new firmware
     pacer_.consume(0, now, true); // the line falls quiet
 }
 
@@ -247,7 +250,11 @@ Pty::Status EquipmentPort::readSome(Line& line, TimePoint now, bool paced) {
 }
 
 void EquipmentPort::scheduleReply(Line& line, TimePoint now) {
-    const std::vector<std::uint8_t>& reply = cfg_.reply;
+    const bool updated = updatedAt_.has_value();
+    if (updated && now - *updatedAt_ < cfg_.rebootTime)
+        return; // still restarting
+    const std::vector<std::uint8_t>& reply =
+        updated && cfg_.updatedReply ? *cfg_.updatedReply : cfg_.reply;
     const TimePoint at = now + cfg_.delay;
     switch (cfg_.mode) {
     case Mode::Silent:

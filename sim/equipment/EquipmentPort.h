@@ -92,6 +92,8 @@ class EquipmentPort {
     std::vector<std::unique_ptr<Line>> lines_; // ptys the tool opened: in session or ended
     bool dead_ = false;                        // hung up: no pty at all until the next conf change
     std::uint64_t sinceApply_ = 0;             // bytes read since the conf was applied
+    // Set when a session that carried firmware ends; the conf's next change clears it.
+    std::optional<TimePoint> updatedAt_;
 };
 
 } // namespace simeq

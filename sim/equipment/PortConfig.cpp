@@ -71,7 +71,7 @@ bool parseMillis(std::string_view s, Millis& out) {
 
 // One entry per key; a new key is one more line here.
 using Setter = bool (*)(PortConfig&, std::string_view);
-constexpr std::array<std::pair<std::string_view, Setter>, 9> kKeys{{
+constexpr std::array<std::pair<std::string_view, Setter>, 11> kKeys{{
     {"reply", [](PortConfig& c, std::string_view v) { return parseHex(v, c.reply); }},
     {"mode",
      [](PortConfig& c, std::string_view v) {
@@ -108,6 +108,15 @@ constexpr std::array<std::pair<std::string_view, Setter>, 9> kKeys{{
          if (!parseUnsigned(v, 1, on))
              return false;
          c.xonXoff = on != 0;
+         return true;
+     }},
+    {"reboot_ms", [](PortConfig& c, std::string_view v) { return parseMillis(v, c.rebootTime); }},
+    {"updated_reply",
+     [](PortConfig& c, std::string_view v) {
+         std::vector<std::uint8_t> reply;
+         if (!parseHex(v, reply))
+             return false;
+         c.updatedReply = std::move(reply);
          return true;
      }},
     {"seq",

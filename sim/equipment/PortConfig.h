@@ -22,7 +22,11 @@ struct PortConfig {
     std::uint64_t hangupAfter = 0;   // hangup: bytes read (since applied) before the pty closes
     std::uint32_t pacedRate = 46080; // paced: bytes per second; 460800 baud 8N1
     bool xonXoff = false;            // the line starts with XON/XOFF on, as another program left it
-    std::string seq;                 // opaque; echoed in portN.applied so a writer can wait for it
+    // After a session that carried firmware, as a unit restarting on its new firmware: silent to
+    // "ver\r" for rebootTime, then answering updatedReply (the old reply when it has none).
+    Millis rebootTime{0};
+    std::optional<std::vector<std::uint8_t>> updatedReply;
+    std::string seq; // opaque; echoed in portN.applied so a writer can wait for it
 };
 
 struct ParsedConfig {

@@ -64,6 +64,14 @@ bool ParseArguments(const std::vector<std::string>& words, Arguments& arguments,
             arguments.allowDowngrade = true;
         } else if (word == "--yes" && sends) {
             arguments.yes = true;
+        } else if (word == "--verify" && sends) {
+            arguments.verify = true;
+        } else if (word == "--record" && sends) {
+            if (!hasValue || words[i + 1].empty()) {
+                error = "--record needs the file to record in, such as bench.csv";
+                return false;
+            }
+            arguments.record = words[++i];
         } else if (word.size() > 1 && word[0] == '-') {
             error = "unknown option \"" + word + "\" for " + command;
             return false;
@@ -99,14 +107,16 @@ std::string UsageText() {
            ", product, serial, model, installed firmware,\n"
            "      and whether the bridge was found through the bridge library or the "
            "system's device list.\n"
-           "  orvane-update check FILE [--port " +
+           "  orvane-update check FILE|FOLDER [--port " +
            port +
            " | --serial S]\n"
-           "      Checks the firmware file against every unit, or the one named.\n"
-           "  orvane-update update FILE (--port " +
+           "      Checks the firmware file against every unit, or the one named. From a folder "
+           "(its .ace\n"
+           "      files), each unit is checked against the newest file meant for its model.\n"
+           "  orvane-update update FILE|FOLDER (--port " +
            port +
            " | --serial S | --all)\n"
-           "                       [--allow-downgrade] [--yes]\n"
+           "                       [--allow-downgrade] [--yes] [--verify] [--record FILE.csv]\n"
            "      Checks the file, then sends it to the unit named, or with --all to every "
            "unit it is\n"
            "      meant for, all at once. --allow-downgrade also sends an older or the same "
@@ -114,8 +124,13 @@ std::string UsageText() {
            "      (never another model's file). Without --yes it asks first (on standard error), "
            "and\n"
            "      refuses to start when no one can answer (standard input is not a terminal).\n"
+           "      --verify asks each unit for its version after the last byte until it "
+           "answers with\n"
+           "      the file's version (60 s at most). --record appends one row per unit to a "
+           "CSV file.\n"
            "      Ctrl+C stops the update; the unit may then need the update again.\n"
-           "  orvane-update watch FILE [--allow-downgrade] [--yes]\n"
+           "  orvane-update watch FILE|FOLDER [--allow-downgrade] [--yes] [--verify]\n"
+           "                       [--record FILE.csv]\n"
            "      Watches for units until Ctrl+C: every unit attached at the start or plugged in "
            "later is\n"
            "      checked and, when the file is meant for it, updated at once, each on its own "
@@ -124,7 +139,7 @@ std::string UsageText() {
            "refused,\n"
            "      updating, updated, failed, unplugged. Ctrl+C stops the running updates and "
            "prints the\n"
-           "      totals. --allow-downgrade and --yes as for update.\n"
+           "      totals. The options as for update.\n"
            "\n"
            "Exit codes:\n"
            "  0    done\n"
@@ -134,6 +149,7 @@ std::string UsageText() {
            "  3    refused by the check\n"
            "  4    transfer failed (for any unit under --all), or a unit --all could not check;\n"
            "       under watch, a unit failed or could not be asked\n"
+           "  5    sent, but --verify did not see the new version (for any unit)\n"
            "  130  cancelled (Ctrl+C, or the question answered no; watch: Ctrl+C during a "
            "transfer)";
 }

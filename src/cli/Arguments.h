@@ -2,6 +2,7 @@
 // The console program's command line: one command, its file, one way of naming units and the
 // switches. Parsing only reads the words; whether the file or the units exist is found later.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,10 @@ struct Arguments {
     bool all = false;                  // update --all
     bool allowDowngrade = false;       // update, watch --allow-downgrade
     bool yes = false;                  // update, watch --yes
+    bool verify = false;               // update, watch --verify
+    std::optional<std::string> record; // update, watch --record FILE.csv
+    // How long --verify waits for the new version; tests shorten it (ORVANE_VERIFY_LIMIT_MS).
+    std::uint32_t verifyLimitMs = 60000;
 };
 
 // Reads the words after the program's name. false with a one-line reason on a usage error.

@@ -1,5 +1,7 @@
 #include "cli/Commands.h"
 
+#include "cli/BenchRecord.h"
+#include "cli/FirmwareCatalog.h"
 #include "cli/PortArgument.h"
 #include "cli/UnitSearch.h"
 #include "cli/UnitText.h"
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -81,55 +84,18 @@ int SelectUnits(const Arguments& arguments, const std::vector<Unit>& found, Cons
     return kExitDone;
 }
 
-// The firmware file, opened and its size and header read: nothing has been sent yet. Held by
-// the caller with readers only, so that no one changes it before every transfer has ended.
-int OpenFirmware(const std::string& path, Console& console, FirmwareFile& file,
-                 HeaderFields& fields, std::uint32_t& size) {
-    const std::string opening = std::string(MessageFor(FirmwareError::Open)) + " " + Quoted(path);
-    if (IsFolder(path.c_str())) {
-        console.Error(opening + ": it is a folder, not a firmware file");
-        return kExitUsage;
-    }
-    if (const FirmwareResult opened = file.Open(path.c_str(), FileSharing::Readers); !opened) {
-        console.Error(opening + ": " + SystemErrorText(opened.systemError));
-        return kExitUsage;
-    }
-    FirmwareHeader header;
-    FirmwareResult read = file.Size(size);
-    if (read)
-        read = file.ReadHeader(header);
-    if (!read) {
-        const bool refused =
-            read.failed == FirmwareError::TooLarge || read.failed == FirmwareError::TooShort;
-        console.Error(std::string(MessageFor(read.failed)) + ": " + path +
-                      (refused ? "" : ": " + SystemErrorText(read.systemError)));
-        return refused ? kExitRefused : kExitUsage;
-    }
-    fields = ReadHeaderFields(header);
-    if (!fields.deviceId || !fields.version) {
-        console.Error(std::string(MessageFor(Verdict::BadField)) + ": " + path);
-        return kExitRefused;
-    }
-    console.Print("File " + path + ": model " + std::to_string(*fields.deviceId) + ", version " +
-                  ThreeDigits(*fields.version) + ", " + std::to_string(size) + " bytes");
-    return kExitDone;
-}
-
-// The common start of check and update, which sends nothing: the file opened and its header
-// read, then the units the command line names. The file stays held while the command runs.
+// The common start of check and update, which sends nothing: the firmware read (a file or a
+// folder of them), then the units the command line names. The files stay held while the command
+// runs.
 struct PreparedCommand {
-    FirmwareFile file;
-    HeaderFields fields;
-    std::uint32_t size = 0;
+    FirmwareCatalog catalog;
     std::vector<Unit> units;
 };
 
 int OpenFileAndSelectUnits(const Arguments& arguments, Console& console,
                            PreparedCommand& prepared) {
-    if (const int opened =
-            OpenFirmware(arguments.file, console, prepared.file, prepared.fields, prepared.size);
-        opened != kExitDone)
-        return opened;
+    if (const int loaded = prepared.catalog.Load(arguments.file, console); loaded != kExitDone)
+        return loaded;
     std::vector<Unit> found;
     if (const int status = FindUnits(console, found); status != kExitDone)
         return status;
@@ -267,13 +233,13 @@ int RunCheck(const Arguments& arguments, Console& console) {
     if (const int status = OpenFileAndSelectUnits(arguments, console, prepared);
         status != kExitDone)
         return status;
-    const HeaderFields& fields = prepared.fields;
     bool anyAccepted = false, anyDenied = false;
     for (const Unit& unit : prepared.units) {
-        const std::string refusal = Judge(fields, unit, false);
+        const FirmwareChoice choice = prepared.catalog.ChooseFor(unit, false);
+        const std::string& refusal = choice.refusal;
         anyAccepted = anyAccepted || refusal.empty();
         anyDenied = anyDenied || PermissionDenied(unit);
-        console.Print(Describe(unit) + ": " +
+        console.Print(Describe(unit) + ": " + prepared.catalog.Naming(choice) +
                       (refusal.empty() ? "accepted" : "refused: " + refusal));
     }
     if (anyAccepted)
@@ -286,32 +252,45 @@ int RunUpdate(const Arguments& arguments, Console& console) {
     if (const int status = OpenFileAndSelectUnits(arguments, console, prepared);
         status != kExitDone)
         return status;
-    const HeaderFields& fields = prepared.fields;
+    const FirmwareCatalog& catalog = prepared.catalog;
+    std::optional<BenchRecord> record;
+    if (arguments.record)
+        record.emplace(*arguments.record);
+    const std::string unconfirmed = arguments.verify ? "no" : "";
 
     std::vector<Unit> targets;
+    std::vector<const CatalogFile*> files;
     std::vector<TableRow> skipped;
     // A unit --all could not check may be one the file is meant for: it received nothing, so
     // the run fails.
     bool anyUnchecked = false;
     for (const Unit& unit : prepared.units) {
-        bool overridden = false;
-        const std::string refusal = Judge(fields, unit, arguments.allowDowngrade, &overridden);
+        const FirmwareChoice choice = catalog.ChooseFor(unit, arguments.allowDowngrade);
+        const std::string& refusal = choice.refusal;
+        const std::string naming = catalog.Naming(choice);
         if (!refusal.empty() && !arguments.all) {
-            console.Error(Describe(unit) + ": " + refusal);
+            if (record)
+                record->Append(
+                    RecordOf(unit, choice.file, "refused: " + refusal, 0, "", unconfirmed),
+                    console);
+            console.Error(Describe(unit) + ": " + naming + refusal);
             return PermissionDenied(unit) ? kExitNoUnit : kExitRefused;
         }
         if (!refusal.empty()) {
             const bool unchecked = !WhyNotChecked(unit).empty();
             anyUnchecked = anyUnchecked || unchecked;
             const std::string result = (unchecked ? "not checked: " : "skipped: ") + refusal;
-            console.Print(Describe(unit) + ": " + result);
+            console.Print(Describe(unit) + ": " + naming + result);
             skipped.push_back({PortText(unit), unit.serial, FirmwareText(unit), result, "0", "-"});
+            if (record)
+                record->Append(RecordOf(unit, choice.file, result, 0, "", unconfirmed), console);
             continue;
         }
-        if (overridden)
+        if (choice.overridden)
             console.Print("--allow-downgrade: " + PortText(unit) + " gets version " +
-                          ThreeDigits(*fields.version) + " over its " + FirmwareText(unit));
+                          ThreeDigits(choice.file->version) + " over its " + FirmwareText(unit));
         targets.push_back(unit);
+        files.push_back(choice.file);
     }
     if (targets.empty() && anyUnchecked) {
         PrintTable(console, skipped);
@@ -324,17 +303,22 @@ int RunUpdate(const Arguments& arguments, Console& console) {
     }
 
     std::string names;
-    for (const Unit& unit : targets)
-        names += (names.empty() ? "" : ", ") + PortText(unit) + " (serial " + unit.serial +
-                 ", firmware " + FirmwareText(unit) + ")";
+    for (size_t i = 0; i < targets.size(); ++i)
+        names += (names.empty() ? "" : ", ") + PortText(targets[i]) + " (serial " +
+                 targets[i].serial + ", firmware " + FirmwareText(targets[i]) + ")" +
+                 (catalog.FromFolder() ? " with " + files[i]->name + " (version " +
+                                             ThreeDigits(files[i]->version) + ")"
+                                       : "");
     if (!arguments.yes) {
         if (!console.InputIsTerminal()) {
             console.Error("not started: standard input is not a terminal to confirm on; add "
                           "--yes to update without asking");
             return kExitUsage;
         }
-        if (!console.Confirm("Update " + names + " to version " + ThreeDigits(*fields.version) +
-                             "?")) {
+        if (!console.Confirm("Update " + names +
+                             (catalog.FromFolder()
+                                  ? std::string("?")
+                                  : " to version " + ThreeDigits(files[0]->version) + "?"))) {
             console.Print("Not updated.");
             return kExitCancelled;
         }
@@ -348,8 +332,12 @@ int RunUpdate(const Arguments& arguments, Console& console) {
     console.Print(std::string(kSendingMessage) + " " + names);
     std::vector<std::unique_ptr<UnitUpdate>> updates;
     Console::TransfersRunning(true);
-    for (const Unit& unit : targets) {
-        updates.push_back(std::make_unique<UnitUpdate>(unit, arguments.file, console, finished));
+    for (size_t i = 0; i < targets.size(); ++i) {
+        updates.push_back(
+            std::make_unique<UnitUpdate>(targets[i], files[i]->path, console, finished));
+        if (arguments.verify)
+            updates.back()->ConfirmAfter(files[i]->version,
+                                         {ConfirmLimits{}.intervalMs, arguments.verifyLimitMs});
         updates.back()->Start();
     }
     const std::string who =
@@ -363,9 +351,9 @@ int RunUpdate(const Arguments& arguments, Console& console) {
             break;
         if (console.OutputIsTerminal()) {
             unsigned long long done = 0, total = 0;
-            for (const auto& update : updates) {
-                done += update->Done();
-                total += update->Total() ? update->Total() : prepared.size;
+            for (size_t i = 0; i < updates.size(); ++i) {
+                done += updates[i]->Done();
+                total += updates[i]->Total() ? updates[i]->Total() : files[i]->size;
             }
             console.ShowProgress(
                 ProgressLine(who, done, total, static_cast<std::uint32_t>(MonotonicMs() - start)));
@@ -377,22 +365,34 @@ int RunUpdate(const Arguments& arguments, Console& console) {
     Console::TransfersRunning(false);
     console.EndProgress();
 
-    bool anyFailed = false, anyCancelled = false;
+    bool anyFailed = false, anyCancelled = false, anyUnconfirmed = false, askingCancelled = false;
     std::vector<TableRow> rows;
-    for (const auto& update : updates) {
-        const Unit& unit = update->Target();
+    for (size_t i = 0; i < updates.size(); ++i) {
+        const UnitUpdate& update = *updates[i];
+        const Unit& unit = update.Target();
         std::string result = "updated";
-        if (update->Outcome() == UnitOutcome::Failed) {
+        std::string confirmed = unconfirmed;
+        if (update.Outcome() == UnitOutcome::Failed) {
             anyFailed = true;
-            result = "failed: " + update->Failure();
+            result = "failed: " + update.Failure();
             if (!arguments.all)
-                console.Error(PortText(unit) + ": " + update->Failure());
-        } else if (update->Outcome() == UnitOutcome::Cancelled) {
+                console.Error(PortText(unit) + ": " + update.Failure());
+        } else if (update.Outcome() == UnitOutcome::Cancelled) {
             anyCancelled = true;
             result = "cancelled: may need the update again";
+        } else if (update.Confirming()) {
+            const Confirmation& confirmation = update.Confirmed();
+            result = ConfirmationText(confirmation, files[i]->version);
+            confirmed = confirmation.confirmed ? "yes" : "no";
+            anyUnconfirmed = anyUnconfirmed || !confirmation.confirmed;
+            askingCancelled = askingCancelled || confirmation.cancelled;
         }
         rows.push_back({PortText(unit), unit.serial, FirmwareText(unit), result,
-                        std::to_string(update->Done()), Seconds(update->ElapsedMs())});
+                        std::to_string(update.Done()), Seconds(update.ElapsedMs())});
+        if (record)
+            record->Append(
+                RecordOf(unit, files[i], result, update.Done(), rows.back().seconds, confirmed),
+                console);
     }
     if (anyCancelled)
         console.Print("Update cancelled: the unit may need the update again, as its firmware may "
@@ -400,12 +400,18 @@ int RunUpdate(const Arguments& arguments, Console& console) {
     if (arguments.all) {
         rows.insert(rows.end(), skipped.begin(), skipped.end());
         PrintTable(console, rows);
+    } else if (anyUnconfirmed) {
+        console.Error(PortText(targets[0]) + ": " + rows[0].result);
     } else if (!anyFailed && !anyCancelled) {
-        console.Print(std::string(kCompletedMessage) + " (" + PortText(targets[0]) + ", " +
-                      std::to_string(updates[0]->Done()) + " bytes in " +
-                      Seconds(updates[0]->ElapsedMs()) + " s)");
+        console.Print(
+            std::string(kCompletedMessage) + " (" + PortText(targets[0]) + ", " +
+            std::to_string(updates[0]->Done()) + " bytes in " + Seconds(updates[0]->ElapsedMs()) +
+            " s)" +
+            (arguments.verify ? ", version " + ThreeDigits(files[0]->version) + " confirmed" : ""));
     }
-    if (anyCancelled)
+    if (anyCancelled || askingCancelled)
         return kExitCancelled;
-    return anyFailed || anyUnchecked ? kExitFailed : kExitDone;
+    if (anyFailed || anyUnchecked)
+        return kExitFailed;
+    return anyUnconfirmed ? kExitUnconfirmed : kExitDone;
 }

@@ -10,6 +10,7 @@ enum ExitCode : int {
     kExitNoUnit = 2,      // no unit, no unit by that name, or no bridge library
     kExitRefused = 3,     // refused by the check
     kExitFailed = 4,      // a transfer failed
+    kExitUnconfirmed = 5, // sent, but --verify did not see the new version
     kExitCancelled = 130, // Ctrl+C, or the question answered no
 };
 

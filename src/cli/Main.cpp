@@ -4,6 +4,7 @@
 #include "cli/Console.h"
 #include "cli/Watch.h"
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@ int main(int argc, char** argv) {
         console.Error(error + " (orvane-update --help shows the usage)");
         return kExitUsage;
     }
+    if (const char* limit = std::getenv("ORVANE_VERIFY_LIMIT_MS"); limit && *limit)
+        arguments.verifyLimitMs = static_cast<std::uint32_t>(std::strtoul(limit, nullptr, 10));
     switch (arguments.command) {
     case Command::List:
         return RunList(arguments, console);

@@ -77,3 +77,14 @@ std::string Seconds(std::uint32_t milliseconds) {
     std::snprintf(text, sizeof(text), "%.1f", milliseconds / 1000.0);
     return text;
 }
+
+std::string ConfirmationText(const Confirmation& confirmation, int version) {
+    if (confirmation.confirmed)
+        return "updated, version " + ThreeDigits(version) + " confirmed";
+    std::string why = "the unit did not answer";
+    if (confirmation.answered)
+        why = "the unit answered model " +
+              std::to_string(static_cast<signed char>(confirmation.last.deviceId)) + ", version " +
+              ThreeDigits(static_cast<signed char>(confirmation.last.version));
+    return "sent, not confirmed: " + (confirmation.cancelled ? "cancelled; " + why : why);
+}

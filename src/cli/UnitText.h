@@ -2,6 +2,7 @@
 // How the console program names a unit and judges a firmware file against it: the words every
 // command prints for a unit, and the reason a file may not be sent to it.
 
+#include "cli/UnitUpdate.h"
 #include "discovery/EquipmentFinder.h"
 #include "firmware/Compatibility.h"
 
@@ -42,3 +43,7 @@ std::string Judge(const HeaderFields& fields, const Unit& unit, bool allowDowngr
 
 // Milliseconds as seconds with one decimal: "12.3".
 std::string Seconds(std::uint32_t milliseconds);
+
+// The result of an update asked to confirm version: "updated, version 006 confirmed", or "sent,
+// not confirmed: " and what the unit last answered, or that it did not answer.
+std::string ConfirmationText(const Confirmation& confirmation, int version);

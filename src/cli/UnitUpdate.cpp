@@ -1,9 +1,48 @@
 #include "cli/UnitUpdate.h"
 
+#include "cli/UnitText.h"
 #include "common/Clock.h"
 #include "text/Messages.h"
 
+#include <algorithm>
 #include <utility>
+
+namespace {
+// How often a wait between two questions looks at keepAsking.
+constexpr std::uint32_t kAskingSliceMs = 50;
+} // namespace
+
+Confirmation ConfirmVersion(const Unit& unit, int version, const ConfirmLimits& limits,
+                            const std::function<bool()>& keepAsking) {
+    Confirmation confirmation;
+    const EquipmentFinder finder;
+    const std::uint64_t start = MonotonicMs();
+    for (std::uint64_t next = start;;) {
+        for (std::uint64_t now = MonotonicMs(); now < next; now = MonotonicMs()) {
+            if (!keepAsking()) {
+                confirmation.cancelled = true;
+                return confirmation;
+            }
+            PauseMs(
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(kAskingSliceMs, next - now)));
+        }
+        Unit asked = unit;
+        asked.answered = false;
+        finder.Query(asked);
+        if (asked.answered) {
+            confirmation.answered = true;
+            confirmation.last = asked.reply;
+            if (InstalledOf(asked).version == version) {
+                confirmation.confirmed = true;
+                return confirmation;
+            }
+        }
+        const std::uint64_t now = MonotonicMs();
+        next = std::max(next + limits.intervalMs, now);
+        if (next - start > limits.limitMs)
+            return confirmation;
+    }
+}
 
 // Follows the transfer for the progress display, prints a line at every tenth of the file when
 // the output is not a terminal, and stops it once Ctrl+C was pressed.
@@ -65,6 +104,11 @@ void UnitUpdate::Join() {
     m_thread.Join();
 }
 
+void UnitUpdate::ConfirmAfter(int version, const ConfirmLimits& limits) {
+    m_confirmVersion = version;
+    m_confirmLimits = limits;
+}
+
 std::uint32_t UnitUpdate::ElapsedMs() const {
     const std::uint64_t end = m_endTick ? m_endTick.load() : MonotonicMs();
     return m_startTick ? static_cast<std::uint32_t>(end - m_startTick) : 0;
@@ -97,6 +141,12 @@ void UnitUpdate::Run() {
         line.Close();
     }
     m_endTick = MonotonicMs();
+    if (outcome == UnitOutcome::Updated && Confirming()) {
+        m_console.Print(PortText(m_unit) + ": sent; asking the unit for version " +
+                        ThreeDigits(m_confirmVersion));
+        m_confirmation = ConfirmVersion(m_unit, m_confirmVersion, m_confirmLimits,
+                                        [] { return !Console::CancelRequested(); });
+    }
     m_outcome = outcome;
     m_finished.Set();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // One unit's update on a thread of its own: its own handle of the firmware file (shared with
 // readers only), its own serial line, the transfer, and the line closed again, its settings
-// put back, whatever the end. The thread's progress is read by the main thread while it runs.
+// put back, whatever the end; then, when asked for, the confirmation of the new version. The
+// thread's progress is read by the main thread while it runs.
 
 #include "cli/Console.h"
 #include "discovery/EquipmentFinder.h"
@@ -10,9 +11,28 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 enum class UnitOutcome { Running, Updated, Failed, Cancelled };
+
+// After the last byte, whether the unit runs the file's version: it is asked ("ver\r", its port
+// opened for each question as discovery does, since a unit restarting may drop off the bus)
+// every intervalMs until it answers with that version or limitMs have passed.
+struct ConfirmLimits {
+    std::uint32_t intervalMs = 500;
+    std::uint32_t limitMs = 60000;
+};
+
+struct Confirmation {
+    bool confirmed = false;
+    bool answered = false; // the unit answered at least once; last holds its last answer
+    VersionReply last;
+    bool cancelled = false; // keepAsking said no before the answer came
+};
+
+Confirmation ConfirmVersion(const Unit& unit, int version, const ConfirmLimits& limits,
+                            const std::function<bool()>& keepAsking);
 
 class UnitUpdate {
   public:
@@ -30,14 +50,20 @@ class UnitUpdate {
     // when the transfer has ended and the line is closed.
     bool Start();
     void Join();
+    // Before Start: once the file has been sent, confirm that the unit runs version.
+    void ConfirmAfter(int version, const ConfirmLimits& limits);
 
     const Unit& Target() const { return m_unit; }
     std::uint32_t Done() const { return m_done; }
     std::uint32_t Total() const { return m_total; }
+    // The transfer's time, without the confirmation.
     std::uint32_t ElapsedMs() const;
     UnitOutcome Outcome() const { return m_outcome; }
     // Why it failed, in the window's words and the system's.
     const std::string& Failure() const { return m_failure; }
+    // Whether the new version was asked for, and the answer; read once the outcome is known.
+    bool Confirming() const { return m_confirmVersion >= 0; }
+    const Confirmation& Confirmed() const { return m_confirmation; }
 
   private:
     class Observer;
@@ -55,5 +81,8 @@ class UnitUpdate {
     std::atomic<std::uint64_t> m_endTick{0};
     std::atomic<UnitOutcome> m_outcome{UnitOutcome::Running};
     std::string m_failure;
+    int m_confirmVersion = -1;
+    ConfirmLimits m_confirmLimits;
+    Confirmation m_confirmation;
     bool m_printTenths = true;
 };

@@ -1,74 +1,37 @@
 #include "cli/Watch.h"
 
+#include "cli/BenchRecord.h"
 #include "cli/Commands.h"
+#include "cli/FirmwareCatalog.h"
 #include "cli/PlugIns.h"
-#include "cli/PortArgument.h"
 #include "cli/UnitSearch.h"
 #include "cli/UnitText.h"
 #include "cli/UnitUpdate.h"
-#include "common/Clock.h"
 #include "discovery/EquipmentFinder.h"
 #include "firmware/Compatibility.h"
 #include "text/Messages.h"
 
 #include <atomic>
-#include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
-
-std::string Quoted(const std::string& text) {
-    return "\"" + text + "\"";
-}
-// TEMPORARY COPY (until the firmware catalog lands)
-int OpenFirmware(const std::string& path, Console& console, FirmwareFile& file,
-                 HeaderFields& fields, std::uint32_t& size) {
-    const std::string opening = std::string(MessageFor(FirmwareError::Open)) + " " + Quoted(path);
-    if (IsFolder(path.c_str())) {
-        console.Error(opening + ": it is a folder, not a firmware file");
-        return kExitUsage;
-    }
-    if (const FirmwareResult opened = file.Open(path.c_str(), FileSharing::Readers); !opened) {
-        console.Error(opening + ": " + SystemErrorText(opened.systemError));
-        return kExitUsage;
-    }
-    FirmwareHeader header;
-    FirmwareResult read = file.Size(size);
-    if (read)
-        read = file.ReadHeader(header);
-    if (!read) {
-        const bool refused =
-            read.failed == FirmwareError::TooLarge || read.failed == FirmwareError::TooShort;
-        console.Error(std::string(MessageFor(read.failed)) + ": " + path +
-                      (refused ? "" : ": " + SystemErrorText(read.systemError)));
-        return refused ? kExitRefused : kExitUsage;
-    }
-    fields = ReadHeaderFields(header);
-    if (!fields.deviceId || !fields.version) {
-        console.Error(std::string(MessageFor(Verdict::BadField)) + ": " + path);
-        return kExitRefused;
-    }
-    console.Print("File " + path + ": model " + std::to_string(*fields.deviceId) + ", version " +
-                  ThreeDigits(*fields.version) + ", " + std::to_string(size) + " bytes");
-    return kExitDone;
-}
-// END OF TEMPORARY COPIES
 
 // How often the bridges are looked at. A unit plugged in is found within this, and its port is
 // asked at once.
 constexpr std::uint32_t kLookIntervalMs = 250;
 
-// The file the watch sends, held with readers only while the watch runs.
-struct WatchedFirmware {
-    std::string path;
-    FirmwareFile file;
-    HeaderFields fields;
-    std::uint32_t size = 0;
+// What every handling shares: the firmware, the command line, the record and where to print.
+struct Bench {
+    const FirmwareCatalog& catalog;
+    const Arguments& arguments;
+    const BenchRecord* record; // nullptr without --record
+    Console& console;
 };
 
 // How the handling of one plug-in ended; None when Ctrl+C came before anything was sent.
-enum class Ending { None, Updated, UpToDate, Refused, Failed, Cancelled };
+enum class Ending { None, Updated, Unconfirmed, UpToDate, Refused, Failed, Cancelled };
 
 // "COM5 (serial T5)": the unit as each event line names it.
 std::string Who(const Unit& unit) {
@@ -80,14 +43,14 @@ void Event(Console& console, const std::string& what) {
     console.Print(Console::LocalTime() + "  " + what);
 }
 
-// One plug-in, handled on a thread of its own: the unit is asked for its version, the file
-// judged against it and, when it is meant for it, sent on the unit's own line.
+// One plug-in, handled on a thread of its own: the unit is asked for its version, its file
+// chosen and judged against it and, when it is meant for it, sent on the unit's own line; then,
+// with --verify, the unit is asked for its new version. Each end is a line and, with --record, a
+// row.
 class Handling {
   public:
-    Handling(const Unit& unit, const WatchedFirmware& firmware, const Arguments& arguments,
-             Console& console, Signal& ended)
-        : m_unit(unit), m_firmware(firmware), m_arguments(arguments), m_console(console),
-          m_ended(ended) {}
+    Handling(const Unit& unit, const Bench& bench, Signal& ended)
+        : m_unit(unit), m_bench(bench), m_ended(ended) {}
     ~Handling() { Join(); }
     Handling(const Handling&) = delete;
     Handling& operator=(const Handling&) = delete;
@@ -107,59 +70,89 @@ class Handling {
 
   private:
     void Run() {
+        const Arguments& arguments = m_bench.arguments;
         EquipmentFinder().Query(m_unit);
-        Event(m_console, "found " + Describe(m_unit));
-        bool overridden = false;
-        const std::string refusal =
-            Judge(m_firmware.fields, m_unit, m_arguments.allowDowngrade, &overridden);
-        if (!refusal.empty()) {
+        Event(m_bench.console, "found " + Describe(m_unit));
+        const FirmwareChoice choice = m_bench.catalog.ChooseFor(m_unit, arguments.allowDowngrade);
+        const std::string naming = m_bench.catalog.Naming(choice);
+        const std::string unconfirmed = arguments.verify ? "no" : "";
+        if (!choice.refusal.empty()) {
             // A unit that could not be asked was not served: the bench must look at it.
-            if (!m_unit.answered)
-                return End(Ending::Failed, "failed " + Who(m_unit) + ": " + refusal);
+            if (!WhyNotChecked(m_unit).empty()) {
+                Record(choice.file, "not checked: " + choice.refusal, 0, "", unconfirmed);
+                return End(Ending::Failed, "failed " + Who(m_unit) + ": " + choice.refusal);
+            }
             const InstalledFirmware installed = InstalledOf(m_unit);
-            const bool upToDate =
-                CheckCompatibility(m_firmware.fields, &installed, false) == Verdict::SameVersion;
+            const bool upToDate = choice.file && CheckCompatibility(choice.file->fields, &installed,
+                                                                    false) == Verdict::SameVersion;
+            Record(choice.file, "refused: " + choice.refusal, 0, "", unconfirmed);
             return End(upToDate ? Ending::UpToDate : Ending::Refused,
-                       "refused " + Who(m_unit) + ": " + refusal);
+                       "refused " + Who(m_unit) + ": " + naming + choice.refusal);
         }
         if (Console::CancelRequested())
             return End(Ending::None, "");
-        Event(m_console, "updating " + Who(m_unit) + " from firmware " + FirmwareText(m_unit) +
-                             " to version " + ThreeDigits(*m_firmware.fields.version) +
-                             (overridden ? " (--allow-downgrade)" : ""));
+        const CatalogFile& file = *choice.file;
+        Event(m_bench.console, "updating " + Who(m_unit) + " from firmware " +
+                                   FirmwareText(m_unit) + " to version " +
+                                   ThreeDigits(file.version) +
+                                   (m_bench.catalog.FromFolder() ? " with " + file.name : "") +
+                                   (choice.overridden ? " (--allow-downgrade)" : ""));
         Signal finished;
-        UnitUpdate update(m_unit, m_firmware.path, m_console, finished);
+        UnitUpdate update(m_unit, file.path, m_bench.console, finished);
         update.PrintTenths(false);
+        if (arguments.verify)
+            update.ConfirmAfter(file.version,
+                                {ConfirmLimits{}.intervalMs, arguments.verifyLimitMs});
         update.Start();
         update.Join();
-        switch (update.Outcome()) {
-        case UnitOutcome::Updated:
-            return End(Ending::Updated, "updated " + Who(m_unit) + ": " +
-                                            std::to_string(update.Done()) + " bytes in " +
-                                            Seconds(update.ElapsedMs()) + " s");
-        case UnitOutcome::Cancelled:
-            return End(Ending::Cancelled, "cancelled " + Who(m_unit) +
-                                              ": the unit may need the update again, as its "
-                                              "firmware may be incomplete");
-        case UnitOutcome::Failed:
-        case UnitOutcome::Running:
-            break;
-        }
-        End(Ending::Failed, "failed " + Who(m_unit) + ": " + update.Failure());
+        const std::string seconds = Seconds(update.ElapsedMs());
+        const std::string sent =
+            Who(m_unit) + ": " + std::to_string(update.Done()) + " bytes in " + seconds + " s";
+        const auto ending = [&](Ending result, const std::string& line, const std::string& recorded,
+                                const std::string& confirmed) {
+            Record(&file, recorded, update.Done(), seconds, confirmed);
+            End(result, line);
+        };
+        if (update.Outcome() == UnitOutcome::Failed)
+            return ending(Ending::Failed, "failed " + Who(m_unit) + ": " + update.Failure(),
+                          "failed: " + update.Failure(), unconfirmed);
+        if (update.Outcome() == UnitOutcome::Cancelled)
+            return ending(Ending::Cancelled,
+                          "cancelled " + Who(m_unit) +
+                              ": the unit may need the update again, as its firmware may be "
+                              "incomplete",
+                          "cancelled: may need the update again", unconfirmed);
+        if (!update.Confirming())
+            return ending(Ending::Updated, "updated " + sent, "updated", "");
+        const Confirmation& confirmation = update.Confirmed();
+        const std::string result = ConfirmationText(confirmation, file.version);
+        if (confirmation.confirmed)
+            return ending(Ending::Updated,
+                          "updated " + sent + ", version " + ThreeDigits(file.version) +
+                              " confirmed",
+                          result, "yes");
+        ending(confirmation.cancelled ? Ending::Cancelled : Ending::Unconfirmed,
+               (confirmation.cancelled ? "cancelled " : "unconfirmed ") + sent + "; " + result,
+               result, "no");
+    }
+
+    void Record(const CatalogFile* file, const std::string& result, std::uint32_t bytes,
+                const std::string& seconds, const std::string& confirmed) const {
+        if (m_bench.record)
+            m_bench.record->Append(RecordOf(m_unit, file, result, bytes, seconds, confirmed),
+                                   m_bench.console);
     }
 
     void End(Ending result, const std::string& line) {
         if (!line.empty())
-            Event(m_console, line);
+            Event(m_bench.console, line);
         m_result = result;
         m_done = true;
         m_ended.Set();
     }
 
     Unit m_unit;
-    const WatchedFirmware& m_firmware;
-    const Arguments& m_arguments;
-    Console& m_console;
+    const Bench& m_bench;
     Signal& m_ended;
     Worker m_thread;
     std::atomic<bool> m_done{false};
@@ -167,12 +160,15 @@ class Handling {
 };
 
 struct Totals {
-    unsigned updated = 0, upToDate = 0, refused = 0, failed = 0, cancelled = 0;
+    unsigned updated = 0, unconfirmed = 0, upToDate = 0, refused = 0, failed = 0, cancelled = 0;
 
     void Count(Ending ending) {
         switch (ending) {
         case Ending::Updated:
             ++updated;
+            break;
+        case Ending::Unconfirmed:
+            ++unconfirmed;
             break;
         case Ending::UpToDate:
             ++upToDate;
@@ -191,9 +187,11 @@ struct Totals {
         }
     }
     std::string Text() const {
-        return "Totals: " + std::to_string(updated) + " updated, " + std::to_string(upToDate) +
-               " up to date, " + std::to_string(refused) + " refused, " + std::to_string(failed) +
-               " failed" + (cancelled ? ", " + std::to_string(cancelled) + " cancelled" : "");
+        return "Totals: " + std::to_string(updated) + " updated, " +
+               (unconfirmed ? std::to_string(unconfirmed) + " not confirmed, " : "") +
+               std::to_string(upToDate) + " up to date, " + std::to_string(refused) + " refused, " +
+               std::to_string(failed) + " failed" +
+               (cancelled ? ", " + std::to_string(cancelled) + " cancelled" : "");
     }
 };
 
@@ -208,24 +206,26 @@ std::string SourceNotice(const DiscoveryResult& counted, const EquipmentFinder& 
 } // namespace
 
 int RunWatch(const Arguments& arguments, Console& console) {
-    WatchedFirmware firmware;
-    firmware.path = arguments.file;
-    if (const int opened =
-            OpenFirmware(firmware.path, console, firmware.file, firmware.fields, firmware.size);
-        opened != kExitDone)
-        return opened;
+    FirmwareCatalog catalog;
+    if (const int loaded = catalog.Load(arguments.file, console); loaded != kExitDone)
+        return loaded;
     if (!arguments.yes) {
         if (!console.InputIsTerminal()) {
             console.Error("not started: standard input is not a terminal to confirm on; add "
                           "--yes to watch without asking");
             return kExitUsage;
         }
-        if (!console.Confirm("Update every unit this file is meant for as it is found, until "
-                             "Ctrl+C?")) {
+        if (!console.Confirm(std::string("Update every unit ") +
+                             (catalog.FromFolder() ? "a file of this folder" : "this file") +
+                             " is meant for as it is found, until Ctrl+C?")) {
             console.Print("Not started.");
             return kExitCancelled;
         }
     }
+    std::optional<BenchRecord> record;
+    if (arguments.record)
+        record.emplace(*arguments.record);
+    const Bench bench{catalog, arguments, record ? &*record : nullptr, console};
     console.Print("Watching for units; Ctrl+C ends the watch.");
 
     EquipmentFinder finder;
@@ -259,8 +259,7 @@ int RunWatch(const Arguments& arguments, Console& console) {
         for (const Unit& unit : changes.unplugged)
             Event(console, "unplugged " + Who(unit));
         for (const Unit& unit : changes.pluggedIn) {
-            handlings.push_back(
-                std::make_unique<Handling>(unit, firmware, arguments, console, changed));
+            handlings.push_back(std::make_unique<Handling>(unit, bench, changed));
             handlings.back()->Start();
         }
         Console::TransfersRunning(!handlings.empty());
@@ -272,5 +271,7 @@ int RunWatch(const Arguments& arguments, Console& console) {
     console.Print(totals.Text());
     if (totals.cancelled)
         return kExitCancelled;
-    return totals.failed ? kExitFailed : kExitDone;
+    if (totals.failed)
+        return kExitFailed;
+    return totals.unconfirmed ? kExitUnconfirmed : kExitDone;
 }

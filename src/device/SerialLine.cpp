@@ -63,6 +63,7 @@ LineResult SerialLine::Write(const void* data, std::uint32_t count, std::uint32_
         if (moved != piece)
             return report(LineResult::Failure(LineError::Write, kErrorShortWrite));
     }
+    Note(LineStep::Written);
     return report(LineResult::Success());
 }
 
@@ -94,4 +95,45 @@ LineResult SerialLine::Read(void* buffer, std::uint32_t count, std::uint32_t lim
             PauseMs(kEmptyReadPauseMs);
     }
     return LineResult::Success();
+}
+
+LineResult SerialLine::Drain(std::uint32_t stallLimitMs, const WaitHook& keepWaiting) {
+    if (!IsOpen())
+        return LineResult::Failure(LineError::NotOpen, kErrorNotOpen);
+    std::uint32_t queued = 0;
+    const auto measure = [&] {
+        const LineResult measured = QueuedOutput(queued);
+        if (m_probe)
+            queued = m_probe->Queued(measured ? queued : 0);
+        return measured;
+    };
+    LineResult result = measure();
+    // The stall limit runs from the last time the queue shrank, as a write's does from the last
+    // byte taken.
+    while (result && queued > 0) {
+        const std::uint32_t before = queued;
+        switch (WaitInSlices(stallLimitMs, keepWaiting, [&](std::uint32_t sliceMs) {
+            PauseMs(std::min(sliceMs, kWaitSliceMs));
+            result = measure();
+            if (!result)
+                return WaitStep::Failed;
+            return queued < before ? WaitStep::Ready : WaitStep::NotYet;
+        })) {
+        case Wait::Completed:
+        case Wait::Failed:
+            break;
+        case Wait::TimedOut:
+            result = LineResult::Failure(LineError::Stalled, kErrorTimeout);
+            break;
+        case Wait::Cancelled:
+            result = LineResult::Failure(LineError::Cancelled, kErrorCancelled);
+            break;
+        }
+    }
+    if (!result) {
+        DiscardOutput();
+        return result;
+    }
+    Note(LineStep::Drained);
+    return result;
 }

@@ -3,10 +3,11 @@
 // protocol, with its own settings saved at open and put back at close.
 //
 // The rules live here and in SerialLine.cpp, written once: writes go out in pieces bounded by
-// the stall limit, waits run a hook between slices, reads are bounded by silence. Each system's
-// file (SerialLineWin.cpp, SerialLinePosix.cpp) holds only the calls into the system: open and
-// configure, one piece written, one read pass, close. Nothing here shows anything; failures come
-// back as the step that failed and the system's error code.
+// the stall limit, waits run a hook between slices, reads are bounded by silence, a drain is
+// bounded like a write. Each system's file (SerialLineWin.cpp, SerialLinePosix.cpp) holds only
+// the calls into the system: open and configure, one piece written, one read pass, the output
+// queue measured or dropped, close. Nothing here shows anything; failures come back as the step
+// that failed and the system's error code.
 
 #include "common/Outcome.h"
 
@@ -54,24 +55,47 @@ struct LineSettings {
     bool hardwareFlowControl = true; // RTS/CTS
 };
 
+// The line's dealings with its port, in the order they happen.
+enum class LineStep {
+    Written,          // a write was taken whole
+    Drained,          // the output queue was found empty
+    SettingsRestored, // the settings found at open were put back
+    Closed,           // the port was closed
+};
+
+// Follows a line's steps; a test passes one to the line to see their order. A pseudo-terminal
+// has no output queue, so a probe may also report bytes that stay queued.
+class LineProbe {
+  public:
+    virtual void Step(LineStep step) = 0;
+    // The output queue as the system measured it; what the probe answers is what counts.
+    virtual std::uint32_t Queued(std::uint32_t measured) { return measured; }
+
+  protected:
+    ~LineProbe() = default;
+};
+
 class SerialLine {
   public:
     // The system's port and the settings found at open; defined by each system's file, and in
     // SerialLineWin.h for Windows code that needs the handle.
     struct Native;
 
-    SerialLine();
+    // probe, when given, follows the line's steps for as long as the line lives.
+    explicit SerialLine(LineProbe* probe = nullptr);
     ~SerialLine();
     SerialLine(const SerialLine&) = delete;
     SerialLine& operator=(const SerialLine&) = delete;
 
     // Opens the port by its system name ("COM5", "/dev/ttyUSB0") exclusively, empties both
-    // queues, saves the port's settings, applies the unit's line and lets it settle. A port
+    // queues, saves the port's settings and time-outs, applies the unit's line (with the
+    // time-outs the bounded writes and reads need) and lets it settle. A port
     // already held is closed first; an empty name names no port. On failure whatever was opened
     // stays held until Close, so that settings changed before the failure are still put back.
     LineResult Open(const std::string& port, const LineSettings& settings = {});
     // Puts the saved settings back and closes the port, then pauses so that the bridge can
-    // settle before it is opened again; the pause comes also when nothing was open.
+    // settle before it is opened again; the pause comes also when nothing was open. Output still
+    // queued is not waited for: Drain first.
     void Close();
     bool IsOpen() const;
 
@@ -82,6 +106,11 @@ class SerialLine {
     // Reads exactly count bytes; fails once no byte has arrived for limitMs, however the system
     // splits the wait into passes. The bytes that did arrive stay in the buffer.
     LineResult Read(void* buffer, std::uint32_t count, std::uint32_t limitMs);
+    // Waits until what was written has left the port, not only reached the driver: fails once
+    // the output queue has not shrunk for stallLimitMs (Stalled), and runs the hook as a write
+    // does. A queue that did not drain is dropped, so that none of it goes out after the line's
+    // settings are put back. A port that cannot report its queue counts as drained.
+    LineResult Drain(std::uint32_t stallLimitMs, const WaitHook& keepWaiting = {});
 
     Native& System() { return *m_native; }
     const Native& System() const { return *m_native; }
@@ -96,9 +125,19 @@ class SerialLine {
     // One read pass: waits at most limitMs for the first byte and takes what has arrived.
     LineResult ReadPass(std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got,
                         std::uint32_t limitMs);
+    // The bytes written but not yet sent.
+    LineResult QueuedOutput(std::uint32_t& bytes);
+    // Throws away what is still queued for output.
+    void DiscardOutput();
     void Release();
 
+    void Note(LineStep step) {
+        if (m_probe)
+            m_probe->Step(step);
+    }
+
     std::unique_ptr<Native> m_native;
+    LineProbe* m_probe;
 };
 
 // How a bounded wait ended, and how one slice of it did.

@@ -2,8 +2,6 @@
 // set raw through termios, and waited on with poll.
 #include "device/SerialLinePosix.h"
 
-#include "common/Clock.h"
-
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -56,27 +54,9 @@ WaitStep PollOnce(int fd, short events, std::uint32_t sliceMs, SystemError& erro
     return WaitStep::Ready;
 }
 
-// Waits while the output queue still drains, at most the stall limit without progress. A port
-// that cannot report its queue (some test beds) is taken as drained.
-void DrainOutput(int fd) {
-    int queued = 0;
-    if (::ioctl(fd, TIOCOUTQ, &queued) != 0)
-        return;
-    std::uint64_t lastProgress = MonotonicMs();
-    while (queued > 0 && MonotonicMs() - lastProgress < kWriteStallLimitMs) {
-        PauseMs(kWaitSliceMs);
-        int now = 0;
-        if (::ioctl(fd, TIOCOUTQ, &now) != 0)
-            return;
-        if (now < queued)
-            lastProgress = MonotonicMs();
-        queued = now;
-    }
-}
-
 } // namespace
 
-SerialLine::SerialLine() : m_native(std::make_unique<Native>()) {}
+SerialLine::SerialLine(LineProbe* probe) : m_native(std::make_unique<Native>()), m_probe(probe) {}
 
 SerialLine::~SerialLine() {
     Release();
@@ -197,20 +177,39 @@ LineResult SerialLine::ReadPass(std::uint8_t* buffer, std::uint32_t size, std::u
     return LineResult::Failure(LineError::Read);
 }
 
+LineResult SerialLine::QueuedOutput(std::uint32_t& bytes) {
+    int queued = 0;
+    if (::ioctl(m_native->fd, TIOCOUTQ, &queued) != 0) {
+        // A port that cannot measure its queue (some test beds) counts as drained.
+        if (errno == ENOTTY || errno == EINVAL) {
+            bytes = 0;
+            return LineResult::Success();
+        }
+        return LineResult::Failure(LineError::Write);
+    }
+    bytes = queued > 0 ? static_cast<std::uint32_t>(queued) : 0;
+    return LineResult::Success();
+}
+
+void SerialLine::DiscardOutput() {
+    ::tcflush(m_native->fd, TCOFLUSH);
+    m_native->discardOutput = true;
+}
+
 void SerialLine::Release() {
     Native& native = *m_native;
     if (native.fd < 0)
         return;
     if (native.hasSaved) {
-        // What a completed transfer queued goes out before the unit's line is taken away; a
-        // flush of it would drop the file's last bytes wherever the queue cannot be measured
+        // Output is drained by whoever needs it gone (the transfer) before the line is closed;
+        // a flush here would drop the file's last bytes wherever the queue cannot be measured
         // (a pty reports none), so only a failed or cancelled write's leftovers are dropped.
-        if (!native.discardOutput)
-            DrainOutput(native.fd);
         ::tcflush(native.fd, native.discardOutput ? TCIOFLUSH : TCIFLUSH);
         ::tcsetattr(native.fd, TCSANOW, &native.saved);
         native.hasSaved = false;
+        Note(LineStep::SettingsRestored);
     }
     ::close(native.fd);
     native.fd = -1;
+    Note(LineStep::Closed);
 }

@@ -10,7 +10,7 @@ struct SerialLine::Native {
     int fd = -1;
     termios saved{};
     bool hasSaved = false;
-    // A write that failed or was cancelled leaves bytes in the output queue that the unit
-    // will never take; they are thrown away at close rather than waited for.
+    // A write or a drain that failed or was cancelled leaves bytes in the output queue that the
+    // unit will never take; they are thrown away at close rather than sent.
     bool discardOutput = false;
 };

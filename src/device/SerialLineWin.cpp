@@ -52,7 +52,7 @@ Wait FinishPending(HANDLE port, OverlappedCall& call, std::uint32_t limitMs,
 
 } // namespace
 
-SerialLine::SerialLine() : m_native(std::make_unique<Native>()) {}
+SerialLine::SerialLine(LineProbe* probe) : m_native(std::make_unique<Native>()), m_probe(probe) {}
 
 SerialLine::~SerialLine() {
     Release();
@@ -99,6 +99,19 @@ LineResult SerialLine::OpenPort(const std::string& port, const LineSettings& set
     line.fDsrSensitivity = FALSE;          // bytes would be dropped while DSR is low
     line.fDtrControl = DTR_CONTROL_ENABLE; // a unit that watches DTR sees a host present
     if (!::SetCommState(native.port, &line))
+        return LineResult::Failure(LineError::SetState);
+
+    // The time-outs are the port's too, and another program may have left a write time-out
+    // that would end a piece while the unit holds CTS. Writes get none: the stall limit bounds
+    // them. A read pass returns at once with what has arrived: the read's own limit bounds it.
+    COMMTIMEOUTS foundTimeouts{};
+    if (!::GetCommTimeouts(native.port, &foundTimeouts))
+        return LineResult::Failure(LineError::GetState);
+    native.savedTimeouts = foundTimeouts;
+    native.hasSavedTimeouts = true;
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    if (!::SetCommTimeouts(native.port, &timeouts))
         return LineResult::Failure(LineError::SetState);
     return LineResult::Success();
 }
@@ -153,14 +166,35 @@ LineResult SerialLine::ReadPass(std::uint8_t* buffer, std::uint32_t size, std::u
     return passOk ? LineResult::Success() : LineResult::Failure(LineError::Read, error);
 }
 
+LineResult SerialLine::QueuedOutput(std::uint32_t& bytes) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!::ClearCommError(m_native->port, &errors, &status))
+        return LineResult::Failure(LineError::Write);
+    bytes = status.cbOutQue;
+    return LineResult::Success();
+}
+
+void SerialLine::DiscardOutput() {
+    ::PurgeComm(m_native->port, PURGE_TXABORT | PURGE_TXCLEAR);
+}
+
 void SerialLine::Release() {
     Native& native = *m_native;
+    const bool restoring = native.saved.DCBlength != 0 || native.hasSavedTimeouts;
     if (native.saved.DCBlength != 0) {
         ::SetCommState(native.port, &native.saved);
         native.saved.DCBlength = 0;
     }
+    if (native.hasSavedTimeouts) {
+        ::SetCommTimeouts(native.port, &native.savedTimeouts);
+        native.hasSavedTimeouts = false;
+    }
+    if (restoring)
+        Note(LineStep::SettingsRestored);
     if (native.port != INVALID_HANDLE_VALUE) {
         ::CloseHandle(native.port);
         native.port = INVALID_HANDLE_VALUE;
+        Note(LineStep::Closed);
     }
 }

@@ -9,4 +9,6 @@
 struct SerialLine::Native {
     HANDLE port = INVALID_HANDLE_VALUE;
     DCB saved{}; // DCBlength 0 when nothing is saved
+    COMMTIMEOUTS savedTimeouts{};
+    bool hasSavedTimeouts = false;
 };

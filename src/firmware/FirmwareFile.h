@@ -10,6 +10,8 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 enum class FirmwareError {
     None,
@@ -62,3 +64,10 @@ class FirmwareFile {
 
 // Whether the path names a folder (which is never a firmware file).
 bool IsFolder(const char* path);
+
+// The names of the files in a folder, not of its subfolders, in no particular order; false with
+// the system's error when the folder cannot be read. The names are the system's 8-bit ones, as
+// Open takes them.
+bool FilesInFolder(const char* folder, std::vector<std::string>& names, SystemError& error);
+// A name in a folder, joined with this system's separator.
+std::string PathInFolder(const std::string& folder, const std::string& name);

@@ -3,6 +3,7 @@
 #include "firmware/FirmwareFile.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -24,14 +25,22 @@ bool FirmwareFile::IsOpen() const {
 
 FirmwareResult FirmwareFile::Open(const char* path, FileSharing sharing) {
     Close();
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK a named pipe would hold the open until someone writes to it; a regular
+    // file reads as ever.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return FirmwareResult::Failure(FirmwareError::Open);
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        const SystemError error = S_ISDIR(status.st_mode) ? EISDIR : LastSystemError();
+    SystemError refused = kNoSystemError;
+    if (::fstat(fd, &status) != 0)
+        refused = LastSystemError();
+    else if (S_ISDIR(status.st_mode))
+        refused = EISDIR;
+    else if (!S_ISREG(status.st_mode))
+        refused = EINVAL; // a device or a pipe: errno holds nothing about it
+    if (refused != kNoSystemError) {
         ::close(fd);
-        return FirmwareResult::Failure(FirmwareError::Open, error);
+        return FirmwareResult::Failure(FirmwareError::Open, refused);
     }
     if (::flock(fd, (sharing == FileSharing::Readers ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
         const SystemError error = errno == EWOULDBLOCK ? EBUSY : LastSystemError();
@@ -78,4 +87,26 @@ bool FirmwareFile::Rewind() {
 bool IsFolder(const char* path) {
     struct stat status {};
     return ::stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool FilesInFolder(const char* folder, std::vector<std::string>& names, SystemError& error) {
+    DIR* listing = ::opendir(folder);
+    if (!listing) {
+        error = LastSystemError();
+        return false;
+    }
+    errno = 0;
+    while (const dirent* entry = ::readdir(listing)) {
+        struct stat status {};
+        if (::fstatat(::dirfd(listing), entry->d_name, &status, 0) == 0 && S_ISREG(status.st_mode))
+            names.push_back(entry->d_name);
+        errno = 0;
+    }
+    error = errno;
+    ::closedir(listing);
+    return error == 0;
+}
+
+std::string PathInFolder(const std::string& folder, const std::string& name) {
+    return folder + (!folder.empty() && folder.back() == '/' ? "" : "/") + name;
 }

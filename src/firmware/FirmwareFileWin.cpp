@@ -54,3 +54,24 @@ bool IsFolder(const char* path) {
     const DWORD attributes = ::GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
+
+bool FilesInFolder(const char* folder, std::vector<std::string>& names, SystemError& error) {
+    WIN32_FIND_DATAA found{};
+    const HANDLE search = ::FindFirstFileA(PathInFolder(folder, "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        error = ::GetLastError();
+        return false;
+    }
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(found.cFileName);
+    } while (::FindNextFileA(search, &found));
+    error = ::GetLastError();
+    ::FindClose(search);
+    return error == ERROR_NO_MORE_FILES;
+}
+
+std::string PathInFolder(const std::string& folder, const std::string& name) {
+    const bool separated = !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
+    return folder + (separated ? "" : "\\") + name;
+}

@@ -50,11 +50,15 @@ std::string Sha256::Finish() {
     return hex;
 }
 
-bool Sha256::OfOpenFile(HANDLE file, std::string& hex) {
+bool Sha256::OfOpenFile(HANDLE file, std::string& hex, DWORD& seekError) {
     hex.clear();
+    seekError = ERROR_SUCCESS;
     const LARGE_INTEGER start{};
-    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+    // The reason is taken at the failing seek: the hash's own calls would change it.
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+        seekError = ::GetLastError();
         return false;
+    }
     Sha256 hash;
     std::vector<BYTE> buffer(kReadBytes);
     DWORD read = 0;
@@ -64,5 +68,9 @@ bool Sha256::OfOpenFile(HANDLE file, std::string& hex) {
         hash.Add(buffer.data(), read);
     if (readOk)
         hex = hash.Finish();
-    return ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != FALSE;
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+        seekError = ::GetLastError();
+        return false;
+    }
+    return true;
 }

@@ -20,8 +20,9 @@ class Sha256 {
     std::string Finish();
 
     // The digest of the whole of an open file into hex ("" when a read or the provider failed).
-    // The file is put back at its start afterwards; false when that failed.
-    static bool OfOpenFile(HANDLE file, std::string& hex);
+    // The file is put back at its start afterwards; false when a seek to it failed, with that
+    // seek's error code in seekError.
+    static bool OfOpenFile(HANDLE file, std::string& hex, DWORD& seekError);
 
   private:
     BCRYPT_ALG_HANDLE m_algorithm = nullptr;

@@ -2,11 +2,77 @@
 
 #include "common/SystemError.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
 namespace {
 constexpr const char* kAppDataSubfolder = "\\Orvane\\Update Utility";
+
+// How long a line waits for another copy of the tool to finish its own line. After that it is
+// appended all the same, but never rotates the log: it could move away a file the other copy
+// has only just begun.
+constexpr DWORD kLockWaitMs = 2000;
+
+// The text as one line: control characters escaped. Backslashes stay as they are, so that paths
+// read as paths.
+std::string OneLine(const std::string& text) {
+    std::string line;
+    line.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\r') {
+            line += "\\r";
+        } else if (c == '\n') {
+            line += "\\n";
+        } else if (c == '\t') {
+            line += "\\t";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof(escaped), "\\x%02X", byte);
+            line += escaped;
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
+
+// The lock the copies of the tool in this session take around each line of one log, named after
+// the log's path (letters folded, as the file system folds them).
+class LogLock {
+  public:
+    explicit LogLock(const std::string& path) {
+        std::uint64_t hash = 14695981039346656037ULL; // FNV-1a
+        for (const char c : path) {
+            const auto byte = static_cast<unsigned char>(c);
+            hash ^= byte >= 'a' && byte <= 'z' ? byte - 'a' + 'A' : byte;
+            hash *= 1099511628211ULL;
+        }
+        char name[64];
+        std::snprintf(name, sizeof(name), "Local\\OrvaneUpdateUtility.Log.%016llX",
+                      static_cast<unsigned long long>(hash));
+        m_mutex = ::CreateMutexA(nullptr, FALSE, name);
+        if (m_mutex) {
+            // An abandoned lock (a copy that ended while writing) is ours all the same.
+            const DWORD wait = ::WaitForSingleObject(m_mutex, kLockWaitMs);
+            m_held = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+        }
+    }
+    ~LogLock() {
+        if (m_held)
+            ::ReleaseMutex(m_mutex);
+        if (m_mutex)
+            ::CloseHandle(m_mutex);
+    }
+    LogLock(const LogLock&) = delete;
+    LogLock& operator=(const LogLock&) = delete;
+    bool Held() const { return m_held; }
+
+  private:
+    HANDLE m_mutex = nullptr;
+    bool m_held = false;
+};
 
 bool IsFolder(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
@@ -46,7 +112,17 @@ void SupportLog::RotateIfFull(size_t adding) const {
     if (size + adding <= kRotateBytes)
         return;
     const std::string older = m_folder + "\\" + kOlderFileName;
-    ::MoveFileExA(Path().c_str(), older.c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (::MoveFileExA(Path().c_str(), older.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return;
+    // A reader that holds the log without allowing it to be renamed keeps the name where it is;
+    // the lines move instead. Nothing is lost: a failed copy leaves the log as it was.
+    if (!::CopyFileA(Path().c_str(), older.c_str(), FALSE))
+        return;
+    HANDLE file = ::CreateFileA(Path().c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        ::CloseHandle(file);
 }
 
 bool SupportLog::Write(const std::string& text) const {
@@ -54,13 +130,18 @@ bool SupportLog::Write(const std::string& text) const {
         return false;
     SYSTEMTIME now;
     ::GetSystemTime(&now);
-    const std::string line = IsoTime(now) + " " + text + "\r\n";
-    RotateIfFull(line.size());
-    // Opened for each line and shared, so a user can read or copy the log while the tool runs
-    // and two running copies of the tool do not lock each other out.
-    HANDLE file =
-        ::CreateFileA(Path().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::string line = IsoTime(now) + " " + OneLine(text) + "\r\n";
+    // The size is measured, the log rotated and the line appended as one step, so that two
+    // copies never both rotate one full log (the second would move the first one's new, short
+    // log over the older file).
+    const LogLock lock(Path());
+    if (lock.Held())
+        RotateIfFull(line.size());
+    // Opened for each line and shared, deletion included, so a user can read or copy the log
+    // while the tool runs, and neither copy of the tool keeps the other from rotating it.
+    HANDLE file = ::CreateFileA(Path().c_str(), FILE_APPEND_DATA,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;

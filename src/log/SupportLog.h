@@ -2,8 +2,9 @@
 // The support log: a plain text file a user can send to support, one event a line, each line
 // starting with the time in ISO 8601 (UTC). Each line is appended on its own, so the file is
 // complete whenever the program stops. The file is rotated at 1 MiB, one older file kept
-// beside it ("update.log.1"). A log that cannot be written is skipped: nothing here fails the
-// caller.
+// beside it ("update.log.1"). Copies of the tool running at once share the log: each line is
+// rotated and appended under a lock named after the log's path. A log that cannot be written is
+// skipped: nothing here fails the caller.
 
 #include <windows.h>
 
@@ -25,12 +26,16 @@ class SupportLog {
     const std::string& Folder() const { return m_folder; }
     std::string Path() const;
 
-    // Appends one line with the current time. false when it could not be written.
+    // Appends one line with the current time. Control characters in the text (a device's texts,
+    // a system message) are written escaped ("\r", "\n", "\t", "\x1B"), so that no text can
+    // split a record or forge one. false when it could not be written.
     bool Write(const std::string& text) const;
     // Makes the folder and any missing parent; true when it exists.
     bool CreateFolder() const;
 
   private:
+    // Moves a log that adding would take past the limit to the older file's name; a log that a
+    // reader holds open without allowing that is copied there and emptied instead.
     void RotateIfFull(size_t adding) const;
 
     std::string m_folder;

@@ -17,12 +17,17 @@ constexpr GUID kComPortInterface = {
 constexpr GUID kUsbDeviceInterface = {
     0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
 
-HDEVNOTIFY RegisterInterfaceClass(HWND window, const GUID& interfaceClass) {
+// The first failure's reason goes into failure, taken at the failing call.
+HDEVNOTIFY RegisterInterfaceClass(HWND window, const GUID& interfaceClass, DWORD& failure) {
     DEV_BROADCAST_DEVICEINTERFACE_A filter{};
     filter.dbcc_size = sizeof(filter);
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
     filter.dbcc_classguid = interfaceClass;
-    return ::RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    HDEVNOTIFY notices =
+        ::RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    if (!notices && failure == ERROR_SUCCESS)
+        failure = ::GetLastError();
+    return notices;
 }
 
 // The name a notice carries, read no further than the notice's own size says.
@@ -86,11 +91,11 @@ const char* EventName(WPARAM event) {
 
 void CUpdateUtilityDlg::RegisterForDeviceNotices() {
     // Ports are announced to every top-level window anyway; the interfaces only when asked.
-    m_portNotices = RegisterInterfaceClass(m_hWnd, kComPortInterface);
-    m_usbNotices = RegisterInterfaceClass(m_hWnd, kUsbDeviceInterface);
+    DWORD failure = ERROR_SUCCESS;
+    m_portNotices = RegisterInterfaceClass(m_hWnd, kComPortInterface, failure);
+    m_usbNotices = RegisterInterfaceClass(m_hWnd, kUsbDeviceInterface, failure);
     if (!m_portNotices || !m_usbNotices)
-        m_supportLog.Write("device notices: registration failed: " +
-                           SystemReason(::GetLastError()));
+        m_supportLog.Write("device notices: registration failed: " + SystemReason(failure));
 }
 
 void CUpdateUtilityDlg::UnregisterDeviceNotices() {

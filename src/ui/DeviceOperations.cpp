@@ -34,8 +34,8 @@ BOOL CUpdateUtilityDlg::OpenSourceFile() {
 BOOL CUpdateUtilityDlg::CheckSourceHeader() {
     // Shift held down skips the check altogether: nothing is read.
     const bool overrideHeld = (::GetKeyState(VK_SHIFT) & 0x8000) != 0;
-    if (!LogChosenFile()) {
-        ReportError(MessageFor(FirmwareError::Rewind), ::GetLastError());
+    if (DWORD seekError = ERROR_SUCCESS; !LogChosenFile(seekError)) {
+        ReportError(MessageFor(FirmwareError::Rewind), seekError);
         return FALSE;
     }
     HeaderFields fields;

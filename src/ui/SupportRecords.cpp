@@ -100,13 +100,14 @@ void CUpdateUtilityDlg::LogChosenUnit() const {
                        ", " + (unit.port >= 0 ? "COM" + std::to_string(unit.port) : "no port"));
 }
 
-bool CUpdateUtilityDlg::LogChosenFile() {
+bool CUpdateUtilityDlg::LogChosenFile(DWORD& seekError) {
     LARGE_INTEGER size{};
     const bool sized = ::GetFileSizeEx(m_sourceFile.System().file, &size) != FALSE;
     std::string digest = "not computed (over 64 MiB)";
     bool rewound = true;
+    seekError = ERROR_SUCCESS;
     if (sized && size.QuadPart <= kHashLimitBytes) {
-        rewound = Sha256::OfOpenFile(m_sourceFile.System().file, digest);
+        rewound = Sha256::OfOpenFile(m_sourceFile.System().file, digest, seekError);
         if (digest.empty())
             digest = "unavailable";
     }

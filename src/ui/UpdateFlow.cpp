@@ -133,6 +133,9 @@ BOOL CUpdateUtilityDlg::TransferFirmware() {
                                                                 : TransferError::ProgramCommand,
                                          ERROR_DEVICE_REMOVED);
     const std::string moved = Throughput(progress);
+    // The unit written to may hold other firmware now: the next refresh of the window's own
+    // asks it again instead of listing its last answer.
+    m_noticedDevices.push_back({DBT_DEVTYP_PORT, "COM" + std::to_string(m_transferUnit.port)});
     // A cancel shows nothing; every failure is reported while the transfer is still shown.
     if (!result && result.failed != TransferError::Cancelled)
         ReportError(MessageFor(result.failed), result.systemError);

@@ -177,8 +177,8 @@ class CUpdateUtilityDlg : public CDialog {
     void LogUnit(const Unit& unit) const;
     void LogChosenUnit() const;
     // The chosen file's path, size and SHA-256; false when the file could not be put back at
-    // its start afterwards.
-    bool LogChosenFile();
+    // its start afterwards, with the system's reason in seekError.
+    bool LogChosenFile(DWORD& seekError);
     void LogCheck(const HeaderFields& fields, Verdict verdict, bool overrideHeld) const;
 
     // A list refresh or an update is running; presses that would start another are ignored.

@@ -35,7 +35,7 @@ TransferResult SendFirmware(SerialLine& line, FirmwareFile& file, TransferObserv
             // A stop asked for after the last chunk drops the chunk just read.
             if (!goOn)
                 return TransferResult::Failure(TransferError::Cancelled, kErrorCancelled);
-            return TransferResult::Success();
+            break;
         }
         if (const LineResult wrote = line.Write(chunk.data(), read, options.stallLimitMs, waiting);
             !wrote)
@@ -46,4 +46,15 @@ TransferResult SendFirmware(SerialLine& line, FirmwareFile& file, TransferObserv
         done += read;
         goOn = observer.Written(done, total);
     }
+    // A write ends when the driver has the bytes, not the unit: the file is sent once they have
+    // left the port. Until then the line keeps its settings, and the end is not reported.
+    if (const LineResult drained = line.Drain(options.stallLimitMs, waiting); !drained) {
+        // Output that did not drain fails the last write: the program command for an empty file.
+        TransferError failed =
+            done == 0 ? TransferError::ProgramCommand : TransferError::ChunkWrite;
+        if (drained.failed == LineError::Cancelled)
+            failed = TransferError::Cancelled;
+        return TransferResult::Failure(failed, drained.systemError);
+    }
+    return TransferResult::Success();
 }

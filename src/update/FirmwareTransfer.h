@@ -11,9 +11,9 @@ enum class TransferError {
     None,
     FileSize,       // the file's size cannot be had
     FileTooLarge,   // 4 GiB or more
-    ProgramCommand, // the unit did not take "pgm\r"
+    ProgramCommand, // the unit did not take "pgm\r" (nor, for an empty file, did it drain)
     FileRead,       // a read of the file failed
-    ChunkWrite,     // the unit did not take a chunk (it stalled or went away)
+    ChunkWrite,     // the unit did not take a chunk, or the output did not drain after the last
     Cancelled,      // the observer asked to stop
 };
 using TransferResult = Outcome<TransferError>;
@@ -44,7 +44,9 @@ class TransferObserver {
     ~TransferObserver() = default;
 };
 
-// Sends "pgm\r" and the file, which must be open at its start. Ends at the end of the file, at
-// the first failure, or when the observer asks to stop. The line stays open.
+// Sends "pgm\r" and the file, which must be open at its start, and waits until the line's
+// output has drained. Ends there, at the first failure, or when the observer asks to stop; a
+// drain that stalls is the failure of the last write (the program command for an empty file).
+// The line stays open.
 TransferResult SendFirmware(SerialLine& line, FirmwareFile& file, TransferObserver& observer,
                             const TransferOptions& options = {});

@@ -1,6 +1,7 @@
 // The console program, orvane-update.exe, run as a child beside the simulated bridge library
 // with simulated units on their COM ports.
 #include "ProductTexts.h"
+#include "VerifyCases.h"
 #include "SimEquipment.h"
 #include "cli/ConsoleProgram.h"
 #include "support/ChildTest.h"
@@ -8,9 +9,11 @@
 #include "support/PortDevices.h"
 #include "support/RegistryKeys.h"
 #include "support/TempFile.h"
+#include "log/Sha256.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <sstream>
@@ -20,12 +23,19 @@
 
 namespace {
 
-constexpr DWORD kUsage = 1, kNoUnit = 2, kRefused = 3, kFailed = 4, kCancelled = 130;
+constexpr DWORD kUsage = 1, kNoUnit = 2, kRefused = 3, kFailed = 4, kUnconfirmed = 5,
+                kCancelled = 130;
 
 struct UnitSetup {
+    UnitSetup(int port, std::string reply, std::string behaviour, std::string serial = "",
+              std::string product = "")
+        : port(port), reply(std::move(reply)), behaviour(std::move(behaviour)),
+          serial(std::move(serial)), product(std::move(product)) {}
     int port;
     std::string reply;     // the "ver" reply: device ID and version, e.g. "0105"
     std::string behaviour; // more conf lines, e.g. "mode=hangup\nhangup_after=9000"
+    std::string serial;    // the bridge's serial; "" for "T<port>"
+    std::string product;   // its product text; "" for "Unit <reply>"
 };
 
 class Console : public ::testing::Test {
@@ -35,15 +45,18 @@ class Console : public ::testing::Test {
     }
     void TearDown() override { ::SetEnvironmentVariableA("ORVANE_SIM_BRIDGES", nullptr); }
 
-    // Units behind bridges, in index order; unit N has serial TN and product "Unit <reply>".
+    // Units behind bridges, in index order; unit N has serial TN and product "Unit <reply>"
+    // unless it names its own.
     void Units(const std::vector<UnitSetup>& units) {
         if (units.empty())
             return m_bridges.Write("");
         std::string bridges;
         std::vector<int> ports;
         for (const UnitSetup& unit : units) {
-            const std::string serial = "T" + std::to_string(unit.port);
-            bridges += "product=\"Unit " + unit.reply + "\" serial=" + serial + "\n";
+            const std::string serial =
+                unit.serial.empty() ? "T" + std::to_string(unit.port) : unit.serial;
+            bridges += "product=\"" + (unit.product.empty() ? "Unit " + unit.reply : unit.product) +
+                       "\" serial=" + serial + "\n";
             ASSERT_TRUE(
                 m_ports.SetText("SYSTEM\\CurrentControlSet\\Enum\\USB\\Vid_10c4&Pid_ea60\\" +
                                     serial + "\\Device Parameters",
@@ -554,6 +567,8 @@ TEST_F(Console, BadInputGetsOneLineAndItsExitCodeAndNothingIsSent) {
         {"update " + file + " --port COM5 --serial T5 --yes", kUsage, "use only one of"},
         {"update " + file + " --all --port COM5 --yes", kUsage, "use only one of"},
         {"update " + file + " --yes", kUsage, "update needs the unit to update"},
+        {"update " + file + " --port COM5 --yes --record", kUsage, "--record needs the file"},
+        {"check " + file + " --verify", kUsage, "unknown option \"--verify\" for check"},
         {"watch", kUsage, "watch needs a firmware file"},
         {"watch " + file + " --all --yes", kUsage, "unknown option \"--all\" for watch"},
         {"watch " + file + " --port COM5 --yes", kUsage, "unknown option \"--port\" for watch"},
@@ -562,7 +577,8 @@ TEST_F(Console, BadInputGetsOneLineAndItsExitCodeAndNothingIsSent) {
         {"update " + file + " --port COM5", kUsage, "add --yes to update without asking"},
         {"update C:\\no\\such\\firmware.ace --port COM5 --yes", kUsage,
          "Error opening Source File \"C:\\no\\such\\firmware.ace\": "},
-        {"update \"" + folder.Path() + "\" --port COM5 --yes", kUsage, "it is a folder"},
+        {"update \"" + folder.Path() + "\" --port COM5 --yes", kUsage,
+         "no firmware file (.ace) in \"" + folder.Path() + "\" can be used"},
         {"update \"" + held.Path() + "\" --port COM5 --yes", kUsage, "Error opening Source File"},
         {"update \"" + huge.Path() + "\" --port COM5 --yes", kRefused,
          "This file is too large to be firmware (4 GB or more)"},
@@ -586,11 +602,12 @@ TEST_F(Console, BadInputGetsOneLineAndItsExitCodeAndNothingIsSent) {
 TEST_F(Console, HelpListsTheCommandsAndExitCodes) {
     EXPECT_EQ(RunConsole(m_program, "--help"), 0u);
     const std::string help = m_program.Output();
-    for (const char* part :
-         {"list [--json]", "check FILE [--port COMn | --serial S]",
-          "update FILE (--port COMn | --serial S | --all)", "--allow-downgrade",
-          "watch FILE [--allow-downgrade] [--yes]", "0    done", "1    usage", "2    no unit",
-          "3    refused by the check", "4    transfer failed", "130  cancelled"})
+    for (const char* part : {"list [--json]", "check FILE|FOLDER [--port COMn | --serial S]",
+                             "update FILE|FOLDER (--port COMn | --serial S | --all)",
+                             "--allow-downgrade", "[--verify] [--record FILE.csv]",
+                             "watch FILE|FOLDER [--allow-downgrade] [--yes]", "0    done",
+                             "1    usage", "2    no unit", "3    refused by the check",
+                             "4    transfer failed", "5    sent, but --verify", "130  cancelled"})
         EXPECT_TRUE(Contains(help, part)) << part;
 }
 
@@ -630,6 +647,191 @@ TEST_F(Console, CtrlCCancelsThePendingWriteRestoresTheLineAndExits130) {
     EXPECT_TRUE(Contains(events.substr(close), "xonxoff=1")) << events;
     EXPECT_LT(m_units.Received(5).size(), 4 + 4 + image.size() / 2);
 }
+
+TEST_F(Console, FolderGivesEachUnitTheNewestFileForItsModel) {
+    Units({{5, "0105", ""}, {6, "0203", ""}, {7, "0302", ""}, {8, "0106", ""}, {9, "0401", ""}});
+    // A name beyond ASCII, in the system's 8-bit code page (UTF-8 in the test's prefix).
+    const std::string verstaerker = "Verst\xc3\xa4rker-v002.ace";
+    const std::string fourth = FirmwareImage(2560, "04", "02");
+    TempFolder folder("firmware");
+    const std::string newest = FirmwareImage(64 * 1024, "01", "06");
+    for (const auto& [name, image] : std::vector<std::pair<std::string, std::string>>{
+             {"Amplifier-v005.ace", FirmwareImage(4096, "01", "05")},
+             {"Amplifier-v006.ace", newest},
+             {"Mixer-a.ace", FirmwareImage(2048, "02", "04")},
+             {"Mixer-b.ace", FirmwareImage(3072, "02", "04")},
+             {"broken.ace", std::string(100, '\0')},
+             {verstaerker, fourth},
+             {"notes.txt", "not firmware"}})
+        folder.Add(name, image);
+    const std::string path = folder.Path() + "\\";
+    const std::string broken = "orvane-update: Source file too short to retrieve header "
+                               "information: " +
+                               path + "broken.ace (left out)\r\n";
+    const std::string ambiguous =
+        "model 2 is ambiguous: Mixer-a.ace and Mixer-b.ace are both version 004";
+    EXPECT_EQ(RunConsole(m_program, "check \"" + folder.Path() + "\""), 0u) << m_program.Errors();
+    EXPECT_EQ(m_program.Errors(), broken);
+    EXPECT_EQ(Lines(m_program.Output()),
+              (std::vector<std::string>{
+                  "File " + path + "Amplifier-v005.ace: model 1, version 005, 4096 bytes",
+                  "File " + path + "Amplifier-v006.ace: model 1, version 006, 65536 bytes",
+                  "File " + path + "Mixer-a.ace: model 2, version 004, 2048 bytes",
+                  "File " + path + "Mixer-b.ace: model 2, version 004, 3072 bytes",
+                  "File " + path + verstaerker + ": model 4, version 002, 2560 bytes",
+                  "COM5 (Unit 0105, serial T5, model 1, firmware 005): Amplifier-v006.ace "
+                  "(version 006): accepted",
+                  "COM6 (Unit 0203, serial T6, model 2, firmware 003): refused: " + ambiguous,
+                  "COM7 (Unit 0302, serial T7, model 3, firmware 002): refused: This file is not "
+                  "meant for the connected equipment (no file in the folder is for model 3)",
+                  "COM8 (Unit 0106, serial T8, model 1, firmware 006): Amplifier-v006.ace "
+                  "(version 006): refused: Your equipment already has the latest firmware "
+                  "installed",
+                  "COM9 (Unit 0401, serial T9, model 4, firmware 001): " + verstaerker +
+                      " (version 002): accepted"}));
+
+    // The ambiguous model is refused and the other models go on.
+    ConsoleProgram update;
+    EXPECT_EQ(RunConsole(update, "update \"" + folder.Path() + "\" --all --yes"), 0u)
+        << update.Errors();
+    EXPECT_TRUE(Contains(update.Output(), "skipped: " + ambiguous)) << update.Output();
+    ASSERT_TRUE(m_units.WaitEvent(5, "close bytes=" + std::to_string(4 + newest.size())));
+    EXPECT_TRUE(m_units.Received(5) == "ver\rver\rpgm\r" + newest);
+    ASSERT_TRUE(m_units.WaitEvent(9, "close bytes=" + std::to_string(4 + fourth.size())));
+    EXPECT_TRUE(m_units.Received(9) == "ver\rver\rpgm\r" + fourth);
+    for (const int port : {6, 7, 8})
+        EXPECT_FALSE(Programmed(port)) << port;
+}
+
+// The --verify cases shared with the native suite, one a line: name, the unit's conf lines
+// (separated by ';'), the wait's limit in ms ("-": the usual one), exit code, the unit's result.
+std::vector<std::vector<std::string>> VerifyCases() {
+    std::vector<std::vector<std::string>> cases;
+    std::istringstream lines(kVerifyCases);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::vector<std::string> columns;
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\t');)
+            columns.push_back(field);
+        std::replace(columns[1].begin(), columns[1].end(), ';', '\n');
+        cases.push_back(columns);
+    }
+    return cases;
+}
+
+TEST_F(Console, VerifyAsksTheUnitForTheNewVersionAfterTheLastByte) {
+    Units({{5, "0105", ""}});
+    TempFile firmware(FirmwareImage(16 * 1024, "01", "06"), ".ace");
+    const std::vector<std::vector<std::string>> cases = VerifyCases();
+    ASSERT_EQ(cases.size(), 3u);
+    for (const std::vector<std::string>& c : cases) {
+        const std::string& name = c[0];
+        const bool usualLimit = c[2] == "-";
+        const DWORD exitCode = std::stoul(c[3]);
+        ASSERT_TRUE(m_units.Configure(5, "reply=0105\n" + c[1]));
+        m_units.ClearReceived(5);
+        ::SetEnvironmentVariableA("ORVANE_VERIFY_LIMIT_MS", usualLimit ? nullptr : c[2].c_str());
+        ConsoleProgram run;
+        const ULONGLONG started = ::GetTickCount64();
+        EXPECT_EQ(RunConsole(run, "update \"" + firmware.Path() + "\" --port COM5 --yes --verify"),
+                  exitCode)
+            << name << ": " << run.Output() << run.Errors();
+        const ULONGLONG took = ::GetTickCount64() - started;
+        ::SetEnvironmentVariableA("ORVANE_VERIFY_LIMIT_MS", nullptr);
+        EXPECT_TRUE(Contains(run.Output(), "COM5: sent; asking the unit for version 006\r\n"))
+            << name << ": " << run.Output();
+        if (exitCode == 0) {
+            EXPECT_EQ(run.Errors(), "");
+            EXPECT_TRUE(Contains(run.Output(), "s), version 006 confirmed\r\n")) << run.Output();
+            // The unit restarts for 1.5 s.
+            EXPECT_GT(took, 1500u) << name;
+        } else {
+            EXPECT_EQ(run.Errors(), "orvane-update: COM5: " + c[4] + "\r\n") << name;
+            EXPECT_GT(took, std::stoul(c[2])) << name;
+        }
+        // Asked again on the port opened anew, and the file sent once.
+        const std::string events = m_units.Events(5);
+        const std::string after = events.substr(events.find(" firmware=16384 ") + 1);
+        EXPECT_GE(SimEquipment::CountEventLines(after, "open"), 2) << name << ": " << events;
+        EXPECT_EQ(SimEquipment::CountEventLines(events, "pgm"), 1) << name;
+    }
+}
+
+TEST_F(Console, RecordAppendsOneRowPerUnitAsTextASpreadsheetCannotRun) {
+    // Texts from the device that a spreadsheet would run, or that need quoting.
+    Units({{5, "0105", "updated_reply=0106", "=T5", "Amp, rev B"}, {6, "0203", "", "@T6", ""}});
+    const std::string image = FirmwareImage(8192, "01", "06");
+    TempFile firmware(image, ".ace");
+    TempFolder records("records");
+    const std::string record = records.Path() + "\\bench.csv";
+    Sha256 sha;
+    sha.Add(image.data(), image.size());
+    const std::string digest = sha.Finish();
+    const std::string update =
+        "update \"" + firmware.Path() + "\" --all --yes --verify --record \"" + record + "\"";
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_TRUE(m_units.Configure(5, "reply=0105\nupdated_reply=0106"));
+        ConsoleProgram program;
+        EXPECT_EQ(RunConsole(program, update), 0u) << program.Output() << program.Errors();
+    }
+    const std::string text = ReadWholeFile(record);
+    const std::string header = "time,host,port,serial,product,model,old version,firmware file,"
+                               "sha256,new version,result,bytes,seconds,confirmed\r\n";
+    ASSERT_EQ(text.compare(0, header.size(), header), 0) << text;
+    // Each row after its time and host; the seconds of the updated unit vary.
+    std::vector<std::string> rows;
+    for (size_t at = header.size(); at < text.size();) {
+        const size_t end = text.find("\r\n", at);
+        ASSERT_NE(end, std::string::npos) << text;
+        const std::string row = text.substr(at, end - at);
+        const size_t afterHost = row.find(',', row.find(',') + 1);
+        EXPECT_EQ(row.find('T'), 10u) << row; // 2026-12-07T18:30:05Z
+        rows.push_back(row.substr(afterHost + 1));
+        at = end + 2;
+    }
+    const std::string file = firmware.Path() + "," + digest + ",006,";
+    const std::string skipped = "COM6,'@T6,Unit 0203,2,003," + file +
+                                "skipped: This file is not meant for the connected equipment,0,,no";
+    const std::string updated =
+        "COM5,'=T5,\"Amp, rev B\",1,005," + file + "\"updated, version 006 confirmed\",8192,";
+    ASSERT_EQ(rows.size(), 4u) << text;
+    for (const size_t first : {0u, 2u}) {
+        EXPECT_EQ(rows[first], skipped);
+        EXPECT_EQ(rows[first + 1].rfind(updated, 0), 0u) << rows[first + 1];
+        EXPECT_EQ(rows[first + 1].substr(rows[first + 1].size() - 4), ",yes");
+    }
+
+    // Two programs at once, each making the same new file: one header, both rows whole.
+    TempFile older(FirmwareImage(4096, "01", "05"), ".ace");
+    for (int round = 0; round < 3; ++round) {
+        const std::string shared = records.Path() + "\\shared-" + std::to_string(round) + ".csv";
+        ConsoleProgram first, second;
+        for (const auto& [program, port] : {std::pair{&first, "COM5"}, std::pair{&second, "COM6"}})
+            ASSERT_TRUE(program->Start("update \"" + older.Path() + "\" --port " + port +
+                                       " --yes --record \"" + shared + "\""));
+        for (ConsoleProgram* program : {&first, &second}) {
+            ASSERT_TRUE(program->Finish());
+            EXPECT_EQ(program->ExitCode(), kRefused) << program->Errors();
+        }
+        const std::vector<std::string> lines = Lines(ReadWholeFile(shared));
+        ASSERT_EQ(lines.size(), 3u) << ReadWholeFile(shared);
+        EXPECT_EQ(lines[0] + "\r\n", header);
+        for (const size_t row : {1u, 2u})
+            EXPECT_TRUE(Contains(lines[row], ",refused: ")) << lines[row];
+    }
+
+    // A record that cannot be written is reported, and the bench goes on.
+    ASSERT_TRUE(m_units.Configure(5, "reply=0105"));
+    ConsoleProgram unwritable;
+    EXPECT_EQ(RunConsole(unwritable, "update \"" + firmware.Path() +
+                                         "\" --port COM5 --yes --record C:\\no\\such\\bench.csv"),
+              0u);
+    EXPECT_TRUE(Contains(unwritable.Errors(), "orvane-update: not recorded (COM5, serial =T5): "
+                                              "cannot open \"C:\\no\\such\\bench.csv\""))
+        << unwritable.Errors();
+    EXPECT_TRUE(Contains(unwritable.Output(), "Your equipment has been successfully updated"));
 
 // watch, with bridges that appear in and vanish from the library's description while the
 // program runs: each unit's port is there from the start, its bridge only once it is attached.

@@ -66,6 +66,36 @@ TEST_F(Line, OpenAppliesTheUnitsLineAndCloseRestoresWhatWasFound) {
     EXPECT_EQ(restored.fRtsControl, saved.fRtsControl);
 }
 
+bool SameTimeouts(const COMMTIMEOUTS& a, const COMMTIMEOUTS& b) {
+    return a.ReadIntervalTimeout == b.ReadIntervalTimeout &&
+           a.ReadTotalTimeoutMultiplier == b.ReadTotalTimeoutMultiplier &&
+           a.ReadTotalTimeoutConstant == b.ReadTotalTimeoutConstant &&
+           a.WriteTotalTimeoutMultiplier == b.WriteTotalTimeoutMultiplier &&
+           a.WriteTotalTimeoutConstant == b.WriteTotalTimeoutConstant;
+}
+
+TEST_F(Line, TimeOutsAreTheLinesWhileOpenAndThoseFoundComeBackAtClose) {
+    // A Windows driver keeps the time-outs another program set; Wine starts every open with
+    // none. So the line is told it found them as Windows would show them after that program: a
+    // write time-out of 50 ms, which would end any write the unit holds up longer.
+    const COMMTIMEOUTS leftBehind{0, 10, 200, 1, 50};
+    ASSERT_TRUE(m_line.Open(m_portName));
+    m_line.System().savedTimeouts = leftBehind;
+
+    // Writes have no time-out of the driver's (the stall limit bounds them); a read pass takes
+    // what has arrived and returns.
+    COMMTIMEOUTS open{};
+    ASSERT_TRUE(::GetCommTimeouts(m_line.System().port, &open));
+    EXPECT_TRUE(SameTimeouts(open, COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0}));
+
+    HANDLE watcher = Duplicate(m_line.System().port);
+    m_line.Close();
+    COMMTIMEOUTS restored{};
+    EXPECT_TRUE(::GetCommTimeouts(watcher, &restored));
+    ::CloseHandle(watcher);
+    EXPECT_TRUE(SameTimeouts(restored, leftBehind));
+}
+
 TEST_F(Line, XonXoffLeftOnByAnotherProgramEatsNoReplyByteAndComesBackAtClose) {
     Configure("reply=130C\nxonxoff=1");
     ASSERT_TRUE(m_line.Open(m_portName));
@@ -205,10 +235,10 @@ TEST_F(Line, StalledWriteEndsAtItsLimitAndThePortStillCloses) {
     const std::string block(256 * 1024, 'x');
     std::uint32_t written = 0;
     const DWORD start = ::GetTickCount();
-    EXPECT_EQ(m_line.Write(block.data(), static_cast<std::uint32_t>(block.size()), 400, {},
-                           &written)
-                  .failed,
-              LineError::Stalled);
+    EXPECT_EQ(
+        m_line.Write(block.data(), static_cast<std::uint32_t>(block.size()), 400, {}, &written)
+            .failed,
+        LineError::Stalled);
     const DWORD elapsed = ::GetTickCount() - start;
     EXPECT_GE(elapsed, 350u);
     EXPECT_LT(elapsed, 3000u);
@@ -228,8 +258,8 @@ TEST_F(Line, SlowButSteadyUnitTakesAWriteLongerThanTheStallLimit) {
         data[i] = static_cast<char>(i * 7 + i / 251);
     std::uint32_t written = 0;
     const DWORD start = ::GetTickCount();
-    const LineResult result = m_line.Write(data.data(), static_cast<std::uint32_t>(data.size()),
-                                           3000, {}, &written);
+    const LineResult result =
+        m_line.Write(data.data(), static_cast<std::uint32_t>(data.size()), 3000, {}, &written);
     const DWORD elapsed = ::GetTickCount() - start;
     EXPECT_TRUE(result) << static_cast<int>(result.failed) << " after " << written;
     EXPECT_GT(elapsed, 3000u);

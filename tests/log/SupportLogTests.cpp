@@ -73,6 +73,107 @@ TEST(SupportLog, RotatesAtOneMebibyteKeepingOneOlderFile) {
     ::DeleteFileA(older.c_str());
 }
 
+TEST(SupportLog, EveryRecordIsOneLineWhateverItsText) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string written;
+    };
+    const Case cases[] = {
+        {"a product text that would forge a record of its own",
+         "unit 0: \"Orvane Mixer\r\n2026-12-07T10:26:14.123Z unit 1: forged\", serial \"1\"",
+         "unit 0: \"Orvane Mixer\\r\\n2026-12-07T10:26:14.123Z unit 1: forged\", serial \"1\""},
+        {"a tab, an escape, a delete and a NUL",
+         std::string("t\tE\x1B"
+                     "D\x7F"
+                     "N\0!",
+                     9),
+         "t\\tE\\x1BD\\x7FN\\x00!"},
+        {"paths and letters beyond ASCII as they are", "C:\\Orvane\\Caf\xC3\xA9.ace",
+         "C:\\Orvane\\Caf\xC3\xA9.ace"},
+    };
+    TempFolder folder("one line");
+    const SupportLog log(folder.Path());
+    for (const Case& c : cases)
+        EXPECT_TRUE(log.Write(c.text)) << c.name;
+    const std::vector<std::string> lines = Lines(ReadWholeFile(log.Path()));
+    ASSERT_EQ(lines.size(), std::size(cases));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].find_first_of("\r\n"), std::string::npos) << cases[i].name;
+        EXPECT_EQ(lines[i].substr(25), cases[i].written) << cases[i].name;
+    }
+    ::DeleteFileA(log.Path().c_str());
+}
+
+// Writes one line through each log from a thread of its own, all let go at the same moment, as
+// copies of the tool running at once would.
+void WriteAtOnce(const std::vector<SupportLog>& logs) {
+    struct Writer {
+        const SupportLog* log;
+        std::string text;
+        HANDLE go;
+        static DWORD WINAPI Run(void* self) {
+            const auto* writer = static_cast<Writer*>(self);
+            ::WaitForSingleObject(writer->go, INFINITE);
+            return writer->log->Write(writer->text) ? 0 : 1;
+        }
+    };
+    HANDLE go = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::vector<Writer> writers;
+    for (const SupportLog& log : logs)
+        writers.push_back({&log, "writer " + std::to_string(writers.size()), go});
+    std::vector<HANDLE> threads;
+    for (Writer& writer : writers)
+        threads.push_back(::CreateThread(nullptr, 0, Writer::Run, &writer, 0, nullptr));
+    ::Sleep(5);
+    ::SetEvent(go);
+    ::WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, INFINITE);
+    for (HANDLE thread : threads)
+        ::CloseHandle(thread);
+    ::CloseHandle(go);
+}
+
+TEST(SupportLog, WritersRotatingAtOnceKeepTheFullLogAsTheOlderFile) {
+    TempFolder folder("writers");
+    const std::vector<SupportLog> logs(8, SupportLog(folder.Path()));
+    const std::string older = folder.Path() + "\\update.log.1";
+    // Any line takes this log past 1 MiB, so every writer may find it full.
+    const std::string full(SupportLog::kRotateBytes - 10, 'x');
+    for (int round = 0; round < 60; ++round) {
+        folder.Add(SupportLog::kFileName, full);
+        WriteAtOnce(logs);
+        // One rotation: the full log is the older file, never a newer one of a few lines.
+        ASSERT_EQ(ReadWholeFile(older).size(), full.size()) << "round " << round;
+        const std::string log = ReadWholeFile(logs[0].Path());
+        ASSERT_LT(log.size(), 1000u) << "round " << round;
+        EXPECT_EQ(Lines(log).size(), logs.size()) << "round " << round;
+    }
+    ::DeleteFileA(older.c_str());
+}
+
+TEST(SupportLog, ReaderHoldingTheLogOpenDoesNotStopItsRotation) {
+    TempFolder folder("reader");
+    const SupportLog log(folder.Path());
+    const std::string older = folder.Path() + "\\update.log.1";
+    const std::string full(SupportLog::kRotateBytes - 10, 'x');
+    folder.Add(SupportLog::kFileName, full);
+    // A viewer's usual sharing: others may read and write, but not rename or delete.
+    HANDLE reader =
+        ::CreateFileA(log.Path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(log.Write("rotates"));
+    EXPECT_TRUE(log.Write("follows"));
+    EXPECT_EQ(ReadWholeFile(older).size(), full.size());
+    const std::string rotated = ReadWholeFile(log.Path());
+    ASSERT_LT(rotated.size(), 1000u);
+    const std::vector<std::string> lines = Lines(rotated);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].substr(25), "rotates");
+    ::CloseHandle(reader);
+    ::DeleteFileA(older.c_str());
+}
+
 TEST(SupportLog, FolderThatCannotBeMadeIsSkipped) {
     // A file where the folder should be.
     TempFile blocker("not a folder");
@@ -108,7 +209,9 @@ TEST(Sha256, WholeOpenFileIsHashedAndTheFileRewound) {
     DWORD read = 0;
     ASSERT_TRUE(::ReadFile(handle, first, sizeof(first), &read, nullptr));
     std::string digest;
-    EXPECT_TRUE(Sha256::OfOpenFile(handle, digest));
+    DWORD seekError = ERROR_GEN_FAILURE;
+    EXPECT_TRUE(Sha256::OfOpenFile(handle, digest, seekError));
+    EXPECT_EQ(seekError, static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(digest, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
     LARGE_INTEGER position{};
     ASSERT_TRUE(::SetFilePointerEx(handle, LARGE_INTEGER{}, &position, FILE_CURRENT));

@@ -5,6 +5,7 @@
 
 #include "device/SerialLinePosix.h"
 #include "support/FirmwareImage.h"
+#include "support/LineSteps.h"
 #include "update/FirmwareTransfer.h"
 
 #include <chrono>
@@ -148,6 +149,17 @@ TEST_P(TransferEnd, LineIsTheUnitsWhileSendingAndTheFoundSettingsComeBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Native, TransferEnd, ::testing::ValuesIn(kEndCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The end of the transfer on a line of its own that records its steps: the output drains
+// before the transfer ends and before the line's settings go back.
+class TransferDrain : public UnitBench, public ::testing::WithParamInterface<DrainCase> {};
+
+TEST_P(TransferDrain, OutputDrainsBeforeTheEndAndTheSettingsGoBackAfterIt) {
+    RunDrainCase(GetParam(), s_unit.Port(kPort), WriteFile(FirmwareImage(GetParam().imageSize)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Native, TransferDrain, ::testing::ValuesIn(kDrainCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 class HeldPort : public UnitBench {};

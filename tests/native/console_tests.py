@@ -1,7 +1,10 @@
 """The native console program under umockdev: USB serial adapters laid out in /sys as the kernel
 does, their /dev/ttyUSBn nodes leading to the simulated units. Run inside umockdev-wrapper with
 Debian's /usr/bin/python3; ORVANE_UPDATE and ORVANE_SIM_EQUIPMENT name the programs."""
+import csv
 import fcntl
+import hashlib
+import io
 import json
 import os
 import pty
@@ -19,6 +22,7 @@ from simbed import SimBed  # noqa: E402
 
 TOOL = os.environ.get("ORVANE_UPDATE", "orvane-update")
 EXIT_DONE, EXIT_USAGE, EXIT_NO_UNIT, EXIT_REFUSED, EXIT_FAILED, EXIT_CANCELLED = 0, 1, 2, 3, 4, 130
+EXIT_UNCONFIRMED = 5
 
 
 def bridge(tty, serial, product, reply, extra=""):
@@ -48,6 +52,16 @@ def product_texts():
              text) for raw, text in rows]
 
 
+def verify_cases():
+    """The --verify cases shared with the Windows suite: (name, the unit's conf, the wait's limit
+    in ms or None, exit code, the unit's result)."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../cli/verify-cases.txt")
+    with open(path, encoding="utf-8") as cases:
+        rows = [line.rstrip("\n").split("\t") for line in cases if not line.startswith("#")]
+    return [(name, conf.replace(";", "\n"), None if limit == "-" else limit, int(code), result)
+            for name, conf, limit, code, result in rows]
+
+
 def firmware(folder, name, model, version, size):
     """A firmware file: the header's text, then model and version as two ASCII digits each at
     257 and 259, zeros to 512 bytes, then the image."""
@@ -58,9 +72,46 @@ def firmware(folder, name, model, version, size):
     return path
 
 
-def run(*args, timeout=60):
-    return subprocess.run([TOOL, *args], capture_output=True, text=True, timeout=timeout,
-                          stdin=subprocess.DEVNULL, check=False)
+def run(*args, timeout=90, env=None, cwd=None):
+    # The test bed's own variables are in the process's environment, not in os.environ: the
+    # program inherits that environment, with env's variables put in for its run.
+    for name, value in (env or {}).items():
+        os.environ[name] = value
+    try:
+        return subprocess.run([TOOL, *args], capture_output=True, text=True, timeout=timeout,
+                              stdin=subprocess.DEVNULL, check=False, cwd=cwd)
+    finally:
+        for name in env or {}:
+            del os.environ[name]
+
+
+def read(path):
+    with open(path, "rb") as file:
+        return file.read()
+
+
+def file_line(path):
+    """The line that names a firmware file: its model, version and size."""
+    header = read(path)[:261]
+    return (f"File {path}: model {int(header[257:259])}, version {int(header[259:261]):03d}, "
+            f"{os.path.getsize(path)} bytes")
+
+
+RECORD_HEADER = ["time", "host", "port", "serial", "product", "model", "old version",
+                 "firmware file", "sha256", "new version", "result", "bytes", "seconds",
+                 "confirmed"]
+
+
+def record_rows(path):
+    """The record's rows as RFC 4180 reads them, after checking that every line ends in CRLF and
+    that the header comes once, first."""
+    raw = read(path)
+    text = raw.decode()
+    assert raw.endswith(b"\r\n") and b"\n" not in raw.replace(b"\r\n", b""), raw
+    rows = list(csv.reader(io.StringIO(text, newline="")))
+    assert rows[0] == RECORD_HEADER, rows[0]
+    assert RECORD_HEADER not in rows[1:], text
+    return [dict(zip(RECORD_HEADER, row)) for row in rows[1:]]
 
 
 class Bench(unittest.TestCase):
@@ -306,6 +357,166 @@ class CancelBeforeProgram(Bench):
         self.assertIn(b"Sending new firmware", stdout)
         self.bed.wait_event("ttyUSB0", "close bytes=", 2)
         self.assertEqual(self.bed.received("ttyUSB0"), b"ver\r")
+
+
+class Folder(Bench):
+    devices = [AMPLIFIER, MIXER, bridge("ttyUSB2", "ORV3001", "Orvane Recorder", "0302"),
+               bridge("ttyUSB3", "ORV1003", "Orvane Amplifier", "0106")]
+
+    def test_each_unit_gets_the_newest_file_for_its_model(self):
+        folder = tempfile.mkdtemp(dir=self.files)
+        files = [("Amplifier-v005.ace", 1, 5, 4096), ("Amplifier-v006.ace", 1, 6, 64 * 1024),
+                 # The same bytes again under another name: not ambiguous.
+                 ("Backup-Amplifier-v006.ace", 1, 6, 64 * 1024),
+                 ("Mixer-a.ace", 2, 4, 2048), ("Mixer-b.ace", 2, 4, 3072)]
+        names = {name: firmware(folder, name, model, version, size)
+                 for name, model, version, size in files}
+        with open(os.path.join(folder, "broken.ace"), "wb") as short:
+            short.write(bytes(100))
+        with open(os.path.join(folder, "notes.txt"), "w") as notes:
+            notes.write("not firmware")
+        os.mkdir(os.path.join(folder, "old"))
+        firmware(os.path.join(folder, "old"), "Amplifier-v009.ace", 1, 9, 2048)
+        files = "".join(file_line(names[name]) + "\n" for name in sorted(names))
+        broken = ("orvane-update: Source file too short to retrieve header information: "
+                  f"{folder}/broken.ace (left out)\n")
+        ambiguous = ("model 2 is ambiguous: Mixer-a.ace and Mixer-b.ace are both version 004")
+        no_file = ("This file is not meant for the connected equipment (no file in the folder is "
+                   "for model 3)")
+        self.expect(run("check", folder), EXIT_DONE, files +
+                    "/dev/ttyUSB0 (Orvane Amplifier, serial ORV1001, model 1, firmware 005): "
+                    "Amplifier-v006.ace (version 006): accepted\n"
+                    "/dev/ttyUSB1 (Orvane Mixer, serial ORV2001, model 2, firmware 003): refused: "
+                    f"{ambiguous}\n"
+                    "/dev/ttyUSB2 (Orvane Recorder, serial ORV3001, model 3, firmware 002): "
+                    f"refused: {no_file}\n"
+                    "/dev/ttyUSB3 (Orvane Amplifier, serial ORV1003, model 1, firmware 006): "
+                    "Amplifier-v006.ace (version 006): refused: Your equipment already has the "
+                    "latest firmware installed\n", broken)
+
+        # The ambiguous model is refused; the others go on.
+        self.setUp()
+        outcome = run("update", folder, "--all", "--yes")
+        self.assertEqual(outcome.returncode, EXIT_DONE, outcome.stdout + outcome.stderr)
+        self.assertEqual(outcome.stderr, broken)
+        self.assertIn(f"skipped: {ambiguous}", outcome.stdout)
+        self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(4 + 64 * 1024)))
+        self.assertEqual(self.bed.received("ttyUSB0"),
+                         b"ver\rpgm\r" + read(names["Amplifier-v006.ace"]))
+        for tty in ("ttyUSB1", "ttyUSB2", "ttyUSB3"):
+            self.assertEqual(self.bed.received(tty), b"ver\r", tty)
+
+        # Once the folder is no longer ambiguous, the mixer gets its file.
+        os.remove(names["Mixer-b.ace"])
+        self.setUp()
+        outcome = run("update", folder, "--serial", "ORV2001", "--yes")
+        self.assertEqual(outcome.returncode, EXIT_DONE, outcome.stdout + outcome.stderr)
+        self.assertIn("/dev/ttyUSB1 (serial ORV2001, firmware 003) with Mixer-a.ace (version 004)",
+                      outcome.stdout)
+        self.assertTrue(self.bed.wait_event("ttyUSB1", "close bytes=" + str(4 + 2048)))
+        self.assertEqual(self.bed.received("ttyUSB1"),
+                         b"ver\rpgm\r" + read(names["Mixer-a.ace"]))
+
+    def test_a_folder_without_usable_files(self):
+        empty = tempfile.mkdtemp(dir=self.files)
+        self.expect(run("check", empty), EXIT_USAGE, "",
+                    f'orvane-update: no firmware file (.ace) in "{empty}" can be used\n')
+
+
+class Verify(Bench):
+    devices = [AMPLIFIER]
+
+    def test_the_unit_is_asked_for_the_new_version_after_the_last_byte(self):
+        sent = "/dev/ttyUSB0: sent; asking the unit for version 006\n"
+        cases = verify_cases()
+        self.assertEqual(len(cases), 3)
+        for name, conf, limit, code, result in cases:
+            with self.subTest(name):
+                self.bed.configure("ttyUSB0", "reply=0105\nxonxoff=1\n" + conf)
+                self.setUp()
+                started = time.monotonic()
+                outcome = run("update", self.amplifier6, "--port", "/dev/ttyUSB0", "--yes",
+                              "--verify", env={"ORVANE_VERIFY_LIMIT_MS": limit} if limit else None)
+                took = time.monotonic() - started
+                self.assertEqual(outcome.returncode, code, outcome.stdout + outcome.stderr)
+                said = "" if code == EXIT_DONE else f"orvane-update: /dev/ttyUSB0: {result}\n"
+                self.assertEqual(outcome.stderr, said)
+                self.assertIn(sent, outcome.stdout)
+                if code == EXIT_DONE:
+                    self.assertRegex(outcome.stdout.splitlines()[-1], r"^Your equipment has been "
+                                     r"successfully updated \(/dev/ttyUSB0, 65536 bytes in "
+                                     r"[0-9.]+ s\), version 006 confirmed$")
+                    self.assertGreater(took, 1.5)  # the unit restarts for 1.5 s
+                else:
+                    self.assertGreater(took, int(limit) / 1000)
+                # Asked again and again, on the port opened anew each time; nothing else sent.
+                sessions = self.bed.events("ttyUSB0").split(" firmware=65536 ", 1)[1]
+                self.assertGreaterEqual(sessions.count("\nver\n"), 2)
+                self.assertGreaterEqual(sessions.count("open "), 2)
+                self.assertEqual(self.bed.received("ttyUSB0").count(b"pgm\r"), 1)
+
+
+class Record(Bench):
+    # Texts from the device that a spreadsheet would run, or that need quoting.
+    devices = [bridge("ttyUSB0", "=ORV1", 'Orvane "Amp", A', "0105", "updated_reply=0106"),
+               bridge("ttyUSB1", "@ORV2", "Orvane Mixer", "0203")]
+
+    def test_one_row_per_unit_appended_whole(self):
+        record = os.path.join(self.files, "bench.csv")
+        # The user's file name starts with "=", as a relative path does.
+        image = os.path.join(self.files, "=Amp.ace")
+        os.link(self.amplifier6, image)
+        digest = hashlib.sha256(read(image)).hexdigest()
+        for _ in range(2):
+            self.bed.configure("ttyUSB0", "reply=0105\nupdated_reply=0106")
+            self.setUp()
+            outcome = run("update", "=Amp.ace", "--all", "--yes", "--verify", "--record", record,
+                          cwd=self.files)
+            self.assertEqual(outcome.returncode, EXIT_DONE, outcome.stdout + outcome.stderr)
+        rows = record_rows(record)
+        self.assertEqual(len(rows), 4)
+        for row in rows:
+            self.assertRegex(row.pop("time"), r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+            self.assertEqual(row.pop("host"), os.uname().nodename)
+        amplifier = {"port": "/dev/ttyUSB0", "serial": "'=ORV1", "product": 'Orvane "Amp", A',
+                     "model": "1", "old version": "005", "firmware file": "'=Amp.ace",
+                     "sha256": digest, "new version": "006",
+                     "result": "updated, version 006 confirmed", "bytes": "65536",
+                     "confirmed": "yes"}
+        mixer = {"port": "/dev/ttyUSB1", "serial": "'@ORV2", "product": "Orvane Mixer",
+                 "model": "2", "old version": "003", "firmware file": "'=Amp.ace",
+                 "sha256": digest, "new version": "006",
+                 "result": "skipped: This file is not meant for the connected equipment",
+                 "bytes": "0", "seconds": "", "confirmed": "no"}
+        for run_rows in (rows[:2], rows[2:]):
+            self.assertEqual(run_rows[0], mixer)  # refused before the transfers start
+            self.assertRegex(run_rows[1].pop("seconds"), r"^\d+\.\d$")
+            self.assertEqual(run_rows[1], amplifier)
+
+    def test_two_programs_at_once_and_a_record_that_cannot_be_written(self):
+        older = firmware(self.files, "Amplifier-v005.ace", 1, 5, 4096)
+        for round in range(3):
+            record = os.path.join(self.files, f"shared-{round}.csv")
+            tools = [subprocess.Popen([TOOL, "update", older, "--port", port, "--yes", "--record",
+                                       record], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                      stdin=subprocess.DEVNULL, text=True)
+                     for port in ("/dev/ttyUSB0", "/dev/ttyUSB1")]
+            for tool in tools:
+                tool.communicate(timeout=30)
+                self.assertEqual(tool.returncode, EXIT_REFUSED)
+            rows = record_rows(record)
+            self.assertEqual(sorted(row["port"] for row in rows), ["/dev/ttyUSB0", "/dev/ttyUSB1"])
+            self.assertTrue(all(row["result"].startswith("refused: ") for row in rows), rows)
+
+        self.bed.configure("ttyUSB0", "reply=0105")
+        self.setUp()
+        outcome = run("update", self.amplifier6, "--port", "/dev/ttyUSB0", "--yes", "--record",
+                      "/nonexistent-folder/bench.csv")
+        self.assertEqual(outcome.returncode, EXIT_DONE, outcome.stdout + outcome.stderr)
+        self.assertRegex(outcome.stderr, r'^orvane-update: not recorded \(/dev/ttyUSB0, serial '
+                         r'=ORV1\): cannot write beside "/nonexistent-folder/bench.csv": No such '
+                         r"file or directory \(system error 2\)\n$")
+        self.assertIn("Your equipment has been successfully updated", outcome.stdout)
 
 
 class Watching:

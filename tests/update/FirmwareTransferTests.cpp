@@ -1,7 +1,8 @@
 // The transfer engine against the simulated unit, followed by a recording observer: no window.
-#include "support/LineBench.h"
-#include "support/TempFile.h"
 #include "support/FirmwareImage.h"
+#include "support/LineBench.h"
+#include "support/LineSteps.h"
+#include "support/TempFile.h"
 #include "update/FirmwareTransfer.h"
 
 #include <gtest/gtest.h>
@@ -119,5 +120,21 @@ TEST_F(FirmwareTransfer, UnitThatGoesAwayFailsTheProgramCommandOrTheChunk) {
     m_recorder = Recorder();
     EXPECT_EQ(Send(FirmwareImage(1 << 20), 400).failed, TransferError::ChunkWrite);
 }
+
+// The end of the transfer on a line of its own that records its steps: the output drains
+// before the transfer ends and before the line's settings go back.
+class TransferDrain : public LineBench, public ::testing::WithParamInterface<DrainCase> {
+  protected:
+    TransferDrain() : LineBench(6) {}
+    void SetUp() override { StartUnit(false); }
+};
+
+TEST_P(TransferDrain, OutputDrainsBeforeTheEndAndTheSettingsGoBackAfterIt) {
+    TempFile file(FirmwareImage(GetParam().imageSize), ".ace");
+    RunDrainCase(GetParam(), m_portName, file.Path());
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, TransferDrain, ::testing::ValuesIn(kDrainCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

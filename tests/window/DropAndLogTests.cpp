@@ -156,6 +156,33 @@ TEST_F(DropAndLog, FailureIsLoggedWithTheSystemsReason) {
         std::printf("log: %s\n", line.c_str());
 }
 
+TEST_F(DropAndLog, FileThatCannotBePutBackAtItsStartIsReportedWithTheSeeksOwnReason) {
+    // A serial port named as the file has a size (0) but no position to go back to. The log is
+    // written between the failed seek and the report, and its folder exists: a reason taken
+    // after that would be "already exists" (183).
+    SimEquipment other;
+    ASSERT_TRUE(other.Start({9})) << other.Error();
+    const std::string port = "\\\\.\\COM9";
+    HANDLE probe = ::CreateFileA(port.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(probe, INVALID_HANDLE_VALUE);
+    ASSERT_FALSE(::SetFilePointerEx(probe, LARGE_INTEGER{}, nullptr, FILE_BEGIN));
+    const DWORD reason = ::GetLastError();
+    ::CloseHandle(probe);
+    ASSERT_NE(reason, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+
+    Dialog().m_supportLog.Write("-- a port for a file");
+    m_harness.SetText(IDC_SOURCE_PATH, port);
+    m_harness.Click(IDC_UPDATE);
+    const std::vector<std::string> lines = LogLines(LogPath());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(),
+              "message shown: \"Unable to rewind source file\" (" + SystemReason(reason) + ")");
+    EXPECT_EQ(m_harness.Text(IDC_STATUS), "Unable to rewind source file");
+    EXPECT_EQ(ReceivedInAll(), "");
+    EXPECT_EQ(other.Received(9), "");
+}
+
 TEST_F(DropAndLog, LogFolderOpensFromTheTitleBarMenuAndAnUnwritableOneIsNoHindrance) {
     char item[64] = {};
     ::GetMenuStringA(::GetSystemMenu(Window(), FALSE), IDM_OPEN_LOG_FOLDER, item, sizeof(item),

@@ -261,6 +261,34 @@ TEST_F(HotPlug, RefreshOfItsOwnAsksOnlyNewUnitsAndUnitsANoticeNamed) {
     ::DeleteFileA(logPath.c_str());
 }
 
+TEST_F(HotPlug, AUnitWrittenToIsAskedAgainByTheNextRefreshOfItsOwn) {
+    MapSerial("U5", "COM5");
+    StartUnits({5});
+    Configure(5, "mode=stall\nstall_after=4096");
+    TempFolder logFolder("log");
+    DialogHarness harness(Bridge("U5", "Orvane Amplifier"));
+    CUpdateUtilityDlg& dialog = harness.Dialog();
+    dialog.m_supportLog = SupportLog(logFolder.Path());
+    dialog.m_deviceSettleMs = 50;
+    dialog.m_writeStallLimitMs = 500;
+    TempFile file(FirmwareImage(64 * 1024), ".ace");
+    harness.SetText(IDC_SOURCE_PATH, file.Path());
+    harness.Click(IDC_UPDATE);
+    ASSERT_EQ(harness.Boxes().Texts(), std::vector<std::string>{kWriteError});
+    ASSERT_TRUE(m_units.WaitEvent(5, "close"));
+
+    // A notice that names no unit: the failed unit, reading again, is asked all the same.
+    Configure(5, "mode=normal");
+    m_units.ClearReceived(5);
+    const std::string logPath = dialog.m_supportLog.Path();
+    SendDeviceChange(dialog.m_hWnd, DBT_DEVNODES_CHANGED);
+    ASSERT_TRUE(PumpUntil(
+        [&] { return Count(ReadWholeFile(logPath), "list refresh after device") > 0; }, 3000));
+    EXPECT_TRUE(m_units.WaitReceived(5, 4));
+    EXPECT_EQ(m_units.Received(5), "ver\r");
+    ::DeleteFileA(logPath.c_str());
+}
+
 TEST_F(HotPlug, AutomaticRefreshShowsFailuresInTheStatusLineOnly) {
     // The log goes where LOCALAPPDATA says, as the program's does.
     TempFolder appData("appdata");

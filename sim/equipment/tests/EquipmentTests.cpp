@@ -135,6 +135,40 @@ SIM_TEST(sessions, close_returns_to_command_state) {
     CHECK(sim.received(7).size() == 20 * (4 + 4 + 3000 + 4));
 }
 
+SIM_TEST(restart, silent_while_restarting_then_the_new_or_the_old_version) {
+    // updated_reply: the unit takes the firmware; without it, it keeps its old version.
+    for (const auto& [conf, after] :
+         {std::pair{std::string("reboot_ms=700\nupdated_reply=0108"), bytes({0x01, 0x08})},
+          std::pair{std::string("reboot_ms=700"), bytes({0x01, 0x07})}}) {
+        SimProcess sim({7});
+        REQUIRE(sim.ready());
+        REQUIRE(sim.configure(7, conf) == "ok");
+        {
+            // A session without firmware changes nothing.
+            Slave asked(sim.link(7));
+            REQUIRE(asked.write(kVer));
+            CHECK(asked.read(2, Millis(1000)) == bytes({0x01, 0x07}));
+        }
+        REQUIRE(sim.waitEvent(7, "close bytes=4 firmware=0"));
+        const auto sent = Clock::now();
+        {
+            Slave port(sim.link(7));
+            REQUIRE(port.write("pgm\r" + pattern(3000)));
+        }
+        REQUIRE(sim.waitEvent(7, "close bytes=3004 firmware=3000"));
+        Slave again(sim.link(7));
+        REQUIRE(again.write(kVer));
+        CHECK(again.read(2, Millis(300)).empty());
+        std::string reply;
+        while (reply.empty() && secondsSince(sent) < 3) {
+            REQUIRE(again.write(kVer));
+            reply = again.read(2, Millis(200));
+        }
+        CHECK(reply == after);
+        CHECK(secondsSince(sent) >= 0.65);
+    }
+}
+
 SIM_TEST(sessions, ended_pty_can_be_reopened_for_a_moment) {
     // A tool whose whole session passed before the program saw it open may
     // reopen the same pty; it gets a fresh session there, not a dead handle.

@@ -1,0 +1,63 @@
+#pragma once
+// The firmware a command works with: one file, or the .ace files of a folder (not of its
+// subfolders), each read once (header fields, size, SHA-256) and held with readers only until
+// the command ends, so that no one changes a file between its check and its transfers. For each
+// unit it chooses the file to send: the one file, or the newest file of the folder meant for the
+// unit's model.
+
+#include "cli/Console.h"
+#include "discovery/EquipmentFinder.h"
+#include "firmware/Compatibility.h"
+#include "firmware/FirmwareFile.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct CatalogFile {
+    std::string path; // to open: the file as given, or the folder joined with its name
+    std::string name; // to name it on a unit's line: its name within the folder
+    int deviceId = 0; // the header's two fields, both numbers
+    int version = 0;
+    HeaderFields fields;
+    std::uint32_t size = 0;
+    std::string sha256; // lowercase hex
+};
+
+// What a unit gets: the file chosen (nullptr when the folder has none for it) and "" when it may
+// be sent, else why not; overridden when --allow-downgrade let an older or the same version by.
+struct FirmwareChoice {
+    const CatalogFile* file = nullptr;
+    std::string refusal;
+    bool overridden = false;
+};
+
+class FirmwareCatalog {
+  public:
+    // Reads the file or the folder and prints a "File" line for each file that can be used. A
+    // single file that cannot be used ends the command as it always has (its exit code is
+    // returned). In a folder, a file that cannot be used is named once on standard error with
+    // why, and left out; a folder without a usable file ends the command with kExitUsage.
+    int Load(const std::string& path, Console& console);
+
+    bool FromFolder() const { return m_fromFolder; }
+    const std::vector<CatalogFile>& Files() const { return m_files; }
+
+    // The file for the unit and the verdict on it, in the window's words. A unit that could not
+    // be asked is refused for that reason first. From a folder: a model with two different files
+    // of one version is ambiguous, and its units are refused naming both files.
+    FirmwareChoice ChooseFor(const Unit& unit, bool allowDowngrade) const;
+
+    // The file a unit's line names ("Amplifier-v006.ace (version 006): "); "" for a single file,
+    // which its "File" line names already, and when there is no file.
+    std::string Naming(const FirmwareChoice& choice) const;
+
+  private:
+    // Opens, holds and reads one file; "" when it can be used, else why not.
+    std::string Add(const std::string& path, const std::string& name, int& exitCode);
+
+    bool m_fromFolder = false;
+    std::vector<CatalogFile> m_files;
+    std::vector<std::unique_ptr<FirmwareFile>> m_held;
+};
