@@ -522,9 +522,17 @@ class Record(Bench):
 class Watching:
     """orvane-update watch running in the background, its output lines gathered as they come."""
 
-    def __init__(self, *args):
-        self.tool = subprocess.Popen([TOOL, "watch", *args], stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, text=True, stdin=subprocess.DEVNULL)
+    def __init__(self, *args, env=None):
+        # As run() does: the program inherits the process's environment with env's variables.
+        for name, value in (env or {}).items():
+            os.environ[name] = value
+        try:
+            self.tool = subprocess.Popen([TOOL, "watch", *args], stdout=subprocess.PIPE,
+                                         stderr=subprocess.PIPE, text=True,
+                                         stdin=subprocess.DEVNULL)
+        finally:
+            for name in env or {}:
+                del os.environ[name]
         self.lines, self.changed = [], threading.Condition()
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
@@ -662,6 +670,43 @@ class WatchEnds(Bench):
                 self.assertEqual(watch.stop()[0], EXIT_FAILED, watch.lines)
                 self.assertEqual(watch.lines[-1],
                                  "Totals: 0 updated, 1 up to date, 0 refused, 1 failed")
+
+
+class WatchFolder(Bench):
+    devices = [unit_on("ttyUSB0", "F1", "0105", "updated_reply=0106"), MIXER]
+
+    def test_each_unit_gets_its_models_file_is_verified_and_recorded(self):
+        folder = tempfile.mkdtemp(dir=self.files)
+        amplifier = firmware(folder, "Amplifier-v006.ace", 1, 6, 64 * 1024)
+        firmware(folder, "Amplifier-v005.ace", 1, 5, 64 * 1024)
+        mixer = firmware(folder, "Mixer-v004.ace", 2, 4, 32 * 1024)
+        record = os.path.join(self.files, "watch.csv")
+        watch = Watching(folder, "--yes", "--verify", "--record", record,
+                         env={"ORVANE_VERIFY_LIMIT_MS": "1500"})
+        try:
+            self.assertTrue(watch.wait_for("updated /dev/ttyUSB0 "), watch.lines)
+            self.assertTrue(watch.wait_for("unconfirmed /dev/ttyUSB1 "), watch.lines)
+        finally:
+            code, errors = watch.stop()
+        self.assertEqual((code, errors), (EXIT_UNCONFIRMED, ""), watch.lines)
+        for pattern in [r"updating /dev/ttyUSB0 \(serial F1\) from firmware 005 to version 006 "
+                        r"with Amplifier-v006\.ace$",
+                        r"updated /dev/ttyUSB0 \(serial F1\): 65536 bytes in [0-9.]+ s, version "
+                        r"006 confirmed$",
+                        r"updating /dev/ttyUSB1 \(serial ORV2001\) from firmware 003 to version "
+                        r"004 with Mixer-v004\.ace$",
+                        r"unconfirmed /dev/ttyUSB1 \(serial ORV2001\): 32768 bytes in [0-9.]+ s; "
+                        r"sent, not confirmed: the unit answered model 2, version 003$"]:
+            self.assertEqual(len(watch.events(pattern)), 1, (pattern, watch.lines))
+        self.assertEqual(watch.lines[-1], "Totals: 1 updated, 1 not confirmed, 0 up to date, "
+                         "0 refused, 0 failed")
+        rows = sorted(record_rows(record), key=lambda row: row["port"])
+        self.assertEqual([(row["port"], row["firmware file"], row["new version"], row["result"],
+                           row["bytes"], row["confirmed"]) for row in rows], [
+            ("/dev/ttyUSB0", amplifier, "006", "updated, version 006 confirmed", "65536", "yes"),
+            ("/dev/ttyUSB1", mixer, "004",
+             "sent, not confirmed: the unit answered model 2, version 003", "32768", "no")])
+
 
 if __name__ == "__main__":
     unittest.main()
