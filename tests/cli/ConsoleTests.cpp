@@ -832,6 +832,7 @@ TEST_F(Console, RecordAppendsOneRowPerUnitAsTextASpreadsheetCannotRun) {
                                               "cannot open \"C:\\no\\such\\bench.csv\""))
         << unwritable.Errors();
     EXPECT_TRUE(Contains(unwritable.Output(), "Your equipment has been successfully updated"));
+}
 
 // watch, with bridges that appear in and vanish from the library's description while the
 // program runs: each unit's port is there from the start, its bridge only once it is attached.
