@@ -252,7 +252,7 @@ watch_windows() {
         </dev/null >"$work/watch.txt" 2>&1 &
     pid=$!
     for ((i = 0; i < 600; i++)); do
-        grep -q "^Watching" "$work/watch.txt" && break
+        grep -qs "^Watching" "$work/watch.txt" && break
         sleep 0.05
     done
     sleep $first_plug
