@@ -107,7 +107,7 @@ bool CUpdateUtilityDlg::LogChosenFile(DWORD& seekError) {
     bool rewound = true;
     seekError = ERROR_SUCCESS;
     if (sized && size.QuadPart <= kHashLimitBytes) {
-        rewound = Sha256::OfOpenFile(m_sourceFile.System().file, digest, seekError);
+        rewound = Sha256OfOpenFile(m_sourceFile.System().file, digest, seekError);
         if (digest.empty())
             digest = "unavailable";
     }

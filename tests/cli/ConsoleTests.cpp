@@ -9,7 +9,7 @@
 #include "support/PortDevices.h"
 #include "support/RegistryKeys.h"
 #include "support/TempFile.h"
-#include "log/Sha256.h"
+#include "common/Sha256Digest.h"
 
 #include <gtest/gtest.h>
 
@@ -766,7 +766,7 @@ TEST_F(Console, RecordAppendsOneRowPerUnitAsTextASpreadsheetCannotRun) {
     TempFile firmware(image, ".ace");
     TempFolder records("records");
     const std::string record = records.Path() + "\\bench.csv";
-    Sha256 sha;
+    Sha256Digest sha;
     sha.Add(image.data(), image.size());
     const std::string digest = sha.Finish();
     const std::string update =

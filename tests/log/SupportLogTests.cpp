@@ -1,5 +1,6 @@
 // The support log and the file hash, without a window: what a line looks like, rotation at
 // 1 MiB, a folder that cannot be written, and SHA-256 digests of known inputs.
+#include "common/Sha256Digest.h"
 #include "log/Sha256.h"
 #include "log/SupportLog.h"
 #include "support/TempFile.h"
@@ -192,9 +193,9 @@ TEST(SupportLog, SystemReasonNamesTheCodeAndItsText) {
 }
 
 TEST(Sha256, DigestsOfKnownInputs) {
-    Sha256 empty;
+    Sha256Digest empty;
     EXPECT_EQ(empty.Finish(), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    Sha256 abc;
+    Sha256Digest abc;
     abc.Add("abc", 3);
     EXPECT_EQ(abc.Finish(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
@@ -210,7 +211,7 @@ TEST(Sha256, WholeOpenFileIsHashedAndTheFileRewound) {
     ASSERT_TRUE(::ReadFile(handle, first, sizeof(first), &read, nullptr));
     std::string digest;
     DWORD seekError = ERROR_GEN_FAILURE;
-    EXPECT_TRUE(Sha256::OfOpenFile(handle, digest, seekError));
+    EXPECT_TRUE(Sha256OfOpenFile(handle, digest, seekError));
     EXPECT_EQ(seekError, static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(digest, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
     LARGE_INTEGER position{};

@@ -1,6 +1,6 @@
 // Files dropped on the window, the support log of an update and of a failure, and the
 // title-bar menu's "Open log folder".
-#include "log/Sha256.h"
+#include "common/Sha256Digest.h"
 #include "res/resource.h"
 #include "support/SystemNotices.h"
 #include "support/UpdateBench.h"
@@ -111,7 +111,7 @@ TEST_F(DropAndLog, UpdateIsLoggedFromTheFileToTheCompletion) {
     TempFile file(image, ".ace");
     Update(file);
     ExpectCompleted();
-    Sha256 digest;
+    Sha256Digest digest;
     digest.Add(image.data(), image.size());
     const std::vector<std::string> lines = LogLines(LogPath());
     EXPECT_EQ(Records(lines, {"file ", "transfer ", "message "}),
