@@ -602,12 +602,12 @@ TEST_F(Console, BadInputGetsOneLineAndItsExitCodeAndNothingIsSent) {
 TEST_F(Console, HelpListsTheCommandsAndExitCodes) {
     EXPECT_EQ(RunConsole(m_program, "--help"), 0u);
     const std::string help = m_program.Output();
-    for (const char* part : {"list [--json]", "check FILE|FOLDER [--port COMn | --serial S]",
-                             "update FILE|FOLDER (--port COMn | --serial S | --all)",
-                             "--allow-downgrade", "[--verify] [--record FILE.csv]",
-                             "watch FILE|FOLDER [--allow-downgrade] [--yes]", "0    done",
-                             "1    usage", "2    no unit", "3    refused by the check",
-                             "4    transfer failed", "5    sent, but --verify", "130  cancelled"})
+    for (const char* part :
+         {"list [--json]", "check FILE|FOLDER [--port COMn | --serial S]",
+          "update FILE|FOLDER (--port COMn | --serial S | --all)", "--allow-downgrade",
+          "[--verify] [--record FILE.csv]", "watch FILE|FOLDER [--allow-downgrade] [--yes]",
+          "0    done", "1    usage", "2    no unit", "3    refused by the check",
+          "4    transfer failed", "5    sent, but --verify", "130  cancelled"})
         EXPECT_TRUE(Contains(help, part)) << part;
 }
 
