@@ -103,39 +103,58 @@ wait_received() {
     done
 }
 
-# Runs inside a run's test bed, whose state goes with it: times the program, then keeps what
-# each unit received as $work/rx-COUNT-I.bin.
+# Inside a test bed: keeps what each of its $1 units received as $work/$2-I.bin, once it is all
+# there, since the bed's state goes with it.
+# shellcheck disable=SC2317 # called through bash -c
+keep_received() {
+    local i
+    for ((i = 0; i < $1; i++)); do
+        wait_received "$ORVANE_SIMBED_STATE/port$((i + 1)).rx"
+        cp -p "$ORVANE_SIMBED_STATE/port$((i + 1)).rx" "$work/$2-$i.bin" 2>/dev/null || true
+    done
+}
+
+# Runs inside a run's test bed: times the program, then keeps what each unit received as
+# $work/rx-COUNT-I.bin.
 # shellcheck disable=SC2317 # called through bash -c
 bench_in_bed() {
-    local count=$1 started status=0 i
+    local count=$1 started status=0
     started=$EPOCHREALTIME
     "$native/bin/orvane-update" update "$work/firmware.ace" --all --yes </dev/null \
         >"$work/run-$count.txt" 2>&1 || status=$?
     echo "$started $EPOCHREALTIME $status" >"$work/times-$count.txt"
-    for ((i = 0; i < count; i++)); do
-        wait_received "$ORVANE_SIMBED_STATE/port$((i + 1)).rx"
-        cp -p "$ORVANE_SIMBED_STATE/port$((i + 1)).rx" "$work/rx-$count-$i.bin" 2>/dev/null || true
-    done
+    keep_received "$count" "rx-$count"
+}
+
+# The test bed's devices file $2 for $1 units, /dev/ttyUSB0 onwards with serials B11 onwards;
+# with "scheduled" as $3 they are plugged in on the watch run's schedule, not at the start.
+write_units() {
+    local count=$1 i separator="" plug=""
+    {
+        printf '['
+        for ((i = 0; i < count; i++)); do
+            [ -z "${3:-}" ] ||
+                plug=", \"plug_at\": $(awk -v f="$first_plug" -v p="$plug_interval" -v i="$i" \
+                    'BEGIN { print f + p * i }')"
+            printf '%s{"tty": "ttyUSB%d", "vid": "10c4", "pid": "ea60", "serial": "B%d",' \
+                "$separator" "$i" $((11 + i))
+            printf ' "product": "Bench unit", "unit": "%s"%s}' "${unit_conf//$'\n'/\\n}" "$plug"
+            separator=$',\n '
+        done
+        echo ']'
+    } >"$2"
 }
 
 # One run with $1 units: sets started, ended, status and received (each unit's record).
 run_linux() {
-    local count=$1 i separator=""
-    {
-        printf '['
-        for ((i = 0; i < count; i++)); do
-            printf '%s{"tty": "ttyUSB%d", "vid": "10c4", "pid": "ea60", "serial": "B%d",' \
-                "$separator" "$i" $((11 + i))
-            printf ' "product": "Bench unit", "unit": "%s"}' "${unit_conf//$'\n'/\\n}"
-            separator=$',\n '
-        done
-        echo ']'
-    } >"$work/units-$count.json"
+    local count=$1 i
+    write_units "$count" "$work/units-$count.json"
     # The functions go in the command: umockdev-wrapper's shell drops exported ones.
     export work native expected_size
     ORVANE_SIM_EQUIPMENT="$native/bin/orvane-sim-equipment" umockdev-wrapper /usr/bin/python3 \
         "$root/sim/umockdev/simbed.py" "$work/units-$count.json" -- \
-        bash -c "$(declare -f wait_received bench_in_bed)"$'\nbench_in_bed "$1"' bench "$count" \
+        bash -c "$(declare -f wait_received keep_received bench_in_bed)"$'\nbench_in_bed "$1"' \
+        bench "$count" \
         >>"$work/bed.log" 2>&1 || true
     if [ -s "$work/times-$count.txt" ]; then
         read -r started ended status <"$work/times-$count.txt"
@@ -196,7 +215,7 @@ follow_updates() {
 # each unit received.
 # shellcheck disable=SC2317 # called through bash -c
 watch_in_bed() {
-    local count=$1 pid status=0 i
+    local count=$1 pid status=0
     "$native/bin/orvane-update" watch "$work/firmware.ace" --yes </dev/null \
         >"$work/watch.txt" 2>&1 &
     pid=$!
@@ -205,30 +224,16 @@ watch_in_bed() {
     wait "$pid" || status=$?
     echo "$status" >"$work/watch-status.txt"
     awk '{ print $2 }' "$ORVANE_SIMBED_STATE/plugged" >"$work/plugged.txt"
-    for ((i = 0; i < count; i++)); do
-        wait_received "$ORVANE_SIMBED_STATE/port$((i + 1)).rx"
-        cp -p "$ORVANE_SIMBED_STATE/port$((i + 1)).rx" "$work/rx-watch-$i.bin" 2>/dev/null || true
-    done
+    keep_received "$count" rx-watch
 }
 
 watch_linux() {
-    local count=$1 i separator=""
-    {
-        printf '['
-        for ((i = 0; i < count; i++)); do
-            printf '%s{"tty": "ttyUSB%d", "vid": "10c4", "pid": "ea60", "serial": "B%d",' \
-                "$separator" "$i" $((11 + i))
-            printf ' "product": "Bench unit", "unit": "%s", "plug_at": %s}' \
-                "${unit_conf//$'\n'/\\n}" "$(awk -v f=$first_plug -v p=$plug_interval -v i="$i" \
-                    'BEGIN { print f + p * i }')"
-            separator=$',\n '
-        done
-        echo ']'
-    } >"$work/units-watch.json"
+    local count=$1 i
+    write_units "$count" "$work/units-watch.json" scheduled
     export work native expected_size
     ORVANE_SIM_EQUIPMENT="$native/bin/orvane-sim-equipment" umockdev-wrapper /usr/bin/python3 \
         "$root/sim/umockdev/simbed.py" "$work/units-watch.json" -- \
-        bash -c "$(declare -f wait_received follow_updates watch_in_bed)"$'\nwatch_in_bed "$1"' \
+        bash -c "$(declare -f wait_received keep_received follow_updates watch_in_bed)"$'\nwatch_in_bed "$1"' \
         bench "$count" >>"$work/bed.log" 2>&1 || true
     status=$(cat "$work/watch-status.txt" 2>/dev/null || echo 98)
     received=()
