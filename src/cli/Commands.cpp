@@ -298,7 +298,9 @@ int RunUpdate(const Arguments& arguments, Console& console) {
         return kExitFailed;
     }
     if (targets.empty()) {
-        console.Error("no unit to update: the file is meant for none of them");
+        console.Error(catalog.FromFolder()
+                          ? "no unit to update: no file in the folder is meant for any of them"
+                          : "no unit to update: the file is meant for none of them");
         return kExitRefused;
     }
 

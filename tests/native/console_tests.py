@@ -421,6 +421,12 @@ class Folder(Bench):
         empty = tempfile.mkdtemp(dir=self.files)
         self.expect(run("check", empty), EXIT_USAGE, "",
                     f'orvane-update: no firmware file (.ace) in "{empty}" can be used\n')
+        # Usable files, but none for these units: the folder is named as such.
+        firmware(empty, "Sampler-v001.ace", 9, 1, 2048)
+        outcome = run("update", empty, "--all", "--yes")
+        self.assertEqual(outcome.returncode, EXIT_REFUSED, outcome.stdout + outcome.stderr)
+        self.assertTrue(outcome.stderr.endswith(
+            "no unit to update: no file in the folder is meant for any of them\n"), outcome.stderr)
 
 
 class Verify(Bench):
