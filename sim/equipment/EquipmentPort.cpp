@@ -183,7 +183,7 @@ void EquipmentPort::endSession(Line& line, TimePoint now, const char* how) {
     line.replies.clear();
     line.endedAt = now;
     if (line.scanner.firmwareBytes() > 0)
-        updatedAt_ = now; // the unit restarts on its new firmware
+        updatedAt_ = now;         // the unit restarts on its new firmware
     pacer_.consume(0, now, true); // the line falls quiet
 }
 
