@@ -372,29 +372,23 @@ int RunUpdate(const Arguments& arguments, Console& console) {
     for (size_t i = 0; i < updates.size(); ++i) {
         const UnitUpdate& update = *updates[i];
         const Unit& unit = update.Target();
-        std::string result = "updated";
-        std::string confirmed = unconfirmed;
         if (update.Outcome() == UnitOutcome::Failed) {
             anyFailed = true;
-            result = "failed: " + update.Failure();
             if (!arguments.all)
                 console.Error(PortText(unit) + ": " + update.Failure());
         } else if (update.Outcome() == UnitOutcome::Cancelled) {
             anyCancelled = true;
-            result = "cancelled: may need the update again";
         } else if (update.Confirming()) {
-            const Confirmation& confirmation = update.Confirmed();
-            result = ConfirmationText(confirmation, files[i]->version);
-            confirmed = confirmation.confirmed ? "yes" : "no";
-            anyUnconfirmed = anyUnconfirmed || !confirmation.confirmed;
-            askingCancelled = askingCancelled || confirmation.cancelled;
+            anyUnconfirmed = anyUnconfirmed || !update.Confirmed().confirmed;
+            askingCancelled = askingCancelled || update.Confirmed().cancelled;
         }
+        const std::string result = update.ResultText();
         rows.push_back({PortText(unit), unit.serial, FirmwareText(unit), result,
                         std::to_string(update.Done()), Seconds(update.ElapsedMs())});
         if (record)
-            record->Append(
-                RecordOf(unit, files[i], result, update.Done(), rows.back().seconds, confirmed),
-                console);
+            record->Append(RecordOf(unit, files[i], result, update.Done(), rows.back().seconds,
+                                    update.ConfirmedText()),
+                           console);
     }
     if (anyCancelled)
         console.Print("Update cancelled: the unit may need the update again, as its firmware may "

@@ -104,6 +104,23 @@ void UnitUpdate::Join() {
     m_thread.Join();
 }
 
+std::string UnitUpdate::ResultText() const {
+    switch (m_outcome) {
+    case UnitOutcome::Failed:
+        return "failed: " + m_failure;
+    case UnitOutcome::Cancelled:
+        return "cancelled: may need the update again";
+    default:
+        return Confirming() ? ConfirmationText(m_confirmation, m_confirmVersion) : "updated";
+    }
+}
+
+std::string UnitUpdate::ConfirmedText() const {
+    if (!Confirming())
+        return "";
+    return m_confirmation.confirmed ? "yes" : "no";
+}
+
 void UnitUpdate::ConfirmAfter(int version, const ConfirmLimits& limits) {
     m_confirmVersion = version;
     m_confirmLimits = limits;

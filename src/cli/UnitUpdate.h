@@ -64,6 +64,11 @@ class UnitUpdate {
     // Whether the new version was asked for, and the answer; read once the outcome is known.
     bool Confirming() const { return m_confirmVersion >= 0; }
     const Confirmation& Confirmed() const { return m_confirmation; }
+    // The ended update as the table and the record give it: "updated", "failed: why",
+    // "cancelled: may need the update again", or what the confirmation found.
+    std::string ResultText() const;
+    // For the record: "yes" or "no" when the new version was asked for, "" when it was not.
+    std::string ConfirmedText() const;
 
   private:
     class Observer;

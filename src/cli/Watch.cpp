@@ -108,32 +108,26 @@ class Handling {
         const std::string seconds = Seconds(update.ElapsedMs());
         const std::string sent =
             Who(m_unit) + ": " + std::to_string(update.Done()) + " bytes in " + seconds + " s";
-        const auto ending = [&](Ending result, const std::string& line, const std::string& recorded,
-                                const std::string& confirmed) {
-            Record(&file, recorded, update.Done(), seconds, confirmed);
+        const auto ending = [&](Ending result, const std::string& line) {
+            Record(&file, update.ResultText(), update.Done(), seconds, update.ConfirmedText());
             End(result, line);
         };
         if (update.Outcome() == UnitOutcome::Failed)
-            return ending(Ending::Failed, "failed " + Who(m_unit) + ": " + update.Failure(),
-                          "failed: " + update.Failure(), unconfirmed);
+            return ending(Ending::Failed, "failed " + Who(m_unit) + ": " + update.Failure());
         if (update.Outcome() == UnitOutcome::Cancelled)
             return ending(Ending::Cancelled,
                           "cancelled " + Who(m_unit) +
                               ": the unit may need the update again, as its firmware may be "
-                              "incomplete",
-                          "cancelled: may need the update again", unconfirmed);
+                              "incomplete");
         if (!update.Confirming())
-            return ending(Ending::Updated, "updated " + sent, "updated", "");
+            return ending(Ending::Updated, "updated " + sent);
         const Confirmation& confirmation = update.Confirmed();
-        const std::string result = ConfirmationText(confirmation, file.version);
         if (confirmation.confirmed)
-            return ending(Ending::Updated,
-                          "updated " + sent + ", version " + ThreeDigits(file.version) +
-                              " confirmed",
-                          result, "yes");
+            return ending(Ending::Updated, "updated " + sent + ", version " +
+                                               ThreeDigits(file.version) + " confirmed");
         ending(confirmation.cancelled ? Ending::Cancelled : Ending::Unconfirmed,
-               (confirmation.cancelled ? "cancelled " : "unconfirmed ") + sent + "; " + result,
-               result, "no");
+               (confirmation.cancelled ? "cancelled " : "unconfirmed ") + sent + "; " +
+                   update.ResultText());
     }
 
     void Record(const CatalogFile* file, const std::string& result, std::uint32_t bytes,

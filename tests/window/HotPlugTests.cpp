@@ -29,6 +29,39 @@ int Count(const std::string& text, const std::string& part) {
     return count;
 }
 
+struct Notice {
+    WPARAM event;
+    const DeviceNotice* notice; // nullptr for a device-tree change
+};
+
+// A window whose support log goes to a folder of its own, so that its refreshes after device
+// changes can be counted, and which refreshes 50 ms after the last notice.
+class LoggedWindow {
+  public:
+    explicit LoggedWindow(const std::string& bridges) : m_harness(bridges) {
+        Dialog().m_supportLog = SupportLog(m_logFolder.Path());
+        Dialog().m_deviceSettleMs = 50;
+    }
+    ~LoggedWindow() { ::DeleteFileA(Dialog().m_supportLog.Path().c_str()); }
+
+    DialogHarness& Harness() { return m_harness; }
+    CUpdateUtilityDlg& Dialog() { return m_harness.Dialog(); }
+
+    // Sends the notices; true once a refresh after device changes has followed them.
+    bool SendAndAwaitRefresh(const std::vector<Notice>& notices) {
+        const std::string log = Dialog().m_supportLog.Path();
+        const int before = Count(ReadWholeFile(log), "list refresh after device");
+        for (const Notice& notice : notices)
+            SendDeviceChange(Dialog().m_hWnd, notice.event, notice.notice);
+        return PumpUntil(
+            [&] { return Count(ReadWholeFile(log), "list refresh after device") > before; }, 3000);
+    }
+
+  private:
+    TempFolder m_logFolder{"log"};
+    DialogHarness m_harness;
+};
+
 using HotPlug = BridgedUnits;
 
 TEST_F(HotPlug, BurstOfNoticesGivesOneRefreshAfterTheQuietSecond) {
@@ -192,21 +225,15 @@ TEST_F(HotPlug, RefreshOfItsOwnAsksOnlyNewUnitsAndUnitsANoticeNamed) {
     MapSerial("U6", "COM6");
     StartUnits({5, 6});
     Configure(5, "reply=030C");
-    TempFolder logFolder("log");
-    DialogHarness harness(Bridge("U5", "Orvane Amplifier"));
-    CUpdateUtilityDlg& dialog = harness.Dialog();
-    dialog.m_supportLog = SupportLog(logFolder.Path());
-    dialog.m_deviceSettleMs = 50;
+    LoggedWindow window(Bridge("U5", "Orvane Amplifier"));
+    DialogHarness& harness = window.Harness();
+    CUpdateUtilityDlg& dialog = window.Dialog();
     ASSERT_TRUE(m_units.WaitEvent(5, "close"));
     harness.SetBridges(Bridge("U5", "Orvane Amplifier") + Bridge("U6", "Orvane Mixer"));
 
     const DeviceNotice com6 = DeviceNotice::Port("COM6");
     const DeviceNotice mixerUsb = DeviceNotice::UsbDevice(0x10C4, 0xEA60, "U6");
     const DeviceNotice mouse = DeviceNotice::UsbDevice(0x046D, 0xC077, "M1");
-    struct Notice {
-        WPARAM event;
-        const DeviceNotice* notice;
-    };
     const struct {
         const char* what;
         std::vector<Notice> notices; // none: Refresh List is pressed
@@ -223,23 +250,13 @@ TEST_F(HotPlug, RefreshOfItsOwnAsksOnlyNewUnitsAndUnitsANoticeNamed) {
          {6}},
         {"Refresh List pressed", {}, {5, 6}},
     };
-    const std::string logPath = dialog.m_supportLog.Path();
     for (const auto& c : cases) {
         for (int port : {5, 6})
             m_units.ClearReceived(port);
-        if (c.notices.empty()) {
+        if (c.notices.empty())
             harness.Click(IDC_REFRESH_LIST);
-        } else {
-            const int refreshes = Count(ReadWholeFile(logPath), "list refresh after device");
-            for (const Notice& notice : c.notices)
-                SendDeviceChange(dialog.m_hWnd, notice.event, notice.notice);
-            ASSERT_TRUE(PumpUntil(
-                [&] {
-                    return Count(ReadWholeFile(logPath), "list refresh after device") > refreshes;
-                },
-                3000))
-                << c.what;
-        }
+        else
+            ASSERT_TRUE(window.SendAndAwaitRefresh(c.notices)) << c.what;
         for (int port : c.asked) {
             EXPECT_TRUE(m_units.WaitEvent(port, "close")) << c.what;
             EXPECT_EQ(m_units.Received(port), "ver\r") << c.what << ", COM" << port;
@@ -258,19 +275,15 @@ TEST_F(HotPlug, RefreshOfItsOwnAsksOnlyNewUnitsAndUnitsANoticeNamed) {
             << c.what;
         EXPECT_EQ(dialog.m_portFirmwareVersion[5], 12) << c.what;
     }
-    ::DeleteFileA(logPath.c_str());
 }
 
 TEST_F(HotPlug, AUnitWrittenToIsAskedAgainByTheNextRefreshOfItsOwn) {
     MapSerial("U5", "COM5");
     StartUnits({5});
     Configure(5, "mode=stall\nstall_after=4096");
-    TempFolder logFolder("log");
-    DialogHarness harness(Bridge("U5", "Orvane Amplifier"));
-    CUpdateUtilityDlg& dialog = harness.Dialog();
-    dialog.m_supportLog = SupportLog(logFolder.Path());
-    dialog.m_deviceSettleMs = 50;
-    dialog.m_writeStallLimitMs = 500;
+    LoggedWindow window(Bridge("U5", "Orvane Amplifier"));
+    DialogHarness& harness = window.Harness();
+    window.Dialog().m_writeStallLimitMs = 500;
     TempFile file(FirmwareImage(64 * 1024), ".ace");
     harness.SetText(IDC_SOURCE_PATH, file.Path());
     harness.Click(IDC_UPDATE);
@@ -280,13 +293,9 @@ TEST_F(HotPlug, AUnitWrittenToIsAskedAgainByTheNextRefreshOfItsOwn) {
     // A notice that names no unit: the failed unit, reading again, is asked all the same.
     Configure(5, "mode=normal");
     m_units.ClearReceived(5);
-    const std::string logPath = dialog.m_supportLog.Path();
-    SendDeviceChange(dialog.m_hWnd, DBT_DEVNODES_CHANGED);
-    ASSERT_TRUE(PumpUntil(
-        [&] { return Count(ReadWholeFile(logPath), "list refresh after device") > 0; }, 3000));
+    ASSERT_TRUE(window.SendAndAwaitRefresh({{DBT_DEVNODES_CHANGED, nullptr}}));
     EXPECT_TRUE(m_units.WaitReceived(5, 4));
     EXPECT_EQ(m_units.Received(5), "ver\r");
-    ::DeleteFileA(logPath.c_str());
 }
 
 TEST_F(HotPlug, AutomaticRefreshShowsFailuresInTheStatusLineOnly) {
