@@ -40,8 +40,9 @@ void SerialLine::Close() {
     PauseMs(kPortSettleMs);
 }
 
-LineResult SerialLine::Write(const void* data, std::uint32_t count, std::uint32_t stallLimitMs,
-                             const WaitHook& keepWaiting, std::uint32_t* written) {
+LineResult SerialLine::WriteWithTimeout(const void* data, std::uint32_t count,
+                                        std::uint32_t stallLimitMs, const WaitHook& keepWaiting,
+                                        std::uint32_t* written) {
     std::uint32_t total = 0;
     const auto report = [&](LineResult result) {
         if (written)
@@ -67,7 +68,7 @@ LineResult SerialLine::Write(const void* data, std::uint32_t count, std::uint32_
     return report(LineResult::Success());
 }
 
-LineResult SerialLine::Read(void* buffer, std::uint32_t count, std::uint32_t limitMs) {
+LineResult SerialLine::ReadWithTimeout(void* buffer, std::uint32_t count, std::uint32_t limitMs) {
     if (!IsOpen())
         return LineResult::Failure(LineError::NotOpen, kErrorNotOpen);
     auto* position = static_cast<std::uint8_t*>(buffer);

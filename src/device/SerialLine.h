@@ -101,11 +101,11 @@ class SerialLine {
 
     // Writes all of count bytes. written, when given, receives what the unit took, also on
     // failure.
-    LineResult Write(const void* data, std::uint32_t count, std::uint32_t stallLimitMs,
-                     const WaitHook& keepWaiting = {}, std::uint32_t* written = nullptr);
+    LineResult WriteWithTimeout(const void* data, std::uint32_t count, std::uint32_t stallLimitMs,
+                                const WaitHook& keepWaiting = {}, std::uint32_t* written = nullptr);
     // Reads exactly count bytes; fails once no byte has arrived for limitMs, however the system
     // splits the wait into passes. The bytes that did arrive stay in the buffer.
-    LineResult Read(void* buffer, std::uint32_t count, std::uint32_t limitMs);
+    LineResult ReadWithTimeout(void* buffer, std::uint32_t count, std::uint32_t limitMs);
     // Waits until what was written has left the port, not only reached the driver: fails once
     // the output queue has not shrunk for stallLimitMs (Stalled), and runs the hook as a write
     // does. A queue that did not drain is dropped, so that none of it goes out after the line's

@@ -5,12 +5,13 @@ LineResult SendCommand(SerialLine& line, CommandKind kind, std::uint8_t* reply,
                        const WaitHook& keepWaiting) {
     switch (kind) {
     case Program:
-        return line.Write(kProgramCommand, kCommandLength, stallLimitMs, keepWaiting);
+        return line.WriteWithTimeout(kProgramCommand, kCommandLength, stallLimitMs, keepWaiting);
     case Version:
-        if (LineResult sent = line.Write(kVersionCommand, kCommandLength, kVersionWriteLimitMs);
+        if (LineResult sent =
+                line.WriteWithTimeout(kVersionCommand, kCommandLength, kVersionWriteLimitMs);
             !sent)
             return sent;
-        return line.Read(reply, replyLength & 0xFF, kVersionReadLimitMs);
+        return line.ReadWithTimeout(reply, replyLength & 0xFF, kVersionReadLimitMs);
     default:
         return LineResult::Success();
     }

@@ -37,7 +37,8 @@ TransferResult SendFirmware(SerialLine& line, FirmwareFile& file, TransferObserv
                 return TransferResult::Failure(TransferError::Cancelled, kErrorCancelled);
             break;
         }
-        if (const LineResult wrote = line.Write(chunk.data(), read, options.stallLimitMs, waiting);
+        if (const LineResult wrote =
+                line.WriteWithTimeout(chunk.data(), read, options.stallLimitMs, waiting);
             !wrote)
             return TransferResult::Failure(wrote.failed == LineError::Cancelled
                                                ? TransferError::Cancelled

@@ -31,7 +31,7 @@ class Line : public LineBench {
         StartUnit(false);
         Configure("reply=030C");
     }
-    void Ask() { ASSERT_TRUE(m_line.Write("ver\r", 4, 5000)); }
+    void Ask() { ASSERT_TRUE(m_line.WriteWithTimeout("ver\r", 4, 5000)); }
     void OpenAndAsk() {
         ASSERT_TRUE(m_line.Open(m_portName));
         Ask();
@@ -116,7 +116,7 @@ TEST_F(Line, XonXoffLeftOnByAnotherProgramEatsNoReplyByteAndComesBackAtClose) {
         Configure(std::string("xonxoff=1\nreply=") + c.reply);
         Ask();
         BYTE bytes[2] = {0xEE, 0xEE};
-        EXPECT_TRUE(m_line.Read(bytes, 2, 500)) << c.reply;
+        EXPECT_TRUE(m_line.ReadWithTimeout(bytes, 2, 500)) << c.reply;
         EXPECT_EQ(bytes[0], c.first) << c.reply;
         EXPECT_EQ(bytes[1], c.second) << c.reply;
     }
@@ -134,9 +134,9 @@ TEST_F(Line, PortsAbove127AreRealPortsAndMissingPortsFailToOpen) {
     ASSERT_TRUE(high.Start({130})) << high.Error();
     ASSERT_TRUE(high.Configure(130, "reply=0405")) << high.Error();
     ASSERT_TRUE(m_line.Open("COM130"));
-    ASSERT_TRUE(m_line.Write("ver\r", 4, 5000));
+    ASSERT_TRUE(m_line.WriteWithTimeout("ver\r", 4, 5000));
     BYTE reply[2] = {};
-    EXPECT_TRUE(m_line.Read(reply, 2, 500));
+    EXPECT_TRUE(m_line.ReadWithTimeout(reply, 2, 500));
     EXPECT_EQ(reply[1], 0x05);
     m_line.Close();
 
@@ -152,7 +152,7 @@ TEST_F(Line, SplitReplySucceedsWhileEachPieceComesWithinTheLimit) {
     OpenAndAsk();
     BYTE reply[2] = {};
     const DWORD start = ::GetTickCount();
-    EXPECT_TRUE(m_line.Read(reply, 2, 500));
+    EXPECT_TRUE(m_line.ReadWithTimeout(reply, 2, 500));
     EXPECT_GE(::GetTickCount() - start, 250u);
     EXPECT_EQ(reply[1], 0x0C);
 
@@ -160,7 +160,7 @@ TEST_F(Line, SplitReplySucceedsWhileEachPieceComesWithinTheLimit) {
     Configure("reply=030C\nmode=split\nsplit_pause_ms=900");
     Ask();
     BYTE late[2] = {0xEE, 0xEE};
-    EXPECT_EQ(m_line.Read(late, 2, 500).failed, LineError::Read);
+    EXPECT_EQ(m_line.ReadWithTimeout(late, 2, 500).failed, LineError::Read);
     EXPECT_EQ(late[0], 0x03);
     EXPECT_EQ(late[1], 0xEE);
 }
@@ -172,7 +172,7 @@ TEST_F(Line, SilentOrHalfAnsweringUnitFailsAfterOneLimit) {
         Ask();
         BYTE reply[2] = {};
         const DWORD start = ::GetTickCount();
-        EXPECT_FALSE(m_line.Read(reply, 2, 500)) << mode;
+        EXPECT_FALSE(m_line.ReadWithTimeout(reply, 2, 500)) << mode;
         const DWORD elapsed = ::GetTickCount() - start;
         EXPECT_GE(elapsed, 450u) << mode;
         EXPECT_LT(elapsed, 1500u) << mode;
@@ -183,9 +183,9 @@ TEST_F(Line, NoPortFailsAtOnce) {
     std::uint32_t written = 7;
     BYTE reply[2] = {};
     const DWORD start = ::GetTickCount();
-    EXPECT_EQ(m_line.Write("ver\r", 4, 5000, {}, &written).failed, LineError::NotOpen);
+    EXPECT_EQ(m_line.WriteWithTimeout("ver\r", 4, 5000, {}, &written).failed, LineError::NotOpen);
     EXPECT_EQ(written, 0u);
-    EXPECT_EQ(m_line.Read(reply, 2, 500).failed, LineError::NotOpen);
+    EXPECT_EQ(m_line.ReadWithTimeout(reply, 2, 500).failed, LineError::NotOpen);
     EXPECT_LT(::GetTickCount() - start, 100u);
 }
 
@@ -193,13 +193,13 @@ TEST_F(Line, TimedOutReadLeavesNothingPending) {
     Configure("reply=030C\nmode=silent");
     OpenAndAsk();
     BYTE abandoned[2] = {0xEE, 0xEE};
-    ASSERT_FALSE(m_line.Read(abandoned, 2, 500));
+    ASSERT_FALSE(m_line.ReadWithTimeout(abandoned, 2, 500));
 
     // The reply that comes now goes to the next read, not into the abandoned buffer.
     Configure("reply=0405");
     Ask();
     BYTE reply[2] = {};
-    EXPECT_TRUE(m_line.Read(reply, 2, 500));
+    EXPECT_TRUE(m_line.ReadWithTimeout(reply, 2, 500));
     EXPECT_EQ(reply[0], 0x04);
     EXPECT_EQ(reply[1], 0x05);
     EXPECT_EQ(abandoned[0], 0xEE);
@@ -216,7 +216,7 @@ TEST_F(Line, ReadsAreBoundedWhenTheDriverReturnsAtOnce) {
     Configure("reply=030C\nmode=silent");
     Ask();
     const DWORD start = ::GetTickCount();
-    EXPECT_FALSE(m_line.Read(reply, 2, 500));
+    EXPECT_FALSE(m_line.ReadWithTimeout(reply, 2, 500));
     const DWORD elapsed = ::GetTickCount() - start;
     EXPECT_GE(elapsed, 450u);
     EXPECT_LT(elapsed, 1500u);
@@ -224,7 +224,7 @@ TEST_F(Line, ReadsAreBoundedWhenTheDriverReturnsAtOnce) {
     // A reply that arrives within the limit is still read.
     Configure("reply=030C\nmode=split\nsplit_pause_ms=200");
     Ask();
-    EXPECT_TRUE(m_line.Read(reply, 2, 500));
+    EXPECT_TRUE(m_line.ReadWithTimeout(reply, 2, 500));
     EXPECT_EQ(reply[0], 0x03);
     EXPECT_EQ(reply[1], 0x0C);
 }
@@ -235,10 +235,11 @@ TEST_F(Line, StalledWriteEndsAtItsLimitAndThePortStillCloses) {
     const std::string block(256 * 1024, 'x');
     std::uint32_t written = 0;
     const DWORD start = ::GetTickCount();
-    EXPECT_EQ(
-        m_line.Write(block.data(), static_cast<std::uint32_t>(block.size()), 400, {}, &written)
-            .failed,
-        LineError::Stalled);
+    EXPECT_EQ(m_line
+                  .WriteWithTimeout(block.data(), static_cast<std::uint32_t>(block.size()), 400, {},
+                                    &written)
+                  .failed,
+              LineError::Stalled);
     const DWORD elapsed = ::GetTickCount() - start;
     EXPECT_GE(elapsed, 350u);
     EXPECT_LT(elapsed, 3000u);
@@ -258,8 +259,8 @@ TEST_F(Line, SlowButSteadyUnitTakesAWriteLongerThanTheStallLimit) {
         data[i] = static_cast<char>(i * 7 + i / 251);
     std::uint32_t written = 0;
     const DWORD start = ::GetTickCount();
-    const LineResult result =
-        m_line.Write(data.data(), static_cast<std::uint32_t>(data.size()), 3000, {}, &written);
+    const LineResult result = m_line.WriteWithTimeout(
+        data.data(), static_cast<std::uint32_t>(data.size()), 3000, {}, &written);
     const DWORD elapsed = ::GetTickCount() - start;
     EXPECT_TRUE(result) << static_cast<int>(result.failed) << " after " << written;
     EXPECT_GT(elapsed, 3000u);
@@ -274,8 +275,8 @@ TEST_F(Line, WaitHookRunsWhileAWriteIsPendingAndCanCancelIt) {
     const std::string block(256 * 1024, 'x');
     int calls = 0;
     const DWORD start = ::GetTickCount();
-    const LineResult result = m_line.Write(block.data(), static_cast<DWORD>(block.size()), 30000,
-                                           [&] { return ++calls < 10; });
+    const LineResult result = m_line.WriteWithTimeout(
+        block.data(), static_cast<DWORD>(block.size()), 30000, [&] { return ++calls < 10; });
     EXPECT_EQ(result.failed, LineError::Cancelled);
     EXPECT_EQ(calls, 10);
     EXPECT_LT(::GetTickCount() - start, 2000u);

@@ -178,7 +178,7 @@ TEST_F(HeldPort, IsRefusedAndNeitherItsLineNorTheUnitIsTouched) {
     EXPECT_EQ(opened.failed, LineError::Open);
     EXPECT_EQ(opened.systemError, EBUSY);
     EXPECT_FALSE(m_line.IsOpen());
-    EXPECT_EQ(m_line.Write("pgm\r", 4, 1000).failed, LineError::NotOpen);
+    EXPECT_EQ(m_line.WriteWithTimeout("pgm\r", 4, 1000).failed, LineError::NotOpen);
     m_line.Close();
 
     termios after{};
