@@ -1,7 +1,8 @@
 // Hot-plug and unplug: the window follows the system's device notices. Notices come in bursts
 // (a bridge brings a USB device, its interface and its port), so the list is refreshed once
-// they have stopped for a while, and only when the window is idle; such a refresh asks only the
-// units that are new or that a notice named, and keeps to the unit the user chose. A removal of
+// they have stopped for a while, and only when the window is idle; such a refresh asks the
+// chosen unit, the units that are new, that a notice named or whose last answer failed, and
+// keeps to the unit the user chose. A removal of
 // the port that a transfer writes to ends the transfer at once.
 #include "text/Messages.h"
 #include "ui/UpdateUtilityDlg.h"
@@ -137,9 +138,12 @@ void CUpdateUtilityDlg::OnDeviceChange(WPARAM event, LPARAM data) {
     ::SetTimer(m_hWnd, kDeviceSettleTimer, m_deviceSettleMs, nullptr);
 }
 
-const Unit* CUpdateUtilityDlg::UnchangedListing(const Unit& unit,
-                                                const std::vector<Unit>& lastListed,
-                                                const std::vector<NoticedDevice>& noticed) {
+const Unit* CUpdateUtilityDlg::KeptListing(const Unit& unit, const std::vector<Unit>& lastListed,
+                                           const std::vector<NoticedDevice>& noticed) const {
+    // Another program may have changed the chosen unit's firmware without a re-plug, and the
+    // check compares the file with its answer: it is asked every time.
+    if (m_chosenUnit && SameBridge(unit, *m_chosenUnit))
+        return nullptr;
     if (std::any_of(noticed.begin(), noticed.end(), [&unit](const NoticedDevice& device) {
             return NamesUnit(device.type, device.name, unit);
         }))
@@ -148,7 +152,9 @@ const Unit* CUpdateUtilityDlg::UnchangedListing(const Unit& unit,
         std::find_if(lastListed.begin(), lastListed.end(), [&unit](const Unit& last) {
             return SameBridge(last, unit) && last.port == unit.port && last.device == unit.device;
         });
-    return listed == lastListed.end() ? nullptr : &*listed;
+    // A unit whose last answer was a failure (no answer, a port that could not be opened) may
+    // answer now.
+    return listed == lastListed.end() || !listed->answered ? nullptr : &*listed;
 }
 
 bool CUpdateUtilityDlg::IdleForRefresh() const {

@@ -26,8 +26,8 @@ void CUpdateUtilityDlg::EnumerateEquipment() {
         UpdateData(TRUE);
     BeginWaitCursor();
     m_equipmentList.ResetContent();
-    // A refresh of its own asks only the units that are new or that a notice named since the
-    // last refresh; the others keep the answer that refresh listed.
+    // A refresh of its own asks the chosen unit, the units that are new, that a notice named
+    // since the last refresh or whose answer then failed; the others keep the answer listed.
     const std::vector<Unit> lastListed = std::exchange(m_listedUnits, {});
     const std::vector<NoticedDevice> noticed = std::exchange(m_noticedDevices, {});
     m_progressText.Empty();
@@ -41,7 +41,7 @@ void CUpdateUtilityDlg::EnumerateEquipment() {
         [&](const Unit& found) {
             Unit unit = found;
             if (!found.queried) {
-                const Unit& last = *UnchangedListing(found, lastListed, noticed);
+                const Unit& last = *KeptListing(found, lastListed, noticed);
                 unit.portOpened = last.portOpened;
                 unit.answered = last.answered;
                 unit.reply = last.reply;
@@ -49,7 +49,7 @@ void CUpdateUtilityDlg::EnumerateEquipment() {
             ListUnit(unit);
         },
         [&](const Unit& unit) {
-            return !m_automaticRefresh || !UnchangedListing(unit, lastListed, noticed);
+            return !m_automaticRefresh || !KeptListing(unit, lastListed, noticed);
         });
     if (m_deviceCount == 0) {
         const int entry = m_equipmentList.AddString(kNoEquipmentEntry);

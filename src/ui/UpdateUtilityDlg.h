@@ -164,11 +164,12 @@ class CUpdateUtilityDlg : public CDialog {
         DWORD type;
         std::string name;
     };
-    // For a refresh after device changes: the unit's entry in the last refresh's list when that
-    // listed it on the same port and no notice since named its port or USB device (it is then
-    // not asked again); nullptr when it is to be asked.
-    static const Unit* UnchangedListing(const Unit& unit, const std::vector<Unit>& lastListed,
-                                        const std::vector<NoticedDevice>& noticed);
+    // For a refresh after device changes: the unit's entry in the last refresh's list, listed
+    // again without asking the unit, when that listed it on the same port with an answer, it is
+    // not the chosen unit and no notice since named its port or USB device; nullptr when the
+    // unit is to be asked.
+    const Unit* KeptListing(const Unit& unit, const std::vector<Unit>& lastListed,
+                            const std::vector<NoticedDevice>& noticed) const;
 
     // Support log records (ui/SupportRecords.cpp)
     void LogStart() const;

@@ -1,5 +1,6 @@
 // The window follows the hardware: device notices (sent as the system sends them) refresh the
-// list once they have stopped, asking only the units that are new or that a notice named; the
+// list once they have stopped, asking the chosen unit, units that are new, that a notice named
+// or whose last answer failed; the
 // chosen unit stays selected on another port and nothing takes its place while it is missing;
 // and a removal of the unit being written to ends the transfer at once.
 #include "SimEquipment.h"
@@ -98,13 +99,14 @@ TEST_F(HotPlug, BurstOfNoticesGivesOneRefreshAfterTheQuietSecond) {
     // The refresh itself (the new unit asked) takes a few hundred milliseconds of that.
     EXPECT_LT(settled, 2500u);
 
-    // Exactly one refresh; it asked the new unit only.
+    // Exactly one refresh; it asked the new unit and the chosen one.
     PumpUntil([] { return false; }, 1200);
     const std::string log = ReadWholeFile(harness.Dialog().m_supportLog.Path());
     EXPECT_EQ(Count(log, "list refresh after device changes"), 1);
-    ASSERT_TRUE(m_units.WaitReceived(6, 4));
-    EXPECT_EQ(m_units.Received(6), "ver\r");
-    EXPECT_EQ(m_units.Received(5), "");
+    for (int port : {5, 6}) {
+        ASSERT_TRUE(m_units.WaitReceived(port, 4));
+        EXPECT_EQ(m_units.Received(port), "ver\r");
+    }
     EXPECT_EQ(harness.ListEntries(),
               (std::vector<std::string>{"Orvane Amplifier, firmware version 007",
                                         "Orvane Mixer, firmware version 007"}));
@@ -220,7 +222,7 @@ TEST_F(ChosenUnit, PressWhileItIsMissingChoosesTheLastUnitFound) {
     EXPECT_TRUE(m_harness->Boxes().Shown().empty());
 }
 
-TEST_F(HotPlug, RefreshOfItsOwnAsksOnlyNewUnitsAndUnitsANoticeNamed) {
+TEST_F(HotPlug, RefreshOfItsOwnAsksOnlyTheChosenUnitNewUnitsAndUnitsANoticeNamed) {
     MapSerial("U5", "COM5");
     MapSerial("U6", "COM6");
     StartUnits({5, 6});
@@ -231,6 +233,7 @@ TEST_F(HotPlug, RefreshOfItsOwnAsksOnlyNewUnitsAndUnitsANoticeNamed) {
     ASSERT_TRUE(m_units.WaitEvent(5, "close"));
     harness.SetBridges(Bridge("U5", "Orvane Amplifier") + Bridge("U6", "Orvane Mixer"));
 
+    // The amplifier, listed first, stays the chosen unit and is asked every time.
     const DeviceNotice com6 = DeviceNotice::Port("COM6");
     const DeviceNotice mixerUsb = DeviceNotice::UsbDevice(0x10C4, 0xEA60, "U6");
     const DeviceNotice mouse = DeviceNotice::UsbDevice(0x046D, 0xC077, "M1");
@@ -241,13 +244,13 @@ TEST_F(HotPlug, RefreshOfItsOwnAsksOnlyNewUnitsAndUnitsANoticeNamed) {
     } cases[] = {
         {"device tree changed, another port arrived",
          {{DBT_DEVNODES_CHANGED, nullptr}, {DBT_DEVICEARRIVAL, &com6}},
-         {6}},
-        {"device tree changed", {{DBT_DEVNODES_CHANGED, nullptr}}, {}},
-        {"a mouse arrived", {{DBT_DEVICEARRIVAL, &mouse}}, {}},
+         {5, 6}},
+        {"device tree changed", {{DBT_DEVNODES_CHANGED, nullptr}}, {5}},
+        {"a mouse arrived", {{DBT_DEVICEARRIVAL, &mouse}}, {5}},
         {"the amplifier's port arrived", {{DBT_DEVICEARRIVAL, &kCom5}}, {5}},
         {"the mixer's USB device went and came back",
          {{DBT_DEVICEREMOVECOMPLETE, &mixerUsb}, {DBT_DEVICEARRIVAL, &mixerUsb}},
-         {6}},
+         {5, 6}},
         {"Refresh List pressed", {}, {5, 6}},
     };
     for (const auto& c : cases) {
@@ -294,8 +297,66 @@ TEST_F(HotPlug, AUnitWrittenToIsAskedAgainByTheNextRefreshOfItsOwn) {
     Configure(5, "mode=normal");
     m_units.ClearReceived(5);
     ASSERT_TRUE(window.SendAndAwaitRefresh({{DBT_DEVNODES_CHANGED, nullptr}}));
-    EXPECT_TRUE(m_units.WaitReceived(5, 4));
-    EXPECT_EQ(m_units.Received(5), "ver\r");
+    // The bytes the stalled write left in the line may be recorded after the clear, before the
+    // query: the session is told by its events.
+    EXPECT_TRUE(m_units.WaitEvent(5, "close"));
+    const std::string events = m_units.Events(5);
+    EXPECT_EQ(SimEquipment::CountEventLines(events, "ver"), 1) << events;
+    EXPECT_TRUE(m_units.Received(5).ends_with("ver\r"));
+}
+
+TEST_F(HotPlug, RefreshOfItsOwnAsksTheChosenUnitAndUnitsWhoseAnswerFailedAgain) {
+    // The chosen amplifier at 012, a mixer that answered and one that did not.
+    MapSerial("U5", "COM5");
+    MapSerial("U6", "COM6");
+    MapSerial("U7", "COM7");
+    StartUnits({5, 6, 7});
+    Configure(5, "reply=030C");
+    Configure(7, "mode=silent");
+    LoggedWindow window(Bridge("U5", "Orvane Amplifier") + Bridge("U6", "Orvane Mixer") +
+                        Bridge("U7", "Orvane Mixer"));
+    DialogHarness& harness = window.Harness();
+    harness.Choose(0);
+    for (int port : {5, 6, 7})
+        ASSERT_TRUE(m_units.WaitEvent(port, "close")) << "COM" << port;
+    ASSERT_EQ(harness.ListEntries().back(), "Orvane Mixer, firmware version Unknown");
+
+    // Another program updates the amplifier to 014 without a re-plug; the silent mixer wakes.
+    Configure(5, "reply=030E");
+    Configure(7, "mode=normal");
+    for (int port : {5, 6, 7})
+        m_units.ClearReceived(port);
+    ASSERT_TRUE(window.SendAndAwaitRefresh({{DBT_DEVNODES_CHANGED, nullptr}}));
+    for (int port : {5, 7}) {
+        EXPECT_TRUE(m_units.WaitEvent(port, "close")) << "COM" << port;
+        EXPECT_EQ(m_units.Received(port), "ver\r") << "COM" << port;
+    }
+    EXPECT_EQ(m_units.Events(6).find("open"), std::string::npos) << m_units.Events(6);
+    EXPECT_EQ(harness.ListEntries(),
+              (std::vector<std::string>{"Orvane Amplifier, firmware version 014",
+                                        "Orvane Mixer, firmware version 007",
+                                        "Orvane Mixer, firmware version 007"}));
+    EXPECT_EQ(harness.ListSelection(), 0);
+
+    // A 013 file is a downgrade now: refused without Shift, and nothing is sent.
+    TempFile file(FirmwareImage(5000, "03", "13"), ".ace");
+    harness.SetText(IDC_SOURCE_PATH, file.Path());
+    harness.Click(IDC_UPDATE);
+    EXPECT_EQ(harness.Boxes().Texts(),
+              std::vector<std::string>{"This file version is older than the current firmware"});
+    EXPECT_EQ(SimEquipment::CountEventLines(m_units.Events(5), "pgm"), 0) << m_units.Events(5);
+    harness.Boxes().Clear();
+
+    // The amplifier's port goes away without a notice that names it: the re-ask fails in the
+    // status line and the log, without a box.
+    Configure(5, "mode=hangup\nhangup_after=0");
+    ASSERT_TRUE(window.SendAndAwaitRefresh({{DBT_DEVNODES_CHANGED, nullptr}}));
+    EXPECT_TRUE(harness.Boxes().Shown().empty());
+    EXPECT_EQ(harness.ListEntries().front(), "Orvane Amplifier, firmware version Unknown");
+    EXPECT_EQ(harness.Text(IDC_STATUS), "Error opening device port");
+    const std::string log = ReadWholeFile(window.Dialog().m_supportLog.Path());
+    EXPECT_NE(log.find("status line: \"Error opening Master COM port\" (error "), std::string::npos)
+        << log;
 }
 
 TEST_F(HotPlug, AutomaticRefreshShowsFailuresInTheStatusLineOnly) {
