@@ -17,18 +17,34 @@ bool TakeOffWrappingQuotes(CString& path) {
     return true;
 }
 
+// The clipboard's text in the program's 8-bit code page (UTF-8 by its manifest). It is read as
+// UTF-16: the system gives the 8-bit form in the clipboard locale's code page instead, which
+// turns "Zoë" into bytes that are no UTF-8 and drops every character that page lacks.
+CString ClipboardText(HWND owner) {
+    std::string text;
+    if (!::IsClipboardFormatAvailable(CF_UNICODETEXT) || !::OpenClipboard(owner))
+        return text;
+    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT))
+        if (const auto* chars = static_cast<const wchar_t*>(::GlobalLock(data))) {
+            // No further than the memory holds, should another program leave off the end mark.
+            const int length =
+                static_cast<int>(wcsnlen(chars, ::GlobalSize(data) / sizeof(wchar_t)));
+            text.resize(static_cast<size_t>(
+                ::WideCharToMultiByte(CP_ACP, 0, chars, length, nullptr, 0, nullptr, nullptr)));
+            ::WideCharToMultiByte(CP_ACP, 0, chars, length, text.data(),
+                                  static_cast<int>(text.size()), nullptr, nullptr);
+            ::GlobalUnlock(data);
+        }
+    ::CloseClipboard();
+    return text;
+}
+
 // The path box pastes a path wrapped in quotes without them, so that a path of the box's full
 // length fits in with its quotes too.
 LRESULT CALLBACK PasteWithoutWrappingQuotes(HWND box, UINT message, WPARAM wParam, LPARAM lParam,
                                             UINT_PTR, DWORD_PTR) {
-    if (message == WM_PASTE && ::IsClipboardFormatAvailable(CF_TEXT) && ::OpenClipboard(box)) {
-        CString text;
-        if (HANDLE data = ::GetClipboardData(CF_TEXT))
-            if (const auto* chars = static_cast<const char*>(::GlobalLock(data))) {
-                text = chars;
-                ::GlobalUnlock(data);
-            }
-        ::CloseClipboard();
+    if (message == WM_PASTE) {
+        CString text = ClipboardText(box);
         if (TakeOffWrappingQuotes(text)) {
             ::SendMessageA(box, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.Str().c_str()));
             return 0;

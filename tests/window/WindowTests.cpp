@@ -188,6 +188,59 @@ TEST(DataExchange, PathWrappedInQuotesIsTakenWithoutThem) {
     }
 }
 
+// Puts a path on the clipboard as a copy in Explorer leaves it on a system whose clipboard
+// locale uses code page 1252: UTF-16 text, and its 8-bit form in that code page, not the
+// program's UTF-8.
+bool CopyAsExplorerDoes(const std::wstring& text) {
+    std::vector<HGLOBAL> forms;
+    const auto form = [&forms](const void* bytes, size_t size) {
+        HGLOBAL data = ::GlobalAlloc(GMEM_MOVEABLE, size);
+        if (data) {
+            ::CopyMemory(::GlobalLock(data), bytes, size);
+            ::GlobalUnlock(data);
+        }
+        forms.push_back(data);
+        return data;
+    };
+    const int size = ::WideCharToMultiByte(1252, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string western(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(1252, 0, text.c_str(), -1, western.data(), size, nullptr, nullptr);
+    HGLOBAL wide = form(text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    HGLOBAL narrow = form(western.c_str(), western.size());
+    if (!wide || !narrow || !::OpenClipboard(nullptr)) {
+        for (HGLOBAL data : forms)
+            ::GlobalFree(data);
+        return false;
+    }
+    ::EmptyClipboard();
+    const bool placed = ::SetClipboardData(CF_UNICODETEXT, wide) != nullptr &&
+                        ::SetClipboardData(CF_TEXT, narrow) != nullptr;
+    ::CloseClipboard();
+    return placed;
+}
+
+TEST(DataExchange, PathPastedFromExplorerKeepsCharactersBeyondAscii) {
+    const struct {
+        std::wstring copied;
+        std::string taken; // UTF-8
+    } cases[] = {
+        {L"\"C:\\Users\\Zo\u00EB\\Firmware\\amp.ace\"", "C:\\Users\\Zo\xC3\xAB\\Firmware\\amp.ace"},
+        {L"C:\\Users\\Zo\u00EB\\amp.ace", "C:\\Users\\Zo\xC3\xAB\\amp.ace"},
+        // Not in code page 1252 at all.
+        {L"\"D:\\\u56FA\u4EF6\\amp.ace\"", "D:\\\xE5\x9B\xBA\xE4\xBB\xB6\\amp.ace"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.taken);
+        DialogHarness harness;
+        CUpdateUtilityDlg& dialog = harness.Dialog();
+        ASSERT_TRUE(CopyAsExplorerDoes(c.copied));
+        ::SendMessageA(harness.Control(IDC_SOURCE_PATH), WM_PASTE, 0, 0);
+        EXPECT_EQ(harness.Text(IDC_SOURCE_PATH), c.taken);
+        EXPECT_TRUE(dialog.UpdateData(TRUE));
+        EXPECT_EQ(dialog.m_sourcePath.Str(), c.taken);
+    }
+}
+
 TEST(DataExchange, OverLongPathIsRefusedOnEveryPull) {
     DialogHarness harness;
     CUpdateUtilityDlg& dialog = harness.Dialog();
