@@ -166,10 +166,11 @@ bool CUpdateUtilityDlg::IdleForRefresh() const {
 void CUpdateUtilityDlg::OnDeviceSettled() {
     ::KillTimer(m_hWnd, kDeviceSettleTimer);
     // A window that has ended (the update completed, Exit) no longer refreshes.
-    if (!m_deviceChangePending || !::IsWindowVisible(m_hWnd))
+    if (!m_deviceChangePending || (m_windowShown && !::IsWindowVisible(m_hWnd)))
         return;
     if (!IdleForRefresh()) {
-        // Looked at again later: the change is handled once the window is idle.
+        // Looked at again later: the change is handled once the window is idle, and shown (a
+        // box of the first refresh comes up before it is).
         ::SetTimer(m_hWnd, kDeviceSettleTimer, m_deviceSettleMs, nullptr);
         return;
     }

@@ -65,6 +65,10 @@ bool CUpdateUtilityDlg::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRE
         OnDeviceSettled();
         *result = 0;
         return true;
+    case WM_SHOWWINDOW:
+        if (wParam)
+            m_windowShown = true;
+        break;
     case WM_DPICHANGED:
         // The window moved to a monitor of another scale: the new DPI and the system's choice
         // of the window's place there.

@@ -198,6 +198,8 @@ class CUpdateUtilityDlg : public CDialog {
     std::vector<NoticedDevice> m_noticedDevices;
     // Device changes came that no refresh has followed yet.
     bool m_deviceChangePending = false;
+    // The window has been shown: hidden again, it has ended.
+    bool m_windowShown = false;
     // The unit the running transfer writes to.
     Unit m_transferUnit;
     HDEVNOTIFY m_portNotices = nullptr;

@@ -116,6 +116,48 @@ TEST_F(HotPlug, BurstOfNoticesGivesOneRefreshAfterTheQuietSecond) {
     ::DeleteFileA(harness.Dialog().m_supportLog.Path().c_str());
 }
 
+TEST_F(HotPlug, NoticeBeforeTheWindowIsShownIsHandledOnceItIs) {
+    // The first refresh's boxes for a port that cannot be opened come up before the window is
+    // shown; the mixer is plugged in while the first one is up, and the settle time passes.
+    MapSerial("U13", "COM13");
+    MapSerial("U6", "COM6");
+    StartUnits({6});
+    const std::string amplifier = Bridge("U13", "Orvane Amplifier");
+    DialogHarness harness(amplifier, false);
+    harness.Dialog().m_deviceSettleMs = 50;
+    struct Plug {
+        DialogHarness* harness;
+        std::string bridges;
+        bool sent = false;
+        bool windowHidden = false;
+    } plug{&harness, amplifier + Bridge("U6", "Orvane Mixer")};
+    harness.Boxes().OnShow(
+        [](void* context) {
+            auto& plug = *static_cast<Plug*>(context);
+            if (plug.sent)
+                return;
+            plug.sent = true;
+            HWND window = plug.harness->Dialog().m_hWnd;
+            plug.windowHidden = !::IsWindowVisible(window);
+            plug.harness->SetBridges(plug.bridges);
+            const DeviceNotice com6 = DeviceNotice::Port("COM6");
+            SendDeviceChange(window, DBT_DEVICEARRIVAL, &com6);
+            PumpUntil([] { return false; }, 300);
+        },
+        &plug);
+    harness.Create();
+    harness.Boxes().OnShow(nullptr, nullptr);
+    ASSERT_TRUE(plug.sent);
+    ASSERT_TRUE(plug.windowHidden);
+
+    EXPECT_TRUE(PumpUntil([&] { return harness.ListEntries().size() == 2; }, 3000));
+    EXPECT_EQ(harness.ListEntries(),
+              (std::vector<std::string>{"Orvane Amplifier, firmware version Unknown",
+                                        "Orvane Mixer, firmware version 007"}));
+    EXPECT_EQ(harness.Boxes().Texts(), (std::vector<std::string>{"Error opening Master COM port",
+                                                                 "Error opening device port"}));
+}
+
 TEST_F(HotPlug, SelectedUnitStaysSelectedOnAnotherPortButNotOnAPress) {
     MapSerial("U5", "COM5");
     MapSerial("U6", "COM6");
