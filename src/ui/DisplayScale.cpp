@@ -311,13 +311,18 @@ void ScaledLayout::ShowBanner(UINT dpi) {
         LoadBanner(reinterpret_cast<HINSTANCE>(::GetWindowLongPtrA(m_dialog, GWLP_HINSTANCE)), dpi);
     if (!banner)
         return;
-    // The static takes the bitmap's size. It keeps the bitmap it is given; the one it gives back
-    // (ours, or the template's) is ours to delete.
+    // The static takes the bitmap's size. It keeps the bitmap it is given, or a copy of its own
+    // of one with an alpha channel, and never deletes either; the one it gives back (ours, its
+    // copy, or the template's) is ours to delete, and so is a bitmap it copied.
     HGDIOBJ previous = reinterpret_cast<HGDIOBJ>(::SendMessageA(
         m_bannerControl, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(banner)));
     if (previous)
         ::DeleteObject(previous);
-    m_banner = banner;
+    auto shown =
+        reinterpret_cast<HBITMAP>(::SendMessageA(m_bannerControl, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    if (shown != banner)
+        ::DeleteObject(banner);
+    m_banner = shown;
     ::SetWindowPos(m_bannerControl, nullptr, 0, 0, 0, 0,
                    SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

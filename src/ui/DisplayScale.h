@@ -51,7 +51,8 @@ class ScaledLayout {
     LOGFONTW m_font{};    // the template font but for its height
     std::vector<Control> m_controls;
     HWND m_bannerControl = nullptr;
-    // The font and the banner made here; the dialog manager's font stays with it.
+    // The font made here (the dialog manager's font stays with it), and the banner the control
+    // shows, made here or copied by the control from one made here.
     HFONT m_scaledFont = nullptr;
     HBITMAP m_banner = nullptr;
 };

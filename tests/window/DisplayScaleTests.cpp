@@ -325,6 +325,57 @@ TEST(DisplayScale, MoveToAnotherScaleLaysTheWindowOutAgain) {
     }
 }
 
+// Records every bitmap given to the control it subclasses.
+LRESULT CALLBACK RecordGivenBitmaps(HWND control, UINT message, WPARAM wParam, LPARAM lParam,
+                                    UINT_PTR, DWORD_PTR given) {
+    if (message == STM_SETIMAGE && wParam == IMAGE_BITMAP && lParam)
+        reinterpret_cast<std::vector<HGDIOBJ>*>(given)->push_back(
+            reinterpret_cast<HGDIOBJ>(lParam));
+    return ::DefSubclassProc(control, message, wParam, lParam);
+}
+
+// The bitmap static keeps a copy of its own of a banner with an alpha channel: the banner given
+// is deleted at once, and the copy when the next banner replaces it.
+TEST(DisplayScale, BannerTheControlCopiedLeavesNoBitmapBehind) {
+    char program[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, program, sizeof(program));
+    std::string pictures = program;
+    pictures.replace(pictures.find_last_of('\\') + 1, std::string::npos, "alpha_banners.dll");
+    HMODULE alphaBanners = ::LoadLibraryExA(pictures.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(alphaBanners, nullptr) << pictures;
+    DialogHarness harness;
+    HWND dialog = harness.Dialog().m_hWnd;
+    HWND banner = BannerControl(dialog);
+    // The window takes its banners from the module of alpha pictures.
+    const LONG_PTR ownModule =
+        ::SetWindowLongPtrA(dialog, GWLP_HINSTANCE, reinterpret_cast<LONG_PTR>(alphaBanners));
+    std::vector<HGDIOBJ> given;
+    ::SetWindowSubclass(banner, RecordGivenBitmaps, 0, reinterpret_cast<DWORD_PTR>(&given));
+
+    std::vector<HGDIOBJ> shownBefore;
+    for (const UINT dpi : {144u, 96u, 144u, 96u}) {
+        SCOPED_TRACE(std::to_string(dpi) + " DPI");
+        RECT suggested{};
+        ::GetWindowRect(dialog, &suggested);
+        ::SendMessageA(dialog, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                       reinterpret_cast<LPARAM>(&suggested));
+        auto shown =
+            reinterpret_cast<HGDIOBJ>(::SendMessageA(banner, STM_GETIMAGE, IMAGE_BITMAP, 0));
+        ASSERT_FALSE(given.empty());
+        ASSERT_NE(shown, given.back()) << "the control keeps a copy";
+        EXPECT_EQ(::GetObjectType(shown), static_cast<DWORD>(OBJ_BITMAP));
+        EXPECT_EQ(BitmapSize(banner).cx, dpi == 96 ? 10 : 15);
+        for (HGDIOBJ bitmap : given)
+            EXPECT_EQ(::GetObjectType(bitmap), 0u) << "a banner given is left";
+        for (HGDIOBJ bitmap : shownBefore)
+            EXPECT_EQ(::GetObjectType(bitmap), 0u) << "a copy shown before is left";
+        shownBefore.push_back(shown);
+    }
+    ::RemoveWindowSubclass(banner, RecordGivenBitmaps, 0);
+    ::SetWindowLongPtrA(dialog, GWLP_HINSTANCE, ownModule);
+    ::FreeLibrary(alphaBanners);
+}
+
 // A scale without a picture of its own gets the largest one scaled to its size.
 TEST(DisplayScale, BannerAtOtherScalesIsTheLargestScaledToSize) {
     const struct {
