@@ -22,7 +22,13 @@ from simbed import SimBed  # noqa: E402
 
 TOOL = os.environ.get("ORVANE_UPDATE", "orvane-update")
 EXIT_DONE, EXIT_USAGE, EXIT_NO_UNIT, EXIT_REFUSED, EXIT_FAILED, EXIT_CANCELLED = 0, 1, 2, 3, 4, 130
-EXIT_UNCONFIRMED = 5
+EXIT_UNCONFIRMED, EXIT_NOT_RECORDED = 5, 6
+
+
+def updated_with(image):
+    """What a unit updated with image received: the search's question, the update's own question
+    on the port it opened, then the program command and the file."""
+    return b"ver\rver\rpgm\r" + image
 
 
 def bridge(tty, serial, product, reply, extra=""):
@@ -254,9 +260,9 @@ class UpdateAll(Bench):
                     self.assertRegex(row.pop(), "^" + expected[3] + "$")
                     self.assertEqual(row, expected[:3])
                 self.assertEqual(rows[0], ["/dev/ttyUSB0", "ORV1001", "005", "updated"])
-                self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(4 + len(image))))
+                self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(8 + len(image))))
                 # The discovery's query, then exactly "pgm\r" and the file; the mixer only asked.
-                self.assertEqual(self.bed.received("ttyUSB0"), b"ver\rpgm\r" + image)
+                self.assertEqual(self.bed.received("ttyUSB0"), updated_with(image))
                 self.assertEqual(self.bed.received("ttyUSB1"), b"ver\r")
                 # The line as another program left it (XON/XOFF on) came back at the close.
                 self.assertIn("xonxoff=1", self.bed.events("ttyUSB0").splitlines()[-1])
@@ -266,13 +272,14 @@ class HeldPort(Bench):
     # The test bed's own pty behind the node: the test holds its other end.
     devices = [{**AMPLIFIER, "unit": None}]
 
-    def test_a_port_locked_by_another_program_is_refused_and_gets_nothing(self):
+    def test_a_port_locked_by_another_program_fails_and_gets_nothing(self):
         master = self.bed.pty_end("ttyUSB0")
         os.set_blocking(master, False)
         with open("/dev/ttyUSB0", "rb", buffering=0) as holder:
             fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
             outcome = run("update", self.amplifier6, "--port", "/dev/ttyUSB0", "--yes")
-        self.assertEqual(outcome.returncode, EXIT_REFUSED, outcome.stdout + outcome.stderr)
+        # A unit that could not be asked was not refused by the check: the run failed.
+        self.assertEqual(outcome.returncode, EXIT_FAILED, outcome.stdout + outcome.stderr)
         self.assertIn("Device or resource busy", outcome.stderr)
         try:
             sent = os.read(master, 4096)
@@ -394,15 +401,15 @@ class Folder(Bench):
                     "Amplifier-v006.ace (version 006): refused: Your equipment already has the "
                     "latest firmware installed\n", broken)
 
-        # The ambiguous model is refused; the others go on.
+        # The ambiguous model is refused, and the run says so in its exit code; the others go on.
         self.setUp()
         outcome = run("update", folder, "--all", "--yes")
-        self.assertEqual(outcome.returncode, EXIT_DONE, outcome.stdout + outcome.stderr)
+        self.assertEqual(outcome.returncode, EXIT_REFUSED, outcome.stdout + outcome.stderr)
         self.assertEqual(outcome.stderr, broken)
-        self.assertIn(f"skipped: {ambiguous}", outcome.stdout)
-        self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(4 + 64 * 1024)))
+        self.assertIn(f"refused: {ambiguous}", outcome.stdout)
+        self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(8 + 64 * 1024)))
         self.assertEqual(self.bed.received("ttyUSB0"),
-                         b"ver\rpgm\r" + read(names["Amplifier-v006.ace"]))
+                         updated_with(read(names["Amplifier-v006.ace"])))
         for tty in ("ttyUSB1", "ttyUSB2", "ttyUSB3"):
             self.assertEqual(self.bed.received(tty), b"ver\r", tty)
 
@@ -413,9 +420,9 @@ class Folder(Bench):
         self.assertEqual(outcome.returncode, EXIT_DONE, outcome.stdout + outcome.stderr)
         self.assertIn("/dev/ttyUSB1 (serial ORV2001, firmware 003) with Mixer-a.ace (version 004)",
                       outcome.stdout)
-        self.assertTrue(self.bed.wait_event("ttyUSB1", "close bytes=" + str(4 + 2048)))
+        self.assertTrue(self.bed.wait_event("ttyUSB1", "close bytes=" + str(8 + 2048)))
         self.assertEqual(self.bed.received("ttyUSB1"),
-                         b"ver\rpgm\r" + read(names["Mixer-a.ace"]))
+                         updated_with(read(names["Mixer-a.ace"])))
 
     def test_a_folder_without_usable_files(self):
         empty = tempfile.mkdtemp(dir=self.files)
@@ -509,20 +516,30 @@ class Record(Bench):
                      for port in ("/dev/ttyUSB0", "/dev/ttyUSB1")]
             for tool in tools:
                 tool.communicate(timeout=30)
-                self.assertEqual(tool.returncode, EXIT_REFUSED)
+                # Each asks both units: one held by the other program at that moment could not be
+                # checked, which fails the run instead of refusing it.
+                self.assertIn(tool.returncode, (EXIT_REFUSED, EXIT_FAILED))
             rows = record_rows(record)
             self.assertEqual(sorted(row["port"] for row in rows), ["/dev/ttyUSB0", "/dev/ttyUSB1"])
-            self.assertTrue(all(row["result"].startswith("refused: ") for row in rows), rows)
+            self.assertTrue(all(row["result"].startswith(("refused: ", "not checked: "))
+                                for row in rows), rows)
 
+        # A record that cannot be written stops the run before any unit is asked.
         self.bed.configure("ttyUSB0", "reply=0105")
-        self.setUp()
-        outcome = run("update", self.amplifier6, "--port", "/dev/ttyUSB0", "--yes", "--record",
-                      "/nonexistent-folder/bench.csv")
-        self.assertEqual(outcome.returncode, EXIT_DONE, outcome.stdout + outcome.stderr)
-        self.assertRegex(outcome.stderr, r'^orvane-update: not recorded \(/dev/ttyUSB0, serial '
-                         r'=ORV1\): cannot write beside "/nonexistent-folder/bench.csv": No such '
-                         r"file or directory \(system error 2\)\n$")
-        self.assertIn("Your equipment has been successfully updated", outcome.stdout)
+        for case, record, why in (
+                ("a folder", self.files, "cannot open"),
+                ("a missing folder", "/nonexistent-folder/bench.csv", "cannot write beside"),
+                ("a place that takes no file", "/proc/orvane-bench.csv", "cannot write beside")):
+            with self.subTest(case):
+                self.setUp()
+                for command in ("update", "watch"):
+                    outcome = run(command, self.amplifier6, "--port", "/dev/ttyUSB0", "--yes",
+                                  "--record", record) if command == "update" else \
+                        run(command, self.amplifier6, "--yes", "--record", record)
+                    self.assertEqual(outcome.returncode, EXIT_USAGE, outcome.stdout + outcome.stderr)
+                    self.assertRegex(outcome.stderr, rf'^orvane-update: not started: --record '
+                                     rf'{why} "{re.escape(record)}": .*\n$')
+                self.assertEqual(self.bed.received("ttyUSB0"), b"")
 
 
 class Watching:
@@ -613,7 +630,7 @@ class Watch(Bench):
                                   ("ttyUSB4", 2)]:
                 opens = [e for e in self.bed.events(tty).splitlines() if e.startswith("open")]
                 self.assertEqual(len(opens), sessions, (tty, self.bed.events(tty)))
-            self.assertEqual(self.bed.received("ttyUSB0"), b"ver\rpgm\r" + image)
+            self.assertEqual(self.bed.received("ttyUSB0"), updated_with(image))
             self.assertEqual(self.bed.received("ttyUSB1"), b"ver\r")
 
             # Unplugged and plugged back: handled again.
@@ -621,8 +638,8 @@ class Watch(Bench):
             self.assertTrue(watch.wait_for(re.escape("unplugged /dev/ttyUSB4 (serial W4)")))
             self.bed.plug("ttyUSB4")
             self.assertTrue(watch.wait_for("updated /dev/ttyUSB4 ", count=2), watch.lines)
-            self.assertTrue(self.bed.wait_event("ttyUSB4", "close bytes=" + str(4 + len(image))))
-            self.assertEqual(self.bed.received("ttyUSB4"), (b"ver\rpgm\r" + image) * 2)
+            self.assertTrue(self.bed.wait_event("ttyUSB4", "close bytes=" + str(8 + len(image))))
+            self.assertEqual(self.bed.received("ttyUSB4"), updated_with(image) * 2)
         finally:
             code, errors = watch.stop()
         self.assertEqual(code, EXIT_DONE, watch.lines)
