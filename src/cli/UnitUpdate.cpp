@@ -126,8 +126,6 @@ void UnitUpdate::Run() {
     else
         m_failure = SessionFailureText(session, checked);
     m_endTick = MonotonicMs();
-    if (outcome == UnitOutcome::Updated && m_onSent)
-        m_onSent();
     if (outcome == UnitOutcome::Updated && Confirming()) {
         m_console.Print(PortText(m_unit) + ": sent; asking the unit for version " +
                         ThreeDigits(m_confirmVersion));

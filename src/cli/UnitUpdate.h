@@ -39,9 +39,6 @@ class UnitUpdate {
     void Join();
     // Before Start: once the file has been sent, confirm that the unit runs version.
     void ConfirmAfter(int version, const ConfirmLimits& limits);
-    // Before Start: called on the update's thread once the unit has taken the whole file, before
-    // any confirmation.
-    void OnSent(std::function<void()> sent) { m_onSent = std::move(sent); }
 
     const Unit& Target() const { return m_unit; }
     std::uint32_t Done() const { return m_done; }
@@ -81,5 +78,4 @@ class UnitUpdate {
     ConfirmLimits m_confirmLimits;
     Confirmation m_confirmation;
     bool m_printTenths = true;
-    std::function<void()> m_onSent;
 };

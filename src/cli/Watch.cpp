@@ -12,6 +12,7 @@
 #include "firmware/Compatibility.h"
 #include "text/Messages.h"
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <memory>
@@ -87,8 +88,9 @@ class Handling {
     bool Ended() const { return m_done; }
     Ending Result() const { return m_result; }
     const Unit& Target() const { return m_unit; }
-    // What the unit was sent whole by this handling; version -1 until then.
+    // What the unit is sent by this handling; version -1 before its transfer starts.
     SentFirmware Sent() const { return {m_sentDeviceId, m_sentVersion}; }
+    bool Sending() const { return m_sentVersion >= 0 && !m_done; }
 
   private:
     void Run() {
@@ -129,10 +131,8 @@ class Handling {
         if (arguments.verify)
             update.ConfirmAfter(file.version,
                                 {ConfirmLimits{}.intervalMs, arguments.verifyLimitMs});
-        update.OnSent([this, &file] {
-            m_sentDeviceId = m_unit.reply.deviceId;
-            m_sentVersion = file.version;
-        });
+        m_sentDeviceId = m_unit.reply.deviceId;
+        m_sentVersion = file.version;
         update.Start();
         update.Join();
         const std::string seconds = Seconds(update.ElapsedMs());
@@ -194,17 +194,20 @@ struct RecentUpdate {
 };
 using RecentUpdates = std::map<std::string, RecentUpdate>;
 
-// What a unit just plugged in was sent by this watch, when it may be back from that update's
-// restart: a handling of its serial that sent it a file and still runs (confirming), or one that
-// ended within the hold-off. A unit without a serial cannot be told from another.
-std::optional<SentFirmware> Returning(const Unit& unit,
-                                      const std::vector<std::unique_ptr<Handling>>& handlings,
-                                      const RecentUpdates& recent) {
+// Whether a unit just plugged in is one whose handling is sending it a file or confirming it:
+// its restart brought it back, and that handling follows it. A unit without a serial cannot be
+// told from another.
+bool BeingUpdated(const Unit& unit, const std::vector<std::unique_ptr<Handling>>& handlings) {
+    return !unit.serial.empty() &&
+           std::any_of(handlings.begin(), handlings.end(), [&unit](const auto& handling) {
+               return handling->Target().serial == unit.serial && handling->Sending();
+           });
+}
+
+// What a unit just plugged in was sent by a handling that ended within the hold-off.
+std::optional<SentFirmware> Returning(const Unit& unit, const RecentUpdates& recent) {
     if (unit.serial.empty())
         return std::nullopt;
-    for (const auto& handling : handlings)
-        if (handling->Target().serial == unit.serial && handling->Sent().version >= 0)
-            return handling->Sent();
     if (const auto found = recent.find(unit.serial); found != recent.end())
         return found->second.sent;
     return std::nullopt;
@@ -289,8 +292,10 @@ int RunWatch(const Arguments& arguments, Console& console) {
             }
             (*handling)->Join();
             totals.Count((*handling)->Result());
+            const Ending ending = (*handling)->Result();
             if (const SentFirmware sent = (*handling)->Sent();
-                sent.version >= 0 && !(*handling)->Target().serial.empty())
+                sent.version >= 0 && ending != Ending::Failed && ending != Ending::Cancelled &&
+                !(*handling)->Target().serial.empty())
                 recent[(*handling)->Target().serial] = {sent, MonotonicMs() + kRestartHoldOffMs};
             plugIns.Handled((*handling)->Target());
             handling = handlings.erase(handling);
@@ -311,8 +316,12 @@ int RunWatch(const Arguments& arguments, Console& console) {
         for (const Unit& unit : changes.unplugged)
             Event(console, "unplugged " + Who(unit));
         for (const Unit& unit : changes.pluggedIn) {
-            handlings.push_back(std::make_unique<Handling>(unit, bench, changed,
-                                                           Returning(unit, handlings, recent)));
+            if (BeingUpdated(unit, handlings)) {
+                plugIns.Handled(unit);
+                continue;
+            }
+            handlings.push_back(
+                std::make_unique<Handling>(unit, bench, changed, Returning(unit, recent)));
             handlings.back()->Start();
         }
         Console::TransfersRunning(!handlings.empty());
