@@ -88,7 +88,8 @@ paced_rate=$rate"
     head -c $((firmware_size - 512)) /dev/urandom
 } >"$work/firmware.ace"
 {
-    printf 'ver\rpgm\r'
+    # The search's question, the update's own on the port it opened, then the program command.
+    printf 'ver\rver\rpgm\r'
     cat "$work/firmware.ace"
 } >"$work/expected.bin"
 expected_size=$(stat -c %s "$work/expected.bin")
@@ -403,7 +404,7 @@ if [ -n "$watch" ]; then
     if [ "$status" -ne 0 ] || [ "$updated" -ne "$count" ] || [ ${#short[@]} -gt 0 ]; then
         echo "  the run did not update every unit (exit $status, $updated updated):"
         for rx in "${short[@]}"; do
-            printf '  not exactly "ver\\r", "pgm\\r" and the %d-byte file: %s\n' "$firmware_size" "$rx"
+            printf '  not exactly "ver\\r" twice, "pgm\\r" and the %d-byte file: %s\n' "$firmware_size" "$rx"
         done
         tr -d '\r' <"$work/watch.txt" | sed 's/^/  /'
         exit 1
@@ -430,7 +431,7 @@ for count in "${counts[@]}"; do
     if [ "$status" -ne 0 ] || [ "$updated" -ne "$count" ] || [ ${#short[@]} -gt 0 ]; then
         echo "  the run did not update every unit (exit $status, $updated updated):"
         for rx in "${short[@]}"; do
-            printf '  not exactly "ver\\r", "pgm\\r" and the %d-byte file: %s\n' "$firmware_size" "$rx"
+            printf '  not exactly "ver\\r" twice, "pgm\\r" and the %d-byte file: %s\n' "$firmware_size" "$rx"
         done
         sed 's/^/  /' "$work/run-$count.txt"
         failed=1

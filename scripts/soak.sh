@@ -6,7 +6,7 @@
 # number of bytes, a hang-up at a random byte, a slow (paced) unit, a unit of another model, an
 # older file. Every outcome is judged here, from what the unit received and the exit code, not
 # from the program's own account: a run that exits 0 delivered exactly "pgm\r" and the file after
-# the version query; a fault gives its exit code and message within its time bound; every port
+# the search's version query and the update's own on the port it opened; a fault gives its exit code and message within its time bound; every port
 # the program opened was closed again and its process is gone.
 #   usage: bash scripts/soak.sh N [SEED]
 # SEED defaults to 1. ORVANE_JOBS runs go at the same time (default 4), each job on a unit of its
@@ -51,8 +51,8 @@ for index in range(runs):
         conf = "mode=split;split_pause_ms=%d" % rng.randint(20, 300)
     elif fault in ("stall", "hangup"):
         size = rng.randint(160 * 1024, 320 * 1024)
-        # Past "ver\r" and "pgm\r", at least one byte of the file.
-        at = rng.randint(9, 8 + size - 128 * 1024)
+        # Past the two "ver\r" and "pgm\r", at least one byte of the file.
+        at = rng.randint(13, 12 + size - 128 * 1024)
         conf = "mode=stall;stall_after=%d" % at if fault == "stall" else \
                "mode=hangup;hangup_after=%d" % at
     elif fault == "slow":
@@ -73,8 +73,8 @@ soak_name=$(basename "$work")
 expected_status() {
     case $1 in
     none | split | slow) echo 0 ;;
-    silent | model | older) echo 3 ;;
-    stall | hangup) echo 4 ;;
+    model | older) echo 3 ;;
+    silent | stall | hangup) echo 4 ;;
     esac
 }
 expected_text() {
@@ -138,10 +138,10 @@ received = open(sys.argv[1], "rb").read()
 firmware = open(sys.argv[2], "rb").read()
 fault, conf, status = sys.argv[3], sys.argv[4], int(sys.argv[5])
 if status == 0:
-    ok = received == b"ver\r" + b"pgm\r" + firmware
+    ok = received == b"ver\r" * 2 + b"pgm\r" + firmware
 elif fault in ("stall", "hangup"):
     taken = int(conf.rsplit("=", 1)[1])
-    ok = received == (b"ver\r" + b"pgm\r" + firmware)[:taken]
+    ok = received == (b"ver\r" * 2 + b"pgm\r" + firmware)[:taken]
 else:
     ok = received == b"ver\r"
 print("yes" if ok else "no")
@@ -212,7 +212,7 @@ python3 - "$work/results.txt" "$left" "$(seconds_between "$soak_started" "$soak_
 import sys
 expected = {
     "none": "exit 0, file delivered", "split": "exit 0, file delivered",
-    "slow": "exit 0, file delivered", "silent": "exit 3, no answer",
+    "slow": "exit 0, file delivered", "silent": "exit 4, no answer",
     "model": "exit 3, not meant for", "older": "exit 3, older version",
     "stall": "exit 4, after 30 s", "hangup": "exit 4, write error",
 }

@@ -82,5 +82,14 @@ bool BenchRecord::Append(const RecordRow& row, Console& console) const {
     if (AppendToRecordFile(m_path, RecordHeader(), RecordLine(row), error))
         return true;
     console.Error("not recorded (" + row.port + ", serial " + row.serial + "): " + error);
+    m_lost = true;
+    return false;
+}
+
+bool BenchRecord::CanAppend(Console& console) const {
+    std::string error;
+    if (RecordFileWritable(m_path, error))
+        return true;
+    console.Error("not started: --record " + error);
     return false;
 }

@@ -7,6 +7,7 @@
 #include "cli/Console.h"
 #include "cli/FirmwareCatalog.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,12 +38,19 @@ std::string RecordLine(const RecordRow& row);
 class BenchRecord {
   public:
     explicit BenchRecord(std::string path) : m_path(std::move(path)) {}
+    // Whether rows can be appended, before anything is done that they would record: an existing
+    // file opened for appending, or a new file's folder written to (the file itself is not made
+    // early). false when not, which is said on standard error.
+    bool CanAppend(Console& console) const;
+    // Whether a row could not be written since the record was opened.
+    bool AnyLost() const { return m_lost; }
     // Appends the row; a row that cannot be written is reported on standard error, and the
     // bench goes on.
     bool Append(const RecordRow& row, Console& console) const;
 
   private:
     std::string m_path;
+    mutable std::atomic<bool> m_lost{false};
 };
 
 // The system's calls (RecordFileWin.cpp, RecordFilePosix.cpp): this computer's name, and the
@@ -51,3 +59,4 @@ class BenchRecord {
 std::string HostName();
 bool AppendToRecordFile(const std::string& path, const std::string& header, const std::string& row,
                         std::string& error);
+bool RecordFileWritable(const std::string& path, std::string& error);

@@ -92,10 +92,13 @@ struct PreparedCommand {
     std::vector<Unit> units;
 };
 
-int OpenFileAndSelectUnits(const Arguments& arguments, Console& console,
-                           PreparedCommand& prepared) {
+int OpenFileAndSelectUnits(const Arguments& arguments, Console& console, PreparedCommand& prepared,
+                           const BenchRecord* record = nullptr) {
     if (const int loaded = prepared.catalog.Load(arguments.file, console); loaded != kExitDone)
         return loaded;
+    // A run whose record cannot be written stops before any unit is asked.
+    if (record && !record->CanAppend(console))
+        return kExitUsage;
     std::vector<Unit> found;
     if (const int status = FindUnits(console, found); status != kExitDone)
         return status;
@@ -248,22 +251,23 @@ int RunCheck(const Arguments& arguments, Console& console) {
 }
 
 int RunUpdate(const Arguments& arguments, Console& console) {
-    PreparedCommand prepared;
-    if (const int status = OpenFileAndSelectUnits(arguments, console, prepared);
-        status != kExitDone)
-        return status;
-    const FirmwareCatalog& catalog = prepared.catalog;
     std::optional<BenchRecord> record;
     if (arguments.record)
         record.emplace(*arguments.record);
+    PreparedCommand prepared;
+    if (const int status =
+            OpenFileAndSelectUnits(arguments, console, prepared, record ? &*record : nullptr);
+        status != kExitDone)
+        return status;
+    const FirmwareCatalog& catalog = prepared.catalog;
     const std::string unconfirmed = arguments.verify ? "no" : "";
 
     std::vector<Unit> targets;
     std::vector<const CatalogFile*> files;
     std::vector<TableRow> skipped;
     // A unit --all could not check may be one the file is meant for: it received nothing, so
-    // the run fails.
-    bool anyUnchecked = false;
+    // the run fails. A unit of a model the folder is ambiguous for is refused, not skipped.
+    bool anyUnchecked = false, anyAmbiguous = false;
     for (const Unit& unit : prepared.units) {
         const FirmwareChoice choice = catalog.ChooseFor(unit, arguments.allowDowngrade);
         const std::string& refusal = choice.refusal;
@@ -274,12 +278,18 @@ int RunUpdate(const Arguments& arguments, Console& console) {
                     RecordOf(unit, choice.file, "refused: " + refusal, 0, "", unconfirmed),
                     console);
             console.Error(Describe(unit) + ": " + naming + refusal);
-            return PermissionDenied(unit) ? kExitNoUnit : kExitRefused;
+            if (PermissionDenied(unit))
+                return kExitNoUnit;
+            return WhyNotChecked(unit).empty() ? kExitRefused : kExitFailed;
         }
         if (!refusal.empty()) {
             const bool unchecked = !WhyNotChecked(unit).empty();
             anyUnchecked = anyUnchecked || unchecked;
-            const std::string result = (unchecked ? "not checked: " : "skipped: ") + refusal;
+            anyAmbiguous = anyAmbiguous || (!unchecked && choice.ambiguous);
+            const std::string result = (unchecked          ? "not checked: "
+                                        : choice.ambiguous ? "refused: "
+                                                           : "skipped: ") +
+                                       refusal;
             console.Print(Describe(unit) + ": " + naming + result);
             skipped.push_back({PortText(unit), unit.serial, FirmwareText(unit), result, "0", "-"});
             if (record)
@@ -296,6 +306,11 @@ int RunUpdate(const Arguments& arguments, Console& console) {
         PrintTable(console, skipped);
         console.Error("no unit updated: a unit could not be checked");
         return kExitFailed;
+    }
+    if (targets.empty() && anyAmbiguous) {
+        PrintTable(console, skipped);
+        console.Error("no unit updated: the folder is ambiguous for a unit's model");
+        return kExitRefused;
     }
     if (targets.empty()) {
         console.Error(catalog.FromFolder()
@@ -330,13 +345,14 @@ int RunUpdate(const Arguments& arguments, Console& console) {
         return kExitCancelled;
     }
     Signal finished;
+    AttachedBridges bridges;
 
     console.Print(std::string(kSendingMessage) + " " + names);
     std::vector<std::unique_ptr<UnitUpdate>> updates;
     Console::TransfersRunning(true);
     for (size_t i = 0; i < targets.size(); ++i) {
         updates.push_back(
-            std::make_unique<UnitUpdate>(targets[i], files[i]->path, console, finished));
+            std::make_unique<UnitUpdate>(targets[i], *files[i], bridges, console, finished));
         if (arguments.verify)
             updates.back()->ConfirmAfter(files[i]->version,
                                          {ConfirmLimits{}.intervalMs, arguments.verifyLimitMs});
@@ -409,5 +425,9 @@ int RunUpdate(const Arguments& arguments, Console& console) {
         return kExitCancelled;
     if (anyFailed || anyUnchecked)
         return kExitFailed;
-    return anyUnconfirmed ? kExitUnconfirmed : kExitDone;
+    if (anyUnconfirmed)
+        return kExitUnconfirmed;
+    if (anyAmbiguous)
+        return kExitRefused;
+    return record && record->AnyLost() ? kExitNotRecorded : kExitDone;
 }

@@ -11,6 +11,7 @@ enum ExitCode : int {
     kExitRefused = 3,     // refused by the check
     kExitFailed = 4,      // a transfer failed
     kExitUnconfirmed = 5, // sent, but --verify did not see the new version
+    kExitNotRecorded = 6, // a row of --record could not be written
     kExitCancelled = 130, // Ctrl+C, or the question answered no
 };
 

@@ -126,6 +126,7 @@ FirmwareChoice FirmwareCatalog::ChooseFor(const Unit& unit, bool allowDowngrade)
         if (same && same->sha256 != file.sha256) {
             choice.refusal = "model " + std::to_string(model) + " is ambiguous: " + same->name +
                              " and " + file.name + " are both version " + ThreeDigits(file.version);
+            choice.ambiguous = true;
             return choice;
         }
         if (!same)

@@ -31,6 +31,7 @@ struct FirmwareChoice {
     const CatalogFile* file = nullptr;
     std::string refusal;
     bool overridden = false;
+    bool ambiguous = false; // the folder has two different files of the unit's model and version
 };
 
 class FirmwareCatalog {

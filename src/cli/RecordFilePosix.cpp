@@ -101,3 +101,25 @@ bool AppendToRecordFile(const std::string& path, const std::string& header, cons
     ::close(fd);
     return written;
 }
+
+bool RecordFileWritable(const std::string& path, std::string& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return true;
+    }
+    if (errno != ENOENT) {
+        error = Failure("cannot open", path);
+        return false;
+    }
+    // A new file is written aside first: a file aside that can be made proves the folder.
+    std::string aside = path + ".XXXXXX";
+    const int probe = ::mkstemp(aside.data());
+    if (probe < 0) {
+        error = Failure("cannot write beside", path);
+        return false;
+    }
+    ::close(probe);
+    ::unlink(aside.c_str());
+    return true;
+}

@@ -90,3 +90,28 @@ bool AppendToRecordFile(const std::string& path, const std::string& header, cons
     error = "cannot open \"" + path + "\": " + SystemErrorText(ERROR_SHARING_VIOLATION);
     return false;
 }
+
+bool RecordFileWritable(const std::string& path, std::string& error) {
+    HANDLE file = Open(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING);
+    if (file != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(file);
+        return true;
+    }
+    // Held by another appender or its maker: it can be appended to once it is let go.
+    if (::GetLastError() == ERROR_SHARING_VIOLATION)
+        return true;
+    if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
+        error = "cannot open \"" + path + "\": " + SystemErrorText(LastSystemError());
+        return false;
+    }
+    // A file beside it, deleted again at once, proves that the folder takes a new file.
+    const std::string probe = path + ".probe-" + std::to_string(::GetCurrentProcessId());
+    file = ::CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = "cannot write beside \"" + path + "\": " + SystemErrorText(LastSystemError());
+        return false;
+    }
+    ::CloseHandle(file);
+    return true;
+}

@@ -1,6 +1,6 @@
 #include "cli/UnitSearch.h"
 
-#include "cli/Sync.h"
+#include "text/Messages.h"
 
 #include <memory>
 
@@ -29,4 +29,27 @@ void QueryUnits(const EquipmentFinder& finder, std::vector<Unit>& units) {
     for (Unit& unit : units)
         all.push_back(&unit);
     QueryUnits(finder, all);
+}
+
+std::vector<Unit> AttachedBridges::Look(std::string* notice) {
+    Held held(m_lock);
+    std::uint32_t count = 0;
+    const DiscoveryResult counted = m_finder.CountBridges(count);
+    if (notice)
+        *notice = !counted                    ? MessageFor(counted.failed)
+                  : m_finder.LibraryProblem() ? ""
+                                              : DeviceListNotice(m_finder.LibraryProblem().failed);
+    return IdentifyUnits(m_finder, count);
+}
+
+std::optional<std::string> AttachedBridges::SerialOn(const std::string& device) {
+    std::optional<std::string> serial;
+    for (const Unit& unit : Look()) {
+        if (unit.device != device)
+            continue;
+        if (serial && *serial != unit.serial)
+            return std::nullopt;
+        serial = unit.serial;
+    }
+    return serial;
 }

@@ -4,9 +4,12 @@
 // once, each on a thread of its own, so that a search of many units takes about as long as a
 // search of one.
 
+#include "cli/Sync.h"
 #include "discovery/EquipmentFinder.h"
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 // The units behind bridges 0 to count - 1 of the finder's last count, in the bridges' order; no
@@ -17,3 +20,21 @@ std::vector<Unit> IdentifyUnits(const EquipmentFinder& finder, std::uint32_t cou
 // again.
 void QueryUnits(const EquipmentFinder& finder, const std::vector<Unit*>& units);
 void QueryUnits(const EquipmentFinder& finder, std::vector<Unit>& units);
+
+// The bridges attached now, one look at a time: the bridge library is never called from two
+// threads, so a command's looks (the watch's, a guarded update's check of the bridge behind its
+// port, a confirmation's) take turns here.
+class AttachedBridges {
+  public:
+    // Counts and identifies the bridges; no port is opened. notice, when given, receives what the
+    // bridges' source says: the bridge library's failure, or that the bridges come from the
+    // system's device list and why; "" when all is as documented.
+    std::vector<Unit> Look(std::string* notice = nullptr);
+    // The serial of the bridge on that port; nullopt when no bridge, or bridges that disagree,
+    // report it.
+    std::optional<std::string> SerialOn(const std::string& device);
+
+  private:
+    Lock m_lock;
+    EquipmentFinder m_finder;
+};

@@ -82,7 +82,11 @@ std::string ConfirmationText(const Confirmation& confirmation, int version) {
     if (confirmation.confirmed)
         return "updated, version " + ThreeDigits(version) + " confirmed";
     std::string why = "the unit did not answer";
-    if (confirmation.answered)
+    if (confirmation.indistinct)
+        why = "the unit cannot be told from others by its bridge's serial";
+    else if (!confirmation.otherSerial.empty())
+        why = "another unit (serial " + confirmation.otherSerial + ") answered";
+    else if (confirmation.answered)
         why = "the unit answered model " +
               std::to_string(static_cast<signed char>(confirmation.last.deviceId)) + ", version " +
               ThreeDigits(static_cast<signed char>(confirmation.last.version));

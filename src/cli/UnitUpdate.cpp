@@ -4,45 +4,17 @@
 #include "common/Clock.h"
 #include "text/Messages.h"
 
-#include <algorithm>
-#include <utility>
-
 namespace {
-// How often a wait between two questions looks at keepAsking.
-constexpr std::uint32_t kAskingSliceMs = 50;
-} // namespace
 
-Confirmation ConfirmVersion(const Unit& unit, int version, const ConfirmLimits& limits,
-                            const std::function<bool()>& keepAsking) {
-    Confirmation confirmation;
-    const EquipmentFinder finder;
-    const std::uint64_t start = MonotonicMs();
-    for (std::uint64_t next = start;;) {
-        for (std::uint64_t now = MonotonicMs(); now < next; now = MonotonicMs()) {
-            if (!keepAsking()) {
-                confirmation.cancelled = true;
-                return confirmation;
-            }
-            PauseMs(
-                static_cast<std::uint32_t>(std::min<std::uint64_t>(kAskingSliceMs, next - now)));
-        }
-        Unit asked = unit;
-        asked.answered = false;
-        finder.Query(asked);
-        if (asked.answered) {
-            confirmation.answered = true;
-            confirmation.last = asked.reply;
-            if (InstalledOf(asked).version == version) {
-                confirmation.confirmed = true;
-                return confirmation;
-            }
-        }
-        const std::uint64_t now = MonotonicMs();
-        next = std::max(next + limits.intervalMs, now);
-        if (next - start > limits.limitMs)
-            return confirmation;
-    }
+CheckedFile CheckedOf(const CatalogFile& file) {
+    return {file.path, file.size, file.sha256, file.fields};
 }
+
+CheckedUnit CheckedOf(const Unit& unit) {
+    return {unit.device, unit.serial, unit.reply};
+}
+
+} // namespace
 
 // Follows the transfer for the progress display, prints a line at every tenth of the file when
 // the output is not a terminal, and stops it once Ctrl+C was pressed.
@@ -79,9 +51,9 @@ class UnitUpdate::Observer : public TransferObserver {
     std::uint32_t m_tenthsShown = 0;
 };
 
-UnitUpdate::UnitUpdate(const Unit& unit, std::string path, Console& console, Signal& finished,
-                       const TransferOptions& options)
-    : m_unit(unit), m_path(std::move(path)), m_console(console), m_finished(finished),
+UnitUpdate::UnitUpdate(const Unit& unit, const CatalogFile& file, AttachedBridges& bridges,
+                       Console& console, Signal& finished, const TransferOptions& options)
+    : m_unit(unit), m_file(file), m_bridges(bridges), m_console(console), m_finished(finished),
       m_options(options) {}
 
 UnitUpdate::~UnitUpdate() {
@@ -132,37 +104,34 @@ std::uint32_t UnitUpdate::ElapsedMs() const {
 }
 
 void UnitUpdate::Run() {
-    UnitOutcome outcome = UnitOutcome::Failed;
-    {
-        FirmwareFile file;
-        SerialLine line;
-        if (const FirmwareResult opened = file.Open(m_path.c_str(), FileSharing::Readers);
-            !opened) {
-            m_failure =
-                std::string(MessageFor(opened.failed)) + ": " + SystemErrorText(opened.systemError);
-        } else if (const LineResult connected = line.Open(m_unit.device); !connected) {
-            m_failure = std::string(MessageFor(connected.failed)) + ": " +
-                        SystemErrorText(connected.systemError);
-        } else {
-            Observer observer(*this);
-            const TransferResult sent = SendFirmware(line, file, observer, m_options);
-            if (sent)
-                outcome = UnitOutcome::Updated;
-            else if (sent.failed == TransferError::Cancelled)
-                outcome = UnitOutcome::Cancelled;
-            else
-                m_failure =
-                    std::string(MessageFor(sent.failed)) + ": " + SystemErrorText(sent.systemError);
-        }
-        // The line's settings go back and the port closes here, whatever the end.
-        line.Close();
+    // Ctrl+C since the last look at the flag: not even the port is opened.
+    if (Console::CancelRequested()) {
+        m_endTick = MonotonicMs();
+        m_outcome = UnitOutcome::Cancelled;
+        m_finished.Set();
+        return;
     }
+    UnitOutcome outcome = UnitOutcome::Failed;
+    Observer observer(*this);
+    SessionOptions options;
+    options.transfer = m_options;
+    options.serialOnPort = [this](const std::string& device) { return m_bridges.SerialOn(device); };
+    const CheckedUnit checked = CheckedOf(m_unit);
+    const SessionResult session = RunUpdateSession(CheckedOf(m_file), checked, observer, options);
+    m_done = session.sent;
+    if (session)
+        outcome = UnitOutcome::Updated;
+    else if (session.failed == SessionError::Cancelled)
+        outcome = UnitOutcome::Cancelled;
+    else
+        m_failure = SessionFailureText(session, checked);
     m_endTick = MonotonicMs();
     if (outcome == UnitOutcome::Updated && Confirming()) {
         m_console.Print(PortText(m_unit) + ": sent; asking the unit for version " +
                         ThreeDigits(m_confirmVersion));
-        m_confirmation = ConfirmVersion(m_unit, m_confirmVersion, m_confirmLimits,
-                                        [] { return !Console::CancelRequested(); });
+        m_confirmation = ConfirmVersion(
+            checked, m_confirmVersion, m_confirmLimits, [this] { return m_bridges.Look(); },
+            [] { return !Console::CancelRequested(); });
     }
     m_outcome = outcome;
     m_finished.Set();

@@ -1,43 +1,30 @@
 #pragma once
-// One unit's update on a thread of its own: its own handle of the firmware file (shared with
-// readers only), its own serial line, the transfer, and the line closed again, its settings
-// put back, whatever the end; then, when asked for, the confirmation of the new version. The
-// thread's progress is read by the main thread while it runs.
+// One unit's update on a thread of its own: the guarded update of the file and the unit as they
+// were checked, then, when asked for, the confirmation of the new version by the unit's bridge
+// serial. The thread's progress is read by the main thread while it runs.
 
 #include "cli/Console.h"
-#include "discovery/EquipmentFinder.h"
+#include "cli/FirmwareCatalog.h"
 #include "cli/Sync.h"
-#include "update/FirmwareTransfer.h"
+#include "cli/UnitSearch.h"
+#include "discovery/EquipmentFinder.h"
+#include "update/UnitConfirmation.h"
+#include "update/UpdateSession.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <string>
 
 enum class UnitOutcome { Running, Updated, Failed, Cancelled };
 
-// After the last byte, whether the unit runs the file's version: it is asked ("ver\r", its port
-// opened for each question as discovery does, since a unit restarting may drop off the bus)
-// every intervalMs until it answers with that version or limitMs have passed.
-struct ConfirmLimits {
-    std::uint32_t intervalMs = 500;
-    std::uint32_t limitMs = 60000;
-};
-
-struct Confirmation {
-    bool confirmed = false;
-    bool answered = false; // the unit answered at least once; last holds its last answer
-    VersionReply last;
-    bool cancelled = false; // keepAsking said no before the answer came
-};
-
-Confirmation ConfirmVersion(const Unit& unit, int version, const ConfirmLimits& limits,
-                            const std::function<bool()>& keepAsking);
-
 class UnitUpdate {
   public:
-    UnitUpdate(const Unit& unit, std::string path, Console& console, Signal& finished,
-               const TransferOptions& options = {});
+    // bridges serves the check of the bridge behind the port and the confirmation; it and the
+    // file outlive the update.
+    UnitUpdate(const Unit& unit, const CatalogFile& file, AttachedBridges& bridges,
+               Console& console, Signal& finished, const TransferOptions& options = {});
     ~UnitUpdate();
     UnitUpdate(const UnitUpdate&) = delete;
     UnitUpdate& operator=(const UnitUpdate&) = delete;
@@ -75,7 +62,8 @@ class UnitUpdate {
     void Run();
 
     Unit m_unit;
-    std::string m_path;
+    const CatalogFile& m_file;
+    AttachedBridges& m_bridges;
     Console& m_console;
     Signal& m_finished;
     TransferOptions m_options;

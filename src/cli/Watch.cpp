@@ -7,11 +7,14 @@
 #include "cli/UnitSearch.h"
 #include "cli/UnitText.h"
 #include "cli/UnitUpdate.h"
+#include "common/Clock.h"
 #include "discovery/EquipmentFinder.h"
 #include "firmware/Compatibility.h"
 #include "text/Messages.h"
 
+#include <algorithm>
 #include <atomic>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -22,16 +25,31 @@ namespace {
 // asked at once.
 constexpr std::uint32_t kLookIntervalMs = 250;
 
-// What every handling shares: the firmware, the command line, the record and where to print.
+// A unit's restart after its update may drop its bridge off the bus and bring it back, maybe on
+// another port. For this long after its handling ended, a unit that comes back with the serial
+// of a unit this watch updated and runs the version it was sent is that update's own, not a new
+// plug-in.
+constexpr std::uint32_t kRestartHoldOffMs = 120000;
+
+// What every handling shares: the firmware, the command line, the record, the bridges and where
+// to print.
 struct Bench {
     const FirmwareCatalog& catalog;
     const Arguments& arguments;
     const BenchRecord* record; // nullptr without --record
+    AttachedBridges& bridges;
     Console& console;
 };
 
-// How the handling of one plug-in ended; None when Ctrl+C came before anything was sent.
-enum class Ending { None, Updated, Unconfirmed, UpToDate, Refused, Failed, Cancelled };
+// How the handling of one plug-in ended; None when Ctrl+C came before anything was sent,
+// Returned when it was a unit updated by this watch, back from its restart with the new version.
+enum class Ending { None, Returned, Updated, Unconfirmed, UpToDate, Refused, Failed, Cancelled };
+
+// What a unit this watch sent a file to runs when it is back.
+struct SentFirmware {
+    std::uint8_t deviceId = 0;
+    int version = -1;
+};
 
 // "COM5 (serial T5)": the unit as each event line names it.
 std::string Who(const Unit& unit) {
@@ -49,8 +67,11 @@ void Event(Console& console, const std::string& what) {
 // row.
 class Handling {
   public:
-    Handling(const Unit& unit, const Bench& bench, Signal& ended)
-        : m_unit(unit), m_bench(bench), m_ended(ended) {}
+    // returning, when given, is what the unit was sent by this watch just before: a unit that
+    // runs it is back from its restart, not a new plug-in.
+    Handling(const Unit& unit, const Bench& bench, Signal& ended,
+             std::optional<SentFirmware> returning = std::nullopt)
+        : m_unit(unit), m_bench(bench), m_ended(ended), m_returning(returning) {}
     ~Handling() { Join(); }
     Handling(const Handling&) = delete;
     Handling& operator=(const Handling&) = delete;
@@ -67,11 +88,18 @@ class Handling {
     bool Ended() const { return m_done; }
     Ending Result() const { return m_result; }
     const Unit& Target() const { return m_unit; }
+    // What the unit is sent by this handling; version -1 before its transfer starts.
+    SentFirmware Sent() const { return {m_sentDeviceId, m_sentVersion}; }
+    bool Sending() const { return m_sentVersion >= 0 && !m_done; }
 
   private:
     void Run() {
         const Arguments& arguments = m_bench.arguments;
         EquipmentFinder().Query(m_unit);
+        if (m_returning && m_unit.answered && m_unit.reply.deviceId == m_returning->deviceId &&
+            InstalledOf(m_unit).version == m_returning->version)
+            return End(Ending::Returned, "back " + Who(m_unit) + ": runs version " +
+                                             ThreeDigits(m_returning->version) + ", as sent");
         Event(m_bench.console, "found " + Describe(m_unit));
         const FirmwareChoice choice = m_bench.catalog.ChooseFor(m_unit, arguments.allowDowngrade);
         const std::string naming = m_bench.catalog.Naming(choice);
@@ -98,11 +126,13 @@ class Handling {
                                    (m_bench.catalog.FromFolder() ? " with " + file.name : "") +
                                    (choice.overridden ? " (--allow-downgrade)" : ""));
         Signal finished;
-        UnitUpdate update(m_unit, file.path, m_bench.console, finished);
+        UnitUpdate update(m_unit, file, m_bench.bridges, m_bench.console, finished);
         update.PrintTenths(false);
         if (arguments.verify)
             update.ConfirmAfter(file.version,
                                 {ConfirmLimits{}.intervalMs, arguments.verifyLimitMs});
+        m_sentDeviceId = m_unit.reply.deviceId;
+        m_sentVersion = file.version;
         update.Start();
         update.Join();
         const std::string seconds = Seconds(update.ElapsedMs());
@@ -149,9 +179,39 @@ class Handling {
     const Bench& m_bench;
     Signal& m_ended;
     Worker m_thread;
+    std::optional<SentFirmware> m_returning;
     std::atomic<bool> m_done{false};
     std::atomic<Ending> m_result{Ending::None};
+    std::atomic<std::uint8_t> m_sentDeviceId{0};
+    std::atomic<int> m_sentVersion{-1};
 };
+
+// The units this watch sent a file to whose handling has ended, by serial, while their hold-off
+// runs.
+struct RecentUpdate {
+    SentFirmware sent;
+    std::uint64_t untilMs;
+};
+using RecentUpdates = std::map<std::string, RecentUpdate>;
+
+// Whether a unit just plugged in is one whose handling is sending it a file or confirming it:
+// its restart brought it back, and that handling follows it. A unit without a serial cannot be
+// told from another.
+bool BeingUpdated(const Unit& unit, const std::vector<std::unique_ptr<Handling>>& handlings) {
+    return !unit.serial.empty() &&
+           std::any_of(handlings.begin(), handlings.end(), [&unit](const auto& handling) {
+               return handling->Target().serial == unit.serial && handling->Sending();
+           });
+}
+
+// What a unit just plugged in was sent by a handling that ended within the hold-off.
+std::optional<SentFirmware> Returning(const Unit& unit, const RecentUpdates& recent) {
+    if (unit.serial.empty())
+        return std::nullopt;
+    if (const auto found = recent.find(unit.serial); found != recent.end())
+        return found->second.sent;
+    return std::nullopt;
+}
 
 struct Totals {
     unsigned updated = 0, unconfirmed = 0, upToDate = 0, refused = 0, failed = 0, cancelled = 0;
@@ -177,6 +237,7 @@ struct Totals {
             ++cancelled;
             break;
         case Ending::None:
+        case Ending::Returned:
             break;
         }
     }
@@ -189,20 +250,17 @@ struct Totals {
     }
 };
 
-// What the bridges' source says, when it changed since the last look: the bridge library's
-// failure, or that the bridges come from the system's device list and why.
-std::string SourceNotice(const DiscoveryResult& counted, const EquipmentFinder& finder) {
-    if (!counted)
-        return MessageFor(counted.failed);
-    return finder.LibraryProblem() ? "" : DeviceListNotice(finder.LibraryProblem().failed);
-}
-
 } // namespace
 
 int RunWatch(const Arguments& arguments, Console& console) {
     FirmwareCatalog catalog;
     if (const int loaded = catalog.Load(arguments.file, console); loaded != kExitDone)
         return loaded;
+    std::optional<BenchRecord> record;
+    if (arguments.record)
+        record.emplace(*arguments.record);
+    if (record && !record->CanAppend(console))
+        return kExitUsage;
     if (!arguments.yes) {
         if (!console.InputIsTerminal()) {
             console.Error("not started: standard input is not a terminal to confirm on; add "
@@ -216,14 +274,12 @@ int RunWatch(const Arguments& arguments, Console& console) {
             return kExitCancelled;
         }
     }
-    std::optional<BenchRecord> record;
-    if (arguments.record)
-        record.emplace(*arguments.record);
-    const Bench bench{catalog, arguments, record ? &*record : nullptr, console};
+    AttachedBridges bridges;
+    const Bench bench{catalog, arguments, record ? &*record : nullptr, bridges, console};
     console.Print("Watching for units; Ctrl+C ends the watch.");
 
-    EquipmentFinder finder;
     PlugIns plugIns;
+    RecentUpdates recent;
     Signal changed;
     std::vector<std::unique_ptr<Handling>> handlings;
     Totals totals;
@@ -236,24 +292,36 @@ int RunWatch(const Arguments& arguments, Console& console) {
             }
             (*handling)->Join();
             totals.Count((*handling)->Result());
+            const Ending ending = (*handling)->Result();
+            if (const SentFirmware sent = (*handling)->Sent();
+                sent.version >= 0 && ending != Ending::Failed && ending != Ending::Cancelled &&
+                !(*handling)->Target().serial.empty())
+                recent[(*handling)->Target().serial] = {sent, MonotonicMs() + kRestartHoldOffMs};
             plugIns.Handled((*handling)->Target());
             handling = handlings.erase(handling);
         }
     };
     while (!Console::CancelRequested()) {
-        std::uint32_t count = 0;
-        const DiscoveryResult counted = finder.CountBridges(count);
-        if (const std::string now = SourceNotice(counted, finder); now != notice) {
+        std::string now;
+        const std::vector<Unit> attached = bridges.Look(&now);
+        if (now != notice) {
             if (!now.empty())
                 console.Error(now);
             notice = now;
         }
         reap(false);
-        const PlugIns::Changes changes = plugIns.Look(IdentifyUnits(finder, count));
+        std::erase_if(recent,
+                      [](const auto& entry) { return entry.second.untilMs < MonotonicMs(); });
+        const PlugIns::Changes changes = plugIns.Look(attached);
         for (const Unit& unit : changes.unplugged)
             Event(console, "unplugged " + Who(unit));
         for (const Unit& unit : changes.pluggedIn) {
-            handlings.push_back(std::make_unique<Handling>(unit, bench, changed));
+            if (BeingUpdated(unit, handlings)) {
+                plugIns.Handled(unit);
+                continue;
+            }
+            handlings.push_back(
+                std::make_unique<Handling>(unit, bench, changed, Returning(unit, recent)));
             handlings.back()->Start();
         }
         Console::TransfersRunning(!handlings.empty());
@@ -267,5 +335,7 @@ int RunWatch(const Arguments& arguments, Console& console) {
         return kExitCancelled;
     if (totals.failed)
         return kExitFailed;
-    return totals.unconfirmed ? kExitUnconfirmed : kExitDone;
+    if (totals.unconfirmed)
+        return kExitUnconfirmed;
+    return record && record->AnyLost() ? kExitNotRecorded : kExitDone;
 }

@@ -131,10 +131,14 @@ LineResult SerialLine::Drain(std::uint32_t stallLimitMs, const WaitHook& keepWai
             break;
         }
     }
+    if (result) {
+        Note(LineStep::Drained);
+        result = WaitUntilSent(stallLimitMs, keepWaiting);
+    }
     if (!result) {
         DiscardOutput();
         return result;
     }
-    Note(LineStep::Drained);
+    Note(LineStep::Sent);
     return result;
 }

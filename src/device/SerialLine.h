@@ -59,6 +59,7 @@ struct LineSettings {
 enum class LineStep {
     Written,          // a write was taken whole
     Drained,          // the output queue was found empty
+    Sent,             // the system reported every byte sent, its driver's buffers included
     SettingsRestored, // the settings found at open were put back
     Closed,           // the port was closed
 };
@@ -108,8 +109,9 @@ class SerialLine {
     LineResult ReadWithTimeout(void* buffer, std::uint32_t count, std::uint32_t limitMs);
     // Waits until what was written has left the port, not only reached the driver: fails once
     // the output queue has not shrunk for stallLimitMs (Stalled), and runs the hook as a write
-    // does. A queue that did not drain is dropped, so that none of it goes out after the line's
-    // settings are put back. A port that cannot report its queue counts as drained.
+    // does; then waits, bounded the same way, until the system reports everything sent. Output
+    // that did not drain is dropped, so that none of it goes out after the line's settings are
+    // put back. A port that cannot report its queue counts as drained.
     LineResult Drain(std::uint32_t stallLimitMs, const WaitHook& keepWaiting = {});
 
     Native& System() { return *m_native; }
@@ -127,6 +129,10 @@ class SerialLine {
                         std::uint32_t limitMs);
     // The bytes written but not yet sent.
     LineResult QueuedOutput(std::uint32_t& bytes);
+    // Once the queue is empty: waits until the system reports every byte sent, buffers it does
+    // not count in the queue included (a USB bridge's own), at most stallLimitMs and running the
+    // hook as a write does.
+    LineResult WaitUntilSent(std::uint32_t stallLimitMs, const WaitHook& keepWaiting);
     // Throws away what is still queued for output.
     void DiscardOutput();
     void Release();

@@ -2,9 +2,19 @@
 // set raw through termios, and waited on with poll.
 #include "device/SerialLinePosix.h"
 
+#include "common/Clock.h"
+
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <poll.h>
+#include <pthread.h>
+#include <termios.h>
+#include <thread>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -53,6 +63,31 @@ WaitStep PollOnce(int fd, short events, std::uint32_t sliceMs, SystemError& erro
     }
     return WaitStep::Ready;
 }
+
+// tcdrain has no time limit: it runs on a thread of its own, and a wait that gives up ends it
+// with this signal, whose handler does nothing and lets the call return with EINTR.
+constexpr int kDrainInterruptSignal = SIGURG;
+
+void OnDrainInterrupt(int) {}
+
+void InstallDrainInterrupt() {
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        struct sigaction action {};
+        action.sa_handler = OnDrainInterrupt;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0; // no SA_RESTART: the interrupted tcdrain returns
+        ::sigaction(kDrainInterruptSignal, &action, nullptr);
+    });
+}
+
+// One tcdrain on its own thread; its end read from the waiting one.
+struct DrainCall {
+    std::atomic<bool> stop{false}; // the wait gave up: an interrupted tcdrain is not repeated
+    std::atomic<bool> ended{false};
+    int result = 0;
+    SystemError error = kNoSystemError;
+};
 
 } // namespace
 
@@ -189,6 +224,55 @@ LineResult SerialLine::QueuedOutput(std::uint32_t& bytes) {
     }
     bytes = queued > 0 ? static_cast<std::uint32_t>(queued) : 0;
     return LineResult::Success();
+}
+
+LineResult SerialLine::WaitUntilSent(std::uint32_t stallLimitMs, const WaitHook& keepWaiting) {
+    InstallDrainInterrupt();
+    const int fd = m_native->fd;
+    auto call = std::make_shared<DrainCall>();
+    std::thread drainer([call, fd] {
+        int result;
+        do {
+            result = ::tcdrain(fd);
+        } while (result != 0 && errno == EINTR && !call->stop);
+        call->result = result;
+        call->error = result == 0 ? kNoSystemError : LastSystemError();
+        call->ended = true;
+    });
+    const Wait waited = WaitInSlices(stallLimitMs, keepWaiting, [&](std::uint32_t sliceMs) {
+        for (std::uint64_t until = MonotonicMs() + sliceMs; !call->ended;) {
+            const std::uint64_t now = MonotonicMs();
+            if (now >= until)
+                return WaitStep::NotYet;
+            PauseMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(until - now, 5)));
+        }
+        return call->result == 0 ? WaitStep::Ready : WaitStep::Failed;
+    });
+    if (waited != Wait::Completed && waited != Wait::Failed) {
+        // What the unit did not take is thrown away, and the drain interrupted until it returns.
+        ::tcflush(fd, TCOFLUSH);
+        m_native->discardOutput = true;
+        call->stop = true;
+        while (!call->ended) {
+            ::pthread_kill(drainer.native_handle(), kDrainInterruptSignal);
+            PauseMs(5);
+        }
+    }
+    drainer.join();
+    switch (waited) {
+    case Wait::Completed:
+        return LineResult::Success();
+    case Wait::Failed:
+        // A port that cannot drain (some test beds) counts as drained, as for its queue.
+        if (call->error == ENOTTY || call->error == EINVAL)
+            return LineResult::Success();
+        return LineResult::Failure(LineError::Write, call->error);
+    case Wait::TimedOut:
+        return LineResult::Failure(LineError::Stalled, kErrorTimeout);
+    case Wait::Cancelled:
+        break;
+    }
+    return LineResult::Failure(LineError::Cancelled, kErrorCancelled);
 }
 
 void SerialLine::DiscardOutput() {

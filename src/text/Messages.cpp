@@ -1,5 +1,7 @@
 #include "text/Messages.h"
 
+#include <cstdio>
+
 const char* MessageFor(LineError error) {
     switch (error) {
     case LineError::Open:
@@ -87,4 +89,52 @@ const char* DeviceListNotice(DiscoveryError libraryProblem) {
                    ? "Bridges from the system's device list: CP210xManufacturing.dll is 32-bit"
                    : "Bridges from the system's device list: CP210xManufacturing.dll is 64-bit";
     return "Bridges from the system's device list: CP210xManufacturing.dll not loaded";
+}
+
+namespace {
+
+std::string WithSystemText(const char* message, SystemError error) {
+    return std::string(message) + ": " + SystemErrorText(error);
+}
+
+// "model 1, firmware 005", each byte taken as signed, as the window shows them.
+std::string AnswerText(const VersionReply& reply) {
+    char text[48];
+    std::snprintf(text, sizeof(text), "model %d, firmware %03d",
+                  static_cast<signed char>(reply.deviceId),
+                  static_cast<signed char>(reply.version));
+    return text;
+}
+
+} // namespace
+
+std::string SessionFailureText(const SessionResult& result, const CheckedUnit& unit) {
+    const std::string notChecked = "the unit on " + unit.device + " is not the one checked: ";
+    switch (result.failed) {
+    case SessionError::FileOpen:
+        return WithSystemText(MessageFor(FirmwareError::Open), result.systemError);
+    case SessionError::FileRead:
+        return WithSystemText(MessageFor(FirmwareError::Read), result.systemError);
+    case SessionError::FileTooLarge:
+        return "the firmware file is larger than " + std::to_string(kSessionFileLimit >> 20) +
+               " MiB, more than any firmware image: nothing was sent";
+    case SessionError::FileChanged:
+        return "the firmware file changed after it was checked (its bytes are not the ones "
+               "checked): nothing was sent; check the file again";
+    case SessionError::LineOpen:
+        return WithSystemText(MessageFor(result.line), result.systemError);
+    case SessionError::OtherBridge:
+        return notChecked + "its bridge's serial is \"" + result.foundSerial + "\", not \"" +
+               unit.serial + "\"; nothing was sent";
+    case SessionError::NoAnswer:
+        return "the unit on " + unit.device +
+               " did not answer the version query on the opened port; nothing was sent";
+    case SessionError::OtherUnit:
+        return notChecked + "it answers " + AnswerText(result.answer) + ", not " +
+               AnswerText(unit.reply) + "; nothing was sent";
+    case SessionError::Transfer:
+        return WithSystemText(MessageFor(result.transfer), result.systemError);
+    default:
+        return "";
+    }
 }

@@ -7,6 +7,9 @@
 #include "firmware/Compatibility.h"
 #include "firmware/FirmwareFile.h"
 #include "update/FirmwareTransfer.h"
+#include "update/UpdateSession.h"
+
+#include <string>
 
 // The text for a failure; "" for None and for outcomes the window shows no text for (a
 // cancel, and the line's write and read failures, which the transfer words in its own terms).
@@ -15,6 +18,11 @@ const char* MessageFor(FirmwareError error);
 const char* MessageFor(Verdict verdict);
 const char* MessageFor(TransferError error);
 const char* MessageFor(DiscoveryError error);
+// Why a guarded update failed, with the system's words where it gave some: "Error opening Master
+// COM port: Device or resource busy", "the unit on /dev/ttyUSB0 is not the one checked: it
+// answers model 2, firmware 007, not model 1, firmware 005". "" for a cancel.
+std::string SessionFailureText(const SessionResult& result, const CheckedUnit& unit);
+
 // The status line after a refresh that found its bridges in the system's device list, naming
 // why the bridge library was not used.
 const char* DeviceListNotice(DiscoveryError libraryProblem);

@@ -2,16 +2,18 @@
 
 #include "device/UnitCommands.h"
 
+#include <algorithm>
+#include <cstring>
+#include <functional>
 #include <vector>
 
-TransferResult SendFirmware(SerialLine& line, FirmwareFile& file, TransferObserver& observer,
-                            const TransferOptions& options) {
-    std::uint32_t total = 0;
-    if (const FirmwareResult sized = file.Size(total); !sized)
-        return TransferResult::Failure(sized.failed == FirmwareError::TooLarge
-                                           ? TransferError::FileTooLarge
-                                           : TransferError::FileSize,
-                                       sized.systemError);
+namespace {
+
+// Reads the next piece of the image into the buffer given: up to its capacity, 0 at its end.
+using ReadPiece = std::function<FirmwareResult(void*, std::uint32_t, std::uint32_t&)>;
+
+TransferResult SendImage(SerialLine& line, std::uint32_t total, const ReadPiece& readPiece,
+                         TransferObserver& observer, const TransferOptions& options) {
     std::vector<std::uint8_t> chunk(options.chunkSize);
     const WaitHook waiting = [&observer] { return observer.Waiting(); };
     if (!observer.Starting(total))
@@ -28,7 +30,7 @@ TransferResult SendFirmware(SerialLine& line, FirmwareFile& file, TransferObserv
     std::uint32_t done = 0;
     for (;;) {
         std::uint32_t read = 0;
-        if (const FirmwareResult got = file.Read(chunk.data(), options.chunkSize, read); !got)
+        if (const FirmwareResult got = readPiece(chunk.data(), options.chunkSize, read); !got)
             return TransferResult::Failure(TransferError::FileRead, got.systemError);
         if (!goOn || read == 0) {
             observer.Ending();
@@ -58,4 +60,37 @@ TransferResult SendFirmware(SerialLine& line, FirmwareFile& file, TransferObserv
         return TransferResult::Failure(failed, drained.systemError);
     }
     return TransferResult::Success();
+}
+
+} // namespace
+
+TransferResult SendFirmware(SerialLine& line, FirmwareFile& file, TransferObserver& observer,
+                            const TransferOptions& options) {
+    std::uint32_t total = 0;
+    if (const FirmwareResult sized = file.Size(total); !sized)
+        return TransferResult::Failure(sized.failed == FirmwareError::TooLarge
+                                           ? TransferError::FileTooLarge
+                                           : TransferError::FileSize,
+                                       sized.systemError);
+    return SendImage(
+        line, total,
+        [&file](void* buffer, std::uint32_t capacity, std::uint32_t& read) {
+            return file.Read(buffer, capacity, read);
+        },
+        observer, options);
+}
+
+TransferResult SendFirmwareImage(SerialLine& line, const std::vector<std::uint8_t>& image,
+                                 TransferObserver& observer, const TransferOptions& options) {
+    size_t next = 0;
+    return SendImage(
+        line, static_cast<std::uint32_t>(image.size()),
+        [&](void* buffer, std::uint32_t capacity, std::uint32_t& read) {
+            read = static_cast<std::uint32_t>(std::min<size_t>(capacity, image.size() - next));
+            if (read > 0)
+                std::memcpy(buffer, image.data() + next, read);
+            next += read;
+            return FirmwareResult::Success();
+        },
+        observer, options);
 }

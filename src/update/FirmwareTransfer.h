@@ -7,6 +7,8 @@
 #include "device/SerialLine.h"
 #include "firmware/FirmwareFile.h"
 
+#include <vector>
+
 enum class TransferError {
     None,
     FileSize,       // the file's size cannot be had
@@ -50,3 +52,6 @@ class TransferObserver {
 // The line stays open.
 TransferResult SendFirmware(SerialLine& line, FirmwareFile& file, TransferObserver& observer,
                             const TransferOptions& options = {});
+// The same for an image held in memory (smaller than 4 GiB).
+TransferResult SendFirmwareImage(SerialLine& line, const std::vector<std::uint8_t>& image,
+                                 TransferObserver& observer, const TransferOptions& options = {});

@@ -26,6 +26,12 @@ namespace {
 constexpr DWORD kUsage = 1, kNoUnit = 2, kRefused = 3, kFailed = 4, kUnconfirmed = 5,
                 kCancelled = 130;
 
+// What a unit updated with image received: the search's question, the update's own question on
+// the port it opened, then the program command and the file.
+std::string UpdatedWith(const std::string& image) {
+    return "ver\rver\rpgm\r" + image;
+}
+
 struct UnitSetup {
     UnitSetup(int port, std::string reply, std::string behaviour, std::string serial = "",
               std::string product = "")
@@ -356,11 +362,11 @@ TEST_F(Console, UpdateSendsTheProgramCommandAndTheFileAndPutsTheLineBack) {
     TempFile firmware(image, ".ace");
     EXPECT_EQ(RunConsole(m_program, "update \"" + firmware.Path() + "\" --port COM5 --yes"), 0u)
         << m_program.Errors();
-    ASSERT_TRUE(m_units.WaitEvent(5, "close bytes=" + std::to_string(4 + image.size())));
+    ASSERT_TRUE(m_units.WaitEvent(5, "close bytes=" + std::to_string(8 + image.size())));
     // The version query of the search, then the update's session.
-    EXPECT_TRUE(m_units.Received(5) == "ver\rpgm\r" + image)
+    EXPECT_TRUE(m_units.Received(5) == UpdatedWith(image))
         << m_units.Received(5).size() << " bytes received";
-    EXPECT_TRUE(m_units.WaitEvent(5, "close bytes=" + std::to_string(4 + image.size()) +
+    EXPECT_TRUE(m_units.WaitEvent(5, "close bytes=" + std::to_string(8 + image.size()) +
                                          " firmware=" + std::to_string(image.size()) +
                                          " xonxoff=1"))
         << m_units.Events(5);
@@ -398,8 +404,8 @@ TEST_F(Console, UpdateBySerialAndDowngradeOnlyWhenAllowed) {
     EXPECT_EQ(RunConsole(allowed, update + " --allow-downgrade"), 0u) << allowed.Errors();
     EXPECT_TRUE(Contains(allowed.Output(), "--allow-downgrade: COM6 gets version 008 over its 009"))
         << allowed.Output();
-    ASSERT_TRUE(m_units.WaitEvent(6, "close bytes=" + std::to_string(4 + image.size())));
-    EXPECT_TRUE(m_units.Received(6) == "ver\rver\rpgm\r" + image);
+    ASSERT_TRUE(m_units.WaitEvent(6, "close bytes=" + std::to_string(8 + image.size())));
+    EXPECT_TRUE(m_units.Received(6) == "ver\r" + UpdatedWith(image));
     EXPECT_FALSE(Programmed(5));
 
     // Never another model's file, downgrade or not.
@@ -422,8 +428,8 @@ TEST_F(Console, UpdateAllRunsEachMeantUnitAndATableEvenWhenOneFails) {
     EXPECT_EQ(RunConsole(m_program, "update \"" + firmware.Path() + "\" --all --yes"), kFailed)
         << m_program.Errors();
     for (const int port : {5, 7}) {
-        ASSERT_TRUE(m_units.WaitEvent(port, "close bytes=" + std::to_string(4 + image.size())));
-        EXPECT_TRUE(m_units.Received(port) == "ver\rpgm\r" + image) << port;
+        ASSERT_TRUE(m_units.WaitEvent(port, "close bytes=" + std::to_string(8 + image.size())));
+        EXPECT_TRUE(m_units.Received(port) == UpdatedWith(image)) << port;
     }
     EXPECT_FALSE(Programmed(6));
     EXPECT_TRUE(m_units.WaitEvent(8, "hangup"));
@@ -484,8 +490,8 @@ TEST_F(Console, UpdateAllFailsWhenAUnitCouldNotBeChecked) {
         EXPECT_EQ(RunConsole(run, "update \"" + firmware.Path() + "\" --all --yes"), kFailed)
             << run.Output() << run.Errors();
         for (const int port : c.updated) {
-            ASSERT_TRUE(m_units.WaitEvent(port, "close bytes=" + std::to_string(4 + image.size())));
-            EXPECT_TRUE(m_units.Received(port) == "ver\rpgm\r" + image) << port;
+            ASSERT_TRUE(m_units.WaitEvent(port, "close bytes=" + std::to_string(8 + image.size())));
+            EXPECT_TRUE(m_units.Received(port) == UpdatedWith(image)) << port;
         }
         EXPECT_FALSE(Programmed(7));
         // The table's last row, its columns one blank apart.
@@ -690,15 +696,15 @@ TEST_F(Console, FolderGivesEachUnitTheNewestFileForItsModel) {
                   "COM9 (Unit 0401, serial T9, model 4, firmware 001): " + verstaerker +
                       " (version 002): accepted"}));
 
-    // The ambiguous model is refused and the other models go on.
+    // The ambiguous model is refused, which the exit code says, and the other models go on.
     ConsoleProgram update;
-    EXPECT_EQ(RunConsole(update, "update \"" + folder.Path() + "\" --all --yes"), 0u)
+    EXPECT_EQ(RunConsole(update, "update \"" + folder.Path() + "\" --all --yes"), kRefused)
         << update.Errors();
-    EXPECT_TRUE(Contains(update.Output(), "skipped: " + ambiguous)) << update.Output();
-    ASSERT_TRUE(m_units.WaitEvent(5, "close bytes=" + std::to_string(4 + newest.size())));
-    EXPECT_TRUE(m_units.Received(5) == "ver\rver\rpgm\r" + newest);
-    ASSERT_TRUE(m_units.WaitEvent(9, "close bytes=" + std::to_string(4 + fourth.size())));
-    EXPECT_TRUE(m_units.Received(9) == "ver\rver\rpgm\r" + fourth);
+    EXPECT_TRUE(Contains(update.Output(), "refused: " + ambiguous)) << update.Output();
+    ASSERT_TRUE(m_units.WaitEvent(5, "close bytes=" + std::to_string(8 + newest.size())));
+    EXPECT_TRUE(m_units.Received(5) == "ver\r" + UpdatedWith(newest));
+    ASSERT_TRUE(m_units.WaitEvent(9, "close bytes=" + std::to_string(8 + fourth.size())));
+    EXPECT_TRUE(m_units.Received(9) == "ver\r" + UpdatedWith(fourth));
     for (const int port : {6, 7, 8})
         EXPECT_FALSE(Programmed(port)) << port;
 }
@@ -822,16 +828,18 @@ TEST_F(Console, RecordAppendsOneRowPerUnitAsTextASpreadsheetCannotRun) {
             EXPECT_TRUE(Contains(lines[row], ",refused: ")) << lines[row];
     }
 
-    // A record that cannot be written is reported, and the bench goes on.
+    // A record that cannot be written stops the run before any unit is asked.
     ASSERT_TRUE(m_units.Configure(5, "reply=0105"));
-    ConsoleProgram unwritable;
-    EXPECT_EQ(RunConsole(unwritable, "update \"" + firmware.Path() +
-                                         "\" --port COM5 --yes --record C:\\no\\such\\bench.csv"),
-              0u);
-    EXPECT_TRUE(Contains(unwritable.Errors(), "orvane-update: not recorded (COM5, serial =T5): "
-                                              "cannot open \"C:\\no\\such\\bench.csv\""))
-        << unwritable.Errors();
-    EXPECT_TRUE(Contains(unwritable.Output(), "Your equipment has been successfully updated"));
+    m_units.ClearReceived(5);
+    for (const std::string& record : {std::string("C:\\no\\such\\bench.csv"), records.Path()}) {
+        ConsoleProgram unwritable;
+        EXPECT_EQ(RunConsole(unwritable, "update \"" + firmware.Path() +
+                                             "\" --port COM5 --yes --record \"" + record + "\""),
+                  kUsage);
+        EXPECT_TRUE(Contains(unwritable.Errors(), "orvane-update: not started: --record cannot "))
+            << unwritable.Errors();
+    }
+    EXPECT_EQ(m_units.Received(5), "");
 }
 
 // watch, with bridges that appear in and vanish from the library's description while the
@@ -907,7 +915,7 @@ TEST_F(Watch, EachUnitIsUpdatedOncePerPlugInAndTheOthersAreReported) {
     for (const auto& [port, sessions] :
          std::vector<std::pair<int, int>>{{5, 2}, {6, 1}, {7, 1}, {8, 1}, {9, 2}})
         EXPECT_EQ(Sessions(port), sessions) << port << ": " << m_units.Events(port);
-    EXPECT_TRUE(m_units.Received(5) == "ver\rpgm\r" + image);
+    EXPECT_TRUE(m_units.Received(5) == UpdatedWith(image));
 
     // Unplugged and plugged back: handled again.
     Attach({5, 6, 7, 8});
@@ -923,7 +931,7 @@ TEST_F(Watch, EachUnitIsUpdatedOncePerPlugInAndTheOthersAreReported) {
     const std::vector<std::string> lines = Lines(m_program.Output());
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "Totals: 3 updated, 1 up to date, 2 refused, 0 failed");
-    EXPECT_TRUE(m_units.WaitEvent(5, "close bytes=" + std::to_string(4 + image.size()) +
+    EXPECT_TRUE(m_units.WaitEvent(5, "close bytes=" + std::to_string(8 + image.size()) +
                                          " firmware=" + std::to_string(image.size()) +
                                          " xonxoff=1"))
         << m_units.Events(5);

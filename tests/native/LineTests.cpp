@@ -6,6 +6,7 @@
 #include "device/SerialLinePosix.h"
 #include "support/FirmwareImage.h"
 #include "support/LineSteps.h"
+#include "support/SessionCases.h"
 #include "update/FirmwareTransfer.h"
 
 #include <chrono>
@@ -190,5 +191,26 @@ TEST_F(HeldPort, IsRefusedAndNeitherItsLineNorTheUnitIsTouched) {
     EXPECT_TRUE(s_unit.WaitEvent(kPort, "close"));
     EXPECT_EQ(s_unit.Received(kPort), "");
 }
+
+} // namespace
+
+namespace {
+
+// The guarded update over the same unit: what it refuses and what the unit received then.
+class GuardedUpdate : public UnitBench, public ::testing::WithParamInterface<SessionCase> {};
+
+TEST_P(GuardedUpdate, SendsOnlyTheCheckedBytesToTheCheckedUnit) {
+    Configure(GetParam().behaviour);
+    RunSessionCase(GetParam(), s_unit.Port(kPort), WriteFile(FirmwareImage(5000, "01", "06")),
+                   [](size_t atLeast) {
+                       s_unit.WaitReceived(kPort, atLeast,
+                                           NativeSimEquipment::Millis(atLeast ? 5000 : 300));
+                       return s_unit.Received(kPort);
+                   });
+}
+
+INSTANTIATE_TEST_SUITE_P(Native, GuardedUpdate,
+                         ::testing::ValuesIn(kSessionCases, kSessionCases + kSessionCaseCount),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

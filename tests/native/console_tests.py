@@ -9,6 +9,7 @@ import json
 import os
 import pty
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -22,7 +23,13 @@ from simbed import SimBed  # noqa: E402
 
 TOOL = os.environ.get("ORVANE_UPDATE", "orvane-update")
 EXIT_DONE, EXIT_USAGE, EXIT_NO_UNIT, EXIT_REFUSED, EXIT_FAILED, EXIT_CANCELLED = 0, 1, 2, 3, 4, 130
-EXIT_UNCONFIRMED = 5
+EXIT_UNCONFIRMED, EXIT_NOT_RECORDED = 5, 6
+
+
+def updated_with(image):
+    """What a unit updated with image received: the search's question, the update's own question
+    on the port it opened, then the program command and the file."""
+    return b"ver\rver\rpgm\r" + image
 
 
 def bridge(tty, serial, product, reply, extra=""):
@@ -254,9 +261,9 @@ class UpdateAll(Bench):
                     self.assertRegex(row.pop(), "^" + expected[3] + "$")
                     self.assertEqual(row, expected[:3])
                 self.assertEqual(rows[0], ["/dev/ttyUSB0", "ORV1001", "005", "updated"])
-                self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(4 + len(image))))
+                self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(8 + len(image))))
                 # The discovery's query, then exactly "pgm\r" and the file; the mixer only asked.
-                self.assertEqual(self.bed.received("ttyUSB0"), b"ver\rpgm\r" + image)
+                self.assertEqual(self.bed.received("ttyUSB0"), updated_with(image))
                 self.assertEqual(self.bed.received("ttyUSB1"), b"ver\r")
                 # The line as another program left it (XON/XOFF on) came back at the close.
                 self.assertIn("xonxoff=1", self.bed.events("ttyUSB0").splitlines()[-1])
@@ -266,13 +273,14 @@ class HeldPort(Bench):
     # The test bed's own pty behind the node: the test holds its other end.
     devices = [{**AMPLIFIER, "unit": None}]
 
-    def test_a_port_locked_by_another_program_is_refused_and_gets_nothing(self):
+    def test_a_port_locked_by_another_program_fails_and_gets_nothing(self):
         master = self.bed.pty_end("ttyUSB0")
         os.set_blocking(master, False)
         with open("/dev/ttyUSB0", "rb", buffering=0) as holder:
             fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
             outcome = run("update", self.amplifier6, "--port", "/dev/ttyUSB0", "--yes")
-        self.assertEqual(outcome.returncode, EXIT_REFUSED, outcome.stdout + outcome.stderr)
+        # A unit that could not be asked was not refused by the check: the run failed.
+        self.assertEqual(outcome.returncode, EXIT_FAILED, outcome.stdout + outcome.stderr)
         self.assertIn("Device or resource busy", outcome.stderr)
         try:
             sent = os.read(master, 4096)
@@ -394,15 +402,15 @@ class Folder(Bench):
                     "Amplifier-v006.ace (version 006): refused: Your equipment already has the "
                     "latest firmware installed\n", broken)
 
-        # The ambiguous model is refused; the others go on.
+        # The ambiguous model is refused, and the run says so in its exit code; the others go on.
         self.setUp()
         outcome = run("update", folder, "--all", "--yes")
-        self.assertEqual(outcome.returncode, EXIT_DONE, outcome.stdout + outcome.stderr)
+        self.assertEqual(outcome.returncode, EXIT_REFUSED, outcome.stdout + outcome.stderr)
         self.assertEqual(outcome.stderr, broken)
-        self.assertIn(f"skipped: {ambiguous}", outcome.stdout)
-        self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(4 + 64 * 1024)))
+        self.assertIn(f"refused: {ambiguous}", outcome.stdout)
+        self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(8 + 64 * 1024)))
         self.assertEqual(self.bed.received("ttyUSB0"),
-                         b"ver\rpgm\r" + read(names["Amplifier-v006.ace"]))
+                         updated_with(read(names["Amplifier-v006.ace"])))
         for tty in ("ttyUSB1", "ttyUSB2", "ttyUSB3"):
             self.assertEqual(self.bed.received(tty), b"ver\r", tty)
 
@@ -413,9 +421,9 @@ class Folder(Bench):
         self.assertEqual(outcome.returncode, EXIT_DONE, outcome.stdout + outcome.stderr)
         self.assertIn("/dev/ttyUSB1 (serial ORV2001, firmware 003) with Mixer-a.ace (version 004)",
                       outcome.stdout)
-        self.assertTrue(self.bed.wait_event("ttyUSB1", "close bytes=" + str(4 + 2048)))
+        self.assertTrue(self.bed.wait_event("ttyUSB1", "close bytes=" + str(8 + 2048)))
         self.assertEqual(self.bed.received("ttyUSB1"),
-                         b"ver\rpgm\r" + read(names["Mixer-a.ace"]))
+                         updated_with(read(names["Mixer-a.ace"])))
 
     def test_a_folder_without_usable_files(self):
         empty = tempfile.mkdtemp(dir=self.files)
@@ -509,20 +517,30 @@ class Record(Bench):
                      for port in ("/dev/ttyUSB0", "/dev/ttyUSB1")]
             for tool in tools:
                 tool.communicate(timeout=30)
-                self.assertEqual(tool.returncode, EXIT_REFUSED)
+                # Each asks both units: one held by the other program at that moment could not be
+                # checked, which fails the run instead of refusing it.
+                self.assertIn(tool.returncode, (EXIT_REFUSED, EXIT_FAILED))
             rows = record_rows(record)
             self.assertEqual(sorted(row["port"] for row in rows), ["/dev/ttyUSB0", "/dev/ttyUSB1"])
-            self.assertTrue(all(row["result"].startswith("refused: ") for row in rows), rows)
+            self.assertTrue(all(row["result"].startswith(("refused: ", "not checked: "))
+                                for row in rows), rows)
 
+        # A record that cannot be written stops the run before any unit is asked.
         self.bed.configure("ttyUSB0", "reply=0105")
-        self.setUp()
-        outcome = run("update", self.amplifier6, "--port", "/dev/ttyUSB0", "--yes", "--record",
-                      "/nonexistent-folder/bench.csv")
-        self.assertEqual(outcome.returncode, EXIT_DONE, outcome.stdout + outcome.stderr)
-        self.assertRegex(outcome.stderr, r'^orvane-update: not recorded \(/dev/ttyUSB0, serial '
-                         r'=ORV1\): cannot write beside "/nonexistent-folder/bench.csv": No such '
-                         r"file or directory \(system error 2\)\n$")
-        self.assertIn("Your equipment has been successfully updated", outcome.stdout)
+        for case, record, why in (
+                ("a folder", self.files, "cannot open"),
+                ("a missing folder", "/nonexistent-folder/bench.csv", "cannot write beside"),
+                ("a place that takes no file", "/proc/orvane-bench.csv", "cannot write beside")):
+            with self.subTest(case):
+                self.setUp()
+                for command in ("update", "watch"):
+                    outcome = run(command, self.amplifier6, "--port", "/dev/ttyUSB0", "--yes",
+                                  "--record", record) if command == "update" else \
+                        run(command, self.amplifier6, "--yes", "--record", record)
+                    self.assertEqual(outcome.returncode, EXIT_USAGE, outcome.stdout + outcome.stderr)
+                    self.assertRegex(outcome.stderr, rf'^orvane-update: not started: --record '
+                                     rf'{why} "{re.escape(record)}": .*\n$')
+                self.assertEqual(self.bed.received("ttyUSB0"), b"")
 
 
 class Watching:
@@ -613,7 +631,7 @@ class Watch(Bench):
                                   ("ttyUSB4", 2)]:
                 opens = [e for e in self.bed.events(tty).splitlines() if e.startswith("open")]
                 self.assertEqual(len(opens), sessions, (tty, self.bed.events(tty)))
-            self.assertEqual(self.bed.received("ttyUSB0"), b"ver\rpgm\r" + image)
+            self.assertEqual(self.bed.received("ttyUSB0"), updated_with(image))
             self.assertEqual(self.bed.received("ttyUSB1"), b"ver\r")
 
             # Unplugged and plugged back: handled again.
@@ -621,8 +639,8 @@ class Watch(Bench):
             self.assertTrue(watch.wait_for(re.escape("unplugged /dev/ttyUSB4 (serial W4)")))
             self.bed.plug("ttyUSB4")
             self.assertTrue(watch.wait_for("updated /dev/ttyUSB4 ", count=2), watch.lines)
-            self.assertTrue(self.bed.wait_event("ttyUSB4", "close bytes=" + str(4 + len(image))))
-            self.assertEqual(self.bed.received("ttyUSB4"), (b"ver\rpgm\r" + image) * 2)
+            self.assertTrue(self.bed.wait_event("ttyUSB4", "close bytes=" + str(8 + len(image))))
+            self.assertEqual(self.bed.received("ttyUSB4"), updated_with(image) * 2)
         finally:
             code, errors = watch.stop()
         self.assertEqual(code, EXIT_DONE, watch.lines)
@@ -712,6 +730,167 @@ class WatchFolder(Bench):
             ("/dev/ttyUSB0", amplifier, "006", "updated, version 006 confirmed", "65536", "yes"),
             ("/dev/ttyUSB1", mixer, "004",
              "sent, not confirmed: the unit answered model 2, version 003", "32768", "no")])
+
+
+class GuardedFile(Bench):
+    devices = [unit_on("ttyUSB0", "G1", "0105", "mode=paced\npaced_rate=200000"),
+               unit_on("ttyUSB1", "G2", "0105", plugged=False)]
+
+    def test_only_the_checked_bytes_are_ever_sent(self):
+        with open(self.amplifier6, "rb") as file:
+            image = file.read()
+        held = os.path.join(self.files, "held.ace")
+        shutil.copy(self.amplifier6, held)
+        watch = Watching(held, "--yes")
+        try:
+            # A file cut short while it is sent: the unit gets the bytes that were checked, whole.
+            self.assertTrue(self.bed.wait_event("ttyUSB0", "pgm"), self.bed.events("ttyUSB0"))
+            os.truncate(held, 1000)
+            self.assertTrue(watch.wait_for("updated /dev/ttyUSB0 "), watch.lines)
+            self.assertEqual(self.bed.received("ttyUSB0"), updated_with(image))
+            # Another model's image copied over the file the watch holds: the next unit gets
+            # nothing but the search's question.
+            with open(held, "wb") as file:
+                file.write(read(firmware(self.files, "Mixer-v004.ace", 2, 4, 64 * 1024)))
+            self.bed.plug("ttyUSB1")
+            self.assertTrue(watch.wait_for(re.escape(
+                "failed /dev/ttyUSB1 (serial G2): the firmware file changed after it was "
+                "checked (its bytes are not the ones checked): nothing was sent; check the file "
+                "again")), watch.lines)
+        finally:
+            code, _ = watch.stop()
+        self.assertEqual(code, EXIT_FAILED, watch.lines)
+        self.assertEqual(self.bed.received("ttyUSB1"), b"ver\r")
+
+
+class GuardedSwap(Bench):
+    devices = [dict(AMPLIFIER)]
+
+    def test_a_unit_swapped_while_the_question_waits_gets_nothing(self):
+        for case, swap, words, received in [
+                ("another model", lambda: self.bed.configure("ttyUSB0", "reply=0207"),
+                 "it answers model 2, firmware 007, not model 1, firmware 005", b"ver\rver\r"),
+                ("another bridge", self.swap_bridge,
+                 'its bridge\'s serial is "SWAP1", not "ORV1001"', b"ver\r")]:
+            with self.subTest(case):
+                self.bed.configure("ttyUSB0", "reply=0105")
+                self.setUp()
+                terminal, answer = pty.openpty()
+                tool = subprocess.Popen([TOOL, "update", self.amplifier6, "--port",
+                                         "/dev/ttyUSB0"], stdin=answer, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, text=True)
+                os.close(answer)
+                self.assertTrue(self.bed.wait_event("ttyUSB0", "close"))
+                time.sleep(0.3)  # the question is asked
+                swap()
+                self.bed.clear("ttyUSB0")
+                os.write(terminal, b"y\n")
+                stdout, stderr = tool.communicate(timeout=30)
+                os.close(terminal)
+                self.assertEqual(tool.returncode, EXIT_FAILED, stdout + stderr)
+                self.assertIn("/dev/ttyUSB0: the unit on /dev/ttyUSB0 is not the one checked: "
+                              + words + "; nothing was sent", stderr)
+                self.assertEqual(self.bed.received("ttyUSB0"), received[4:])
+
+    def swap_bridge(self):
+        self.bed.remove("ttyUSB0")
+        self.bed.devices["ttyUSB0"][0]["serial"] = "SWAP1"
+        self.bed.plug("ttyUSB0")
+
+
+class GuardedVerify(Bench):
+    # The unit stays silent once it has the file; its bridge may come back on another port.
+    devices = [unit_on("ttyUSB0", "V1", "0105", "reboot_ms=600000"),
+               unit_on("ttyUSB1", "V1", "0106", plugged=False),
+               unit_on("ttyUSB2", "V2", "0106", plugged=False)]
+
+    def test_only_the_unit_that_was_updated_confirms(self):
+        for case, back, code, result in [
+                ("back on another port", "ttyUSB1", EXIT_DONE, None),
+                ("another unit on its port", "ttyUSB0", EXIT_UNCONFIRMED,
+                 "sent, not confirmed: another unit (serial V2) answered")]:
+            with self.subTest(case):
+                self.bed.configure("ttyUSB0", "reply=0105\nreboot_ms=600000")
+                self.setUp()
+                # The test bed's variables are the process's own, not os.environ's copy.
+                os.environ["ORVANE_VERIFY_LIMIT_MS"] = "3000"
+                try:
+                    tool = subprocess.Popen([TOOL, "update", self.amplifier6, "--port",
+                                             "/dev/ttyUSB0", "--yes", "--verify"],
+                                            stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                            text=True, stdin=subprocess.DEVNULL)
+                finally:
+                    del os.environ["ORVANE_VERIFY_LIMIT_MS"]
+                self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" +
+                                                    str(8 + 64 * 1024), limit=10),
+                                self.bed.events("ttyUSB0"))
+                self.bed.remove("ttyUSB0")
+                if back == "ttyUSB1":
+                    self.bed.plug("ttyUSB1")
+                else:
+                    # Another unit, at the new version, gets the port.
+                    device = self.bed.devices["ttyUSB0"][0]
+                    device["serial"] = "V2"
+                    self.bed.configure("ttyUSB0", "reply=0106")
+                    self.bed.plug("ttyUSB0")
+                stdout, stderr = tool.communicate(timeout=30)
+                self.assertEqual(tool.returncode, code, stdout + stderr)
+                if result:
+                    self.assertEqual(stderr, f"orvane-update: /dev/ttyUSB0: {result}\n")
+                else:
+                    self.assertIn("version 006 confirmed", stdout)
+                self.bed.remove(back)
+                self.bed.devices["ttyUSB0"][0]["serial"] = "V1"
+                self.bed.plug("ttyUSB0")
+
+
+class WatchRestart(Bench):
+    # Once updated, the unit restarts: its bridge drops off the bus and comes back as ttyUSB1.
+    devices = [unit_on("ttyUSB0", "R1", "0105"), unit_on("ttyUSB1", "R1", "0106", plugged=False)]
+
+    def test_a_units_own_restart_is_not_a_new_plug_in(self):
+        # While confirmed, or once its update has ended: either way the unit back with the
+        # version it was sent is not handled again, nor counted twice.
+        for case, options, back in [
+                ("confirmed", ["--verify"], "updated /dev/ttyUSB0 .* version 006 confirmed$"),
+                ("older versions allowed", ["--allow-downgrade"],
+                 re.escape("back /dev/ttyUSB1 (serial R1): runs version 006, as sent"))]:
+            with self.subTest(case):
+                self.setUp()
+                watch = Watching(self.amplifier6, "--yes", *options,
+                                 env={"ORVANE_VERIFY_LIMIT_MS": "5000"})
+                try:
+                    self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" +
+                                                        str(8 + 64 * 1024), limit=10))
+                    if "--verify" not in options:
+                        self.assertTrue(watch.wait_for("updated /dev/ttyUSB0 "), watch.lines)
+                    self.bed.remove("ttyUSB0")
+                    self.bed.plug("ttyUSB1")
+                    self.assertTrue(watch.wait_for(back), watch.lines)
+                    time.sleep(0.5)
+                finally:
+                    code, _ = watch.stop()
+                    self.bed.remove("ttyUSB1")
+                    self.bed.plug("ttyUSB0")
+                self.assertEqual(code, EXIT_DONE, watch.lines)
+                self.assertEqual(watch.events("found /dev/ttyUSB1 "), [])
+                self.assertEqual(watch.lines[-1],
+                                 "Totals: 1 updated, 0 up to date, 0 refused, 0 failed")
+                self.assertEqual(self.bed.received("ttyUSB1").count(b"pgm\r"), 0)
+
+    def test_ctrl_c_ends_the_watch_at_once_while_a_unit_is_confirmed(self):
+        self.bed.configure("ttyUSB0", "reply=0105\nreboot_ms=600000")
+        self.setUp()
+        watch = Watching(self.amplifier6, "--yes", "--verify")
+        try:
+            self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(8 + 64 * 1024),
+                                                limit=10))
+            time.sleep(1.0)  # a question or two unanswered
+        finally:
+            stopped = time.monotonic()
+            code, _ = watch.stop()
+        self.assertLess(time.monotonic() - stopped, 1.5)
+        self.assertEqual(code, EXIT_CANCELLED, watch.lines)
 
 
 if __name__ == "__main__":

@@ -12,7 +12,7 @@ class StepRecorder : public LineProbe {
   public:
     explicit StepRecorder(const DrainCase& c) : m_queued(c.queued), m_shrink(c.shrinkPerLook) {}
     void Step(LineStep step) override {
-        static const char* const kNames[] = {"written", "drained", "restored", "closed"};
+        static const char* const kNames[] = {"written", "drained", "sent", "restored", "closed"};
         steps.push_back(kNames[static_cast<int>(step)]);
     }
     std::uint32_t Queued(std::uint32_t measured) override {
@@ -35,8 +35,8 @@ class GoOn : public TransferObserver {
 };
 
 // A file of 5000 bytes goes in three chunks: four writes with "pgm\r".
-const std::vector<std::string> kDrained = {"written", "written",  "written",  "written",
-                                           "drained", "returned", "restored", "closed"};
+const std::vector<std::string> kDrained = {"written", "written",  "written",  "written", "drained",
+                                           "sent",    "returned", "restored", "closed"};
 const std::vector<std::string> kNotDrained = {"written",  "written",  "written", "written",
                                               "returned", "restored", "closed"};
 

@@ -2,6 +2,7 @@
 #include "support/FirmwareImage.h"
 #include "support/LineBench.h"
 #include "support/LineSteps.h"
+#include "support/SessionCases.h"
 #include "support/TempFile.h"
 #include "update/FirmwareTransfer.h"
 
@@ -135,6 +136,26 @@ TEST_P(TransferDrain, OutputDrainsBeforeTheEndAndTheSettingsGoBackAfterIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, TransferDrain, ::testing::ValuesIn(kDrainCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The guarded update on a port of its own: what it refuses and what the unit received then.
+class GuardedUpdate : public LineBench, public ::testing::WithParamInterface<SessionCase> {
+  protected:
+    GuardedUpdate() : LineBench(6) {}
+    void SetUp() override { StartUnit(false); }
+};
+
+TEST_P(GuardedUpdate, SendsOnlyTheCheckedBytesToTheCheckedUnit) {
+    Configure(GetParam().behaviour);
+    TempFile file(FirmwareImage(5000, "01", "06"), ".ace");
+    RunSessionCase(GetParam(), m_portName, file.Path(), [this](size_t atLeast) {
+        m_unit.WaitReceived(m_port, atLeast, atLeast ? 5000 : 300);
+        return m_unit.Received(m_port);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, GuardedUpdate,
+                         ::testing::ValuesIn(kSessionCases, kSessionCases + kSessionCaseCount),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
