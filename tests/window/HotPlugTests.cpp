@@ -1,8 +1,8 @@
 // The window follows the hardware: device notices (sent as the system sends them) refresh the
 // list once they have stopped, asking the chosen unit, units that are new, that a notice named
-// or whose last answer failed; the
-// chosen unit stays selected on another port and nothing takes its place while it is missing;
-// and a removal of the unit being written to ends the transfer at once.
+// or whose last answer failed; the chosen unit stays selected on another port and nothing takes
+// its place while it is missing; and a removal of the unit being written to ends the transfer
+// at once.
 #include "SimEquipment.h"
 #include "res/resource.h"
 #include "support/BridgedUnits.h"
