@@ -9,7 +9,9 @@ packages=(cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 w
           # The Linux packages: the .deb, its dependencies and its check.
           dpkg-dev binutils lintian
           # The native suite: the test bed that shows a program /sys and /dev/ttyUSBn.
-          umockdev gir1.2-umockdev-1.0 python3-gi)
+          umockdev gir1.2-umockdev-1.0 python3-gi
+          # The web page: its engine in WebAssembly, and the browser that tests it.
+          emscripten chromium chromium-driver python3-selenium)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||

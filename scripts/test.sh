@@ -16,6 +16,12 @@ cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$native" --target native_engine_tests orvane-update orvane-sim-equipment
 ctest --test-dir "$native" --output-on-failure --timeout 120 -j2 -E "^sim_equipment_"
 
+# The web page: its engine in WebAssembly, then the page in a real headless Chromium against
+# simulated units (as root: the suite binds what the browser needs in a mount namespace).
+"$root/scripts/build-web.sh"
+ORVANE_SIM_EQUIPMENT="$native/bin/orvane-sim-equipment" \
+    bash "$root/tests/web/run.sh" "${ORVANE_WEB_BUILD_DIR:-$root/build-web}/site"
+
 "$root/scripts/build.sh"
 # The 32-bit program is checked statically (packaging_build_checks), not run.
 if [ -x /usr/lib/wine/wine ]; then

@@ -55,7 +55,11 @@ def records(device, position, node=True):
         found.append(f"P: {interface}/tty/{tty}\n{node}L: device=../../../1-{position}:1.0\n")
     else:
         found.append(f"P: {interface}/{tty}\nE: SUBSYSTEM=usb-serial\n")
-        found.append(f"P: {interface}/{tty}/tty/{tty}\n{node}L: device=../../../{tty}\n")
+        # The udev properties through which a browser (libudev) finds the adapter.
+        udev = (f"E: ID_VENDOR_ID={device['vid']}\nE: ID_MODEL_ID={device['pid']}\n"
+                f"E: ID_SERIAL_SHORT={device['serial']}\nE: DEVNAME=/dev/{tty}\n"
+                f"E: MAJOR={major}\nE: MINOR={minor}\n")
+        found.append(f"P: {interface}/{tty}/tty/{tty}\n{node}{udev}L: device=../../../{tty}\n")
     return found
 
 
@@ -69,6 +73,7 @@ class SimBed:
         self.testbed = UMockdev.Testbed.new()
         self.folder = tempfile.mkdtemp(prefix="orvane-simbed.")
         self.ports, self.syspaths, self.devices, self.seq = {}, {}, {}, 0
+        self.ioctl_handlers = {}
         for position, device in enumerate(devices, start=1):
             self.devices[device["tty"]] = (device, position)
             if device.get("unit") is not None:
@@ -110,6 +115,18 @@ class SimBed:
             # pty of the unit's next session.
             os.symlink(f"{self.folder}/ports/com{self.ports[tty]}",
                        f"{self.testbed.get_root_dir()}/dev/{tty}")
+
+    def pass_ioctls(self, tty):
+        """Passes every ioctl on the node to the port behind it. umockdev's own handler refuses
+        the ones it does not know, such as a browser's TIOCEXCL, TCGETS2 and TCSETS2."""
+        def execute(handler, client):
+            result, error = client.execute()
+            client.complete(result, error)
+            return True
+        handler = UMockdev.IoctlBase()
+        handler.connect("handle-ioctl", execute)
+        self.ioctl_handlers[tty] = handler
+        self.testbed.attach_ioctl("/dev/" + tty, handler)
 
     def state_file(self, tty, suffix):
         return f"{self.folder}/state/port{self.ports[tty]}{suffix}"

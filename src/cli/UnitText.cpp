@@ -62,14 +62,8 @@ std::string Judge(const HeaderFields& fields, const Unit& unit, bool allowDowngr
                   bool* overridden) {
     if (std::string unchecked = WhyNotChecked(unit); !unchecked.empty())
         return unchecked;
-    const InstalledFirmware installed = InstalledOf(unit);
-    const Verdict verdict = CheckCompatibility(fields, &installed, false);
-    if (allowDowngrade && (verdict == Verdict::Older || verdict == Verdict::SameVersion)) {
-        if (overridden)
-            *overridden = true;
-        return "";
-    }
-    return MessageFor(verdict);
+    return MessageFor(
+        CheckAllowingDowngrade(fields, InstalledOf(unit), allowDowngrade, overridden));
 }
 
 std::string Seconds(std::uint32_t milliseconds) {

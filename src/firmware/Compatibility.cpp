@@ -23,3 +23,12 @@ Verdict CheckCompatibility(const HeaderFields& fields, const InstalledFirmware* 
         return Verdict::SameVersion;
     return Verdict::Accepted;
 }
+
+Verdict CheckAllowingDowngrade(const HeaderFields& fields, const InstalledFirmware& installed,
+                               bool allowDowngrade, bool* overridden) {
+    const Verdict verdict = CheckCompatibility(fields, &installed, false);
+    const bool downgrade = verdict == Verdict::Older || verdict == Verdict::SameVersion;
+    if (overridden)
+        *overridden = allowDowngrade && downgrade;
+    return allowDowngrade && downgrade ? Verdict::Accepted : verdict;
+}

@@ -37,3 +37,9 @@ enum class Verdict {
 // installed is nullptr when the selected unit has no entry to compare with.
 Verdict CheckCompatibility(const HeaderFields& fields, const InstalledFirmware* installed,
                            bool overrideHeld);
+
+// The check with an explicit choice to allow an older or the same version (the console's
+// --allow-downgrade, the page's checkbox): unlike the window's Shift it never lets another
+// model's file or a bad field by. overridden, when given, says whether the choice was needed.
+Verdict CheckAllowingDowngrade(const HeaderFields& fields, const InstalledFirmware& installed,
+                               bool allowDowngrade, bool* overridden = nullptr);

@@ -1,0 +1,237 @@
+// The page: the browser's calls (Web Serial, the file, the page's controls). The check, the
+// version query, the guarded update and their words are the engine's (orvane-engine.js).
+import OrvaneEngine from "./orvane-engine.js";
+
+const $ = (id) => document.getElementById(id);
+// Settings a test sets before the page loads; a user never meets them.
+const settings = globalThis.orvaneTestSettings || {};
+const FILE_NAME = "firmware";
+
+const state = {engine: null, texts: {}, units: new Map(), nextId: 1, chosen: null, file: null,
+               busy: false, updating: null};
+
+function problem(html) {
+    $("problem").innerHTML = html;
+    $("problem").hidden = !html;
+}
+
+function status(text) {
+    $("status").textContent = text;
+}
+
+// One engine call at a time: the engine waits for the browser's promises by suspending, and
+// only one call may be suspended at once.
+let queue = Promise.resolve();
+function engineCall(name, types, args) {
+    const call = queue.then(async () => {
+        const pointer = await state.engine.ccall(name, "number", types, args, {async: true});
+        const text = state.engine.UTF8ToString(pointer);
+        state.engine._free(pointer);
+        return JSON.parse(text);
+    });
+    queue = call.catch(() => {});
+    return call;
+}
+
+function three(value) {
+    return String(value).padStart(3, "0");
+}
+
+function unitText(unit) {
+    if (!unit.answer) return "Orvane unit, being asked";
+    if (!unit.answer.answered) return `Orvane unit, not answering: ${unit.answer.message}`;
+    return `Orvane unit, model ${unit.answer.model}, firmware version ${three(unit.answer.version)}`;
+}
+
+function system() {
+    const platform = (navigator.userAgentData && navigator.userAgentData.platform) ||
+                     navigator.platform || "";
+    if (/linux|cros/i.test(platform)) return "linux";
+    if (/win/i.test(platform)) return "windows";
+    return "mac";
+}
+
+// The browser gives no reason for a port it could not open; these are the likely ones.
+function openAdvice() {
+    if (system() === "linux")
+        return "<p>The browser could not open the unit's port. On Linux, your user must be in the " +
+               "group that owns serial ports (<code>sudo usermod -aG dialout $USER</code>, then " +
+               "log in again), or install orvane-update's udev rule. If Chromium is installed as " +
+               "a snap, allow it serial ports: <code>snap connect chromium:raw-usb</code>. " +
+               "Another program may also hold the port.</p>";
+    return "<p>The browser could not open the unit's port. Install the USB bridge's driver from " +
+           "the equipment's maker, and close any other program that uses the unit (another " +
+           "updater, a terminal program), then connect again.</p>";
+}
+
+function render() {
+    const list = $("units");
+    list.replaceChildren();
+    if (state.units.size === 0) {
+        const item = document.createElement("li");
+        item.textContent = state.texts.noEquipment || "No Orvane equipment connected";
+        list.append(item);
+    }
+    for (const unit of state.units.values()) {
+        const item = document.createElement("li");
+        const label = document.createElement("label");
+        const choice = document.createElement("input");
+        choice.type = "radio";
+        choice.name = "unit";
+        choice.checked = state.chosen === unit.id;
+        choice.disabled = state.busy;
+        choice.addEventListener("change", () => { state.chosen = unit.id; render(); });
+        label.append(choice, " " + unitText(unit));
+        item.append(label);
+        list.append(item);
+    }
+    const unit = state.units.get(state.chosen);
+    $("update").disabled = state.busy || !state.file || !unit || !unit.answer ||
+                           !unit.answer.answered;
+    $("cancel").disabled = !state.updating;
+    $("connect").disabled = state.busy;
+    $("file").disabled = state.busy;
+}
+
+async function addPort(port) {
+    for (const unit of state.units.values()) if (unit.port === port) return;
+    const unit = {id: state.nextId++, port, answer: null};
+    state.units.set(unit.id, unit);
+    state.engine.orvanePorts.set(unit.id, port);
+    if (state.chosen === null) state.chosen = unit.id;
+    render();
+    unit.answer = await engineCall("orvane_ask", ["number"], [unit.id]);
+    if (!unit.answer.answered && /Master COM port/.test(unit.answer.message)) problem(openAdvice());
+    render();
+}
+
+function removePort(port) {
+    for (const unit of state.units.values()) {
+        if (unit.port !== port) continue;
+        const line = state.engine.orvaneLines && state.engine.orvaneLines.get(unit.id);
+        if (line) line.lost = true;
+        state.units.delete(unit.id);
+        state.engine.orvanePorts.delete(unit.id);
+        if (state.chosen === unit.id) state.chosen = state.units.keys().next().value ?? null;
+    }
+    render();
+}
+
+async function chooseFile(file) {
+    if (!file || state.busy) return;
+    const bytes = new Uint8Array(await file.arrayBuffer());
+    state.engine.orvaneFiles.set(FILE_NAME, bytes);
+    state.file = file.name;
+    status(`Firmware file: ${file.name} (${bytes.length} bytes)`);
+    render();
+}
+
+function showProgress(done, total, startedAt) {
+    const percent = total ? Math.floor(done * 100 / total) : 100;
+    $("progress").value = percent;
+    $("progress").setAttribute("aria-valuetext", `${percent}%`);
+    const seconds = (performance.now() - startedAt) / 1000;
+    const rate = seconds > 0 ? Math.round(done / seconds) : 0;
+    const left = rate > 0 ? `${Math.ceil((total - done) / rate)} s left` : "time left unknown";
+    $("figures").textContent =
+        `${done} of ${total} bytes written (${percent}%), ${rate} bytes/s, ${left}`;
+}
+
+async function update() {
+    const unit = state.units.get(state.chosen);
+    if (!unit || !state.file || state.busy) return;
+    state.busy = true;
+    problem("");
+    render();
+    try {
+        const check = await engineCall("orvane_check", ["string", "number", "number", "number"],
+                                       [FILE_NAME, unit.answer.model, unit.answer.version,
+                                        $("allow-older").checked ? 1 : 0]);
+        if (!check.accepted) {
+            status(check.message);
+            return;
+        }
+        status(state.texts.sending);
+        const startedAt = performance.now();
+        state.engine.orvaneCancelRequested = false;
+        state.engine.orvaneProgress = (done, total) => showProgress(done, total, startedAt);
+        state.updating = unit;
+        render();
+        const result = await engineCall(
+            "orvane_update",
+            ["number", "string", "number", "string", "number", "number", "number"],
+            [unit.id, FILE_NAME, check.size, check.sha256, unit.answer.model,
+             unit.answer.version, settings.stallLimitMs || 0]);
+        status(result.cancelled ? "Update cancelled: the unit may need the update again, as " +
+                                  "its firmware may be incomplete." : result.message);
+    } finally {
+        state.busy = false;
+        state.updating = null;
+        if ($("cancel-dialog").open) $("cancel-dialog").close();
+        render();
+    }
+}
+
+function askCancel() {
+    if (!state.updating) return;
+    $("cancel-question").textContent = state.texts.cancelQuestion;
+    $("cancel-dialog").showModal();
+}
+
+async function start() {
+    if (!("serial" in navigator)) {
+        problem("<p>This browser cannot reach serial ports: the page needs Web Serial, which " +
+                "Chrome, Edge and Opera have on computers, and Firefox and Safari do not. Open " +
+                "the page in one of those, or use the Orvane Update Utility for Windows or the " +
+                "orvane-update console program for Linux.</p>");
+        status("This browser cannot update equipment.");
+        $("connect").disabled = true;
+        return;
+    }
+    if (!window.isSecureContext) {
+        problem("<p>The browser lets only pages served over https (or from this computer) " +
+                "reach serial ports: open the page at its https address.</p>");
+        $("connect").disabled = true;
+        return;
+    }
+    state.engine = await OrvaneEngine();
+    state.engine.orvanePorts = new Map();
+    state.engine.orvaneFiles = new Map();
+    state.texts = await engineCall("orvane_texts", [], []);
+    $("cancel-dialog").querySelector("h2").textContent = state.texts.cancelCaption;
+
+    $("connect").addEventListener("click", async () => {
+        try {
+            await addPort(await navigator.serial.requestPort({filters: [{usbVendorId: 0x10C4}]}));
+        } catch (error) {
+            if (error.name !== "NotFoundError") status(String(error));
+        }
+    });
+    $("file").addEventListener("change", () => chooseFile($("file").files[0]));
+    const drop = $("drop");
+    for (const name of ["dragenter", "dragover"])
+        document.addEventListener(name, (event) => { event.preventDefault();
+                                                     drop.classList.add("over"); });
+    document.addEventListener("dragleave", () => drop.classList.remove("over"));
+    document.addEventListener("drop", (event) => {
+        event.preventDefault();
+        drop.classList.remove("over");
+        chooseFile(event.dataTransfer.files[0]);
+    });
+    $("update").addEventListener("click", update);
+    $("cancel").addEventListener("click", askCancel);
+    $("cancel-yes").addEventListener("click", () => {
+        state.engine.orvaneCancelRequested = true;
+        $("cancel-dialog").close();
+    });
+    $("cancel-no").addEventListener("click", () => $("cancel-dialog").close());
+    navigator.serial.addEventListener("connect", (event) => addPort(event.target));
+    navigator.serial.addEventListener("disconnect", (event) => removePort(event.target));
+
+    render();
+    const granted = await navigator.serial.getPorts();
+    await Promise.all(granted.map(addPort));
+    document.body.dataset.ready = "true";
+}
+
+start();

@@ -1,0 +1,252 @@
+"""The page in a real headless Chromium, driven as a person would, against simulated units on
+/dev/ttyUSB0 and /dev/ttyUSB1 of the bridge maker. Run through run.sh, which makes the mount
+namespace, the browser's policy and the umockdev bed's wrapper."""
+import functools
+import http.server
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
+
+from simbed import SimBed
+
+SITE = os.environ["ORVANE_WEB_SITE"]
+PORT = int(os.environ.get("ORVANE_WEB_PORT", "8765"))
+DEBUG_PORT = PORT + 1
+URL = f"http://127.0.0.1:{PORT}/index.html"
+STALL_LIMIT_MS = 1500
+COMPLETED = "Your equipment has been successfully updated"
+
+
+def bridge(tty, serial, reply, extra=""):
+    return {"tty": tty, "vid": "10c4", "pid": "ea60", "serial": serial,
+            "product": "Orvane Amplifier", "unit": f"reply={reply}\n{extra}"}
+
+
+def firmware(folder, name, model, version, size):
+    """A firmware file: the model and version in the header's two fields, a pattern after."""
+    header = bytearray(b"Orvane test firmware".ljust(512, b"\0"))
+    header[257:261] = b"%02d%02d" % (model, version)
+    body = bytes((i * 7 + i // 251) & 0xFF for i in range(size - 512))
+    path = os.path.join(folder, name)
+    with open(path, "wb") as file:
+        file.write(bytes(header) + body)
+    return path
+
+
+def read(path):
+    with open(path, "rb") as file:
+        return file.read()
+
+
+class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+class Site:
+    """The site on the fixed port the policy names, served from a thread."""
+
+    def __init__(self):
+        handler = functools.partial(QuietHandler, directory=SITE)
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", PORT), handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+class Browser:
+    """Chromium started inside the bed (so that it sees the bed's ports), in a process group of
+    its own, with selenium attached to it."""
+
+    def __init__(self):
+        self.profile = tempfile.mkdtemp(prefix="orvane-chromium.")
+        self.process = subprocess.Popen(
+            ["chromium", "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--disable-quic", f"--remote-debugging-port={DEBUG_PORT}",
+             f"--user-data-dir={self.profile}", "about:blank"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        options = webdriver.ChromeOptions()
+        options.debugger_address = f"127.0.0.1:{DEBUG_PORT}"
+        deadline = time.monotonic() + 20
+        while True:
+            try:
+                self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"),
+                                               options=options)
+                break
+            except Exception:
+                if time.monotonic() > deadline:
+                    raise
+                time.sleep(0.2)
+
+    def open(self, before_load=""):
+        """Opens the page afresh; before_load runs in it before its own scripts."""
+        self.driver.get("about:blank")
+        if hasattr(self, "script"):
+            self.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument",
+                                        {"identifier": self.script})
+        self.script = self.driver.execute_cdp_cmd(
+            "Page.addScriptToEvaluateOnNewDocument",
+            {"source": f"window.orvaneTestSettings = {{stallLimitMs: {STALL_LIMIT_MS}}};"
+                       + before_load})["identifier"]
+        self.driver.get(URL)
+
+    def close(self):
+        try:
+            self.driver.quit()
+        finally:
+            os.killpg(self.process.pid, signal.SIGTERM)
+            self.process.wait(timeout=10)
+            shutil.rmtree(self.profile, ignore_errors=True)
+
+
+class Page(unittest.TestCase):
+    devices = [bridge("ttyUSB0", "W1", "0105", "xonxoff=1"), bridge("ttyUSB1", "W2", "0203")]
+
+    @classmethod
+    def setUpClass(cls):
+        cls.bed = SimBed(cls.devices)
+        for device in cls.devices:
+            cls.bed.pass_ioctls(device["tty"])
+        cls.site = Site()
+        cls.browser = Browser()
+        cls.driver = cls.browser.driver
+        cls.files = tempfile.mkdtemp(prefix="orvane-web-files.")
+        cls.amplifier6 = firmware(cls.files, "Amplifier-v006.ace", 1, 6, 64 * 1024)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.close()
+        cls.site.close()
+        cls.bed.close()
+        shutil.rmtree(cls.files, ignore_errors=True)
+
+    def setUp(self):
+        self.bed.configure("ttyUSB0", "reply=0105\nxonxoff=1")
+        self.bed.configure("ttyUSB1", "reply=0203")
+        for tty in ("ttyUSB0", "ttyUSB1"):
+            self.bed.clear(tty)
+
+    def load(self, before_load=""):
+        self.browser.open(before_load)
+        WebDriverWait(self.driver, 10).until(
+            lambda driver: driver.find_element(By.TAG_NAME, "body").get_attribute("data-ready")
+            or driver.find_element(By.ID, "problem").is_displayed())
+
+    def units(self):
+        return [item.text for item in self.driver.find_elements(By.CSS_SELECTOR, "#units li")]
+
+    def status(self):
+        return self.driver.find_element(By.CSS_SELECTOR, "[role=status]").text
+
+    def start_update(self, model, path, allow_older=False):
+        """Chooses the unit of that model, the file, and presses Update."""
+        self.driver.find_element(
+            By.XPATH, f"//ul[@id='units']/li[contains(., 'model {model},')]//input").click()
+        self.driver.find_element(By.XPATH, "//label[text()='Firmware file']/following::input[1]"
+                                 ).send_keys(path)
+        if allow_older:
+            self.driver.find_element(By.ID, "allow-older").click()
+        button = self.driver.find_element(By.XPATH, "//button[text()='Update']")
+        WebDriverWait(self.driver, 5).until(lambda driver: button.is_enabled())
+        button.click()
+
+    def wait_status(self, predicate, limit=30):
+        WebDriverWait(self.driver, limit).until(lambda driver: predicate(self.status()))
+        return self.status()
+
+    def test_units_are_listed_and_an_update_sends_exactly_the_program_command_and_the_file(self):
+        self.load()
+        self.assertEqual(sorted(self.units()), ["Orvane unit, model 1, firmware version 005",
+                                                "Orvane unit, model 2, firmware version 003"])
+        self.assertEqual(self.bed.received("ttyUSB0"), b"ver\r")
+        self.bed.clear("ttyUSB0")
+        self.start_update(1, self.amplifier6)
+        self.assertEqual(self.wait_status(lambda text: text not in ("", "Sending new firmware...")
+                                          and not text.startswith("Firmware file")), COMPLETED)
+        progress = self.driver.find_element(By.CSS_SELECTOR, "progress")
+        self.assertEqual(progress.get_attribute("value"), "100")
+        # The guarded update's own question on the port it opened, then the file.
+        self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(8 + 64 * 1024)))
+        self.assertEqual(self.bed.received("ttyUSB0"), b"ver\rpgm\r" + read(self.amplifier6))
+        self.assertEqual(self.bed.received("ttyUSB1"), b"ver\r")
+
+    def test_each_refusal_sends_nothing(self):
+        older = firmware(self.files, "Amplifier-v004.ace", 1, 4, 4096)
+        same = firmware(self.files, "Amplifier-v005.ace", 1, 5, 4096)
+        for case, model, path, allow, words in [
+                ("another model", 2, self.amplifier6, False,
+                 "This file is not meant for the connected equipment"),
+                ("another model, older allowed", 2, self.amplifier6, True,
+                 "This file is not meant for the connected equipment"),
+                ("older", 1, older, False, "This file version is older than the current firmware"),
+                ("same", 1, same, False,
+                 "Your equipment already has the latest firmware installed")]:
+            with self.subTest(case):
+                self.setUp()
+                self.load()
+                self.start_update(model, path, allow)
+                self.assertEqual(self.wait_status(lambda text: text.startswith(("This", "Your"))),
+                                 words)
+                for tty in ("ttyUSB0", "ttyUSB1"):
+                    self.assertNotIn(b"pgm", self.bed.received(tty), tty)
+
+    def test_cancel_asks_in_the_pages_own_dialog_then_stops(self):
+        big = firmware(self.files, "Amplifier-big.ace", 1, 6, 400 * 1024)
+        self.bed.configure("ttyUSB0", "reply=0105\nmode=paced\npaced_rate=20000")
+        self.load()
+        self.start_update(1, big)
+        time.sleep(1.0)
+        self.driver.find_element(By.XPATH, "//button[text()='Cancel']").click()
+        dialog = self.driver.find_element(By.ID, "cancel-dialog")
+        self.assertTrue(dialog.is_displayed())
+        self.assertIn("Do you want to abort this update?", dialog.text)
+        time.sleep(0.5)  # the transfer goes on while the question waits
+        self.driver.find_element(By.ID, "cancel-yes").click()
+        self.assertIn("Update cancelled", self.wait_status(lambda text: "cancelled" in text, 10))
+        self.assertLess(len(self.bed.received("ttyUSB0")), 8 + 400 * 1024)
+
+    def test_a_unit_that_stops_reading_fails_after_the_stall_limit(self):
+        self.bed.configure("ttyUSB0", "reply=0105\nmode=stall\nstall_after=30000")
+        big = firmware(self.files, "Amplifier-big.ace", 1, 6, 400 * 1024)
+        self.load()
+        self.start_update(1, big)
+        started = time.monotonic()
+        text = self.wait_status(lambda text: text.startswith("Error"), 30)
+        self.assertTrue(text.startswith("Error writing data to Master COM port"), text)
+        self.assertGreater(time.monotonic() - started, STALL_LIMIT_MS / 1000)
+        self.assertLess(time.monotonic() - started, STALL_LIMIT_MS / 1000 + 5)
+
+    def test_an_unplug_during_the_file_fails_at_once(self):
+        self.bed.configure("ttyUSB0", "reply=0105\nmode=hangup\nhangup_after=30000")
+        big = firmware(self.files, "Amplifier-big.ace", 1, 6, 400 * 1024)
+        self.load()
+        self.start_update(1, big)
+        self.assertTrue(self.bed.wait_event("ttyUSB0", "pgm", 10))
+        lost = time.monotonic()
+        self.assertTrue(self.wait_status(lambda text: text.startswith("Error"), 10)
+                        .startswith("Error writing data to Master COM port"))
+        self.assertLess(time.monotonic() - lost, 1.0 + 30000 / 46080)
+
+    def test_a_browser_without_web_serial_says_what_to_use(self):
+        self.load("delete Navigator.prototype.serial;")
+        problem = self.driver.find_element(By.ID, "problem").text
+        self.assertIn("Firefox and Safari do not", problem)
+        self.assertEqual(self.status(), "This browser cannot update equipment.")
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1] + sys.argv[1:], verbosity=2)
