@@ -20,6 +20,7 @@ build=${ORVANE_BUILD_DIR:-$root/build}
 
 scripted=""
 console=""
+web=""
 case "${1:-}" in
 "") ;;
 --demo) scripted=1 ;;
@@ -27,8 +28,9 @@ case "${1:-}" in
     console=1
     shift
     ;;
+--web) web=1 ;;
 *)
-    echo "usage: bash scripts/run.sh [--demo | --console ARGS...]" >&2
+    echo "usage: bash scripts/run.sh [--demo | --console ARGS... | --web]" >&2
     exit 2
     ;;
 esac
@@ -45,7 +47,7 @@ desktop=1024x768
 [ -n "$dpi" ] && desktop=1280x1024
 
 "$root/scripts/setup.sh" >&2
-if [ -z "$console" ]; then
+if [ -z "$console" ] && [ -z "$web" ]; then
     "$root/scripts/build.sh"
 fi
 
@@ -151,6 +153,29 @@ EOF
     ORVANE_SIM_EQUIPMENT="$native/bin/orvane-sim-equipment" umockdev-wrapper /usr/bin/python3 \
         "$root/sim/umockdev/simbed.py" "$work/units.json" -- "$native/bin/orvane-update" "$@" ||
         status=$?
+    exit "$status"
+fi
+
+# --web: the page in Chromium with the two units under umockdev (as root: see sim/web/webbed.sh).
+# With a display the page opens there; without one a scripted user updates the amplifier and
+# the screenshots go to docs/images/web-*.png (ORVANE_WEB_SHOTS names another folder).
+if [ -n "$web" ]; then
+    native=${ORVANE_NATIVE_BUILD_DIR:-$root/build-linux}
+    {
+        cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release &&
+            cmake --build "$native" --target orvane-sim-equipment &&
+            "$root/scripts/build-web.sh"
+    } >"$work/build.log" 2>&1 || {
+        cat "$work/build.log" >&2
+        exit 1
+    }
+    echo "Set up and built after $(since_start "$EPOCHREALTIME") s; starting Chromium."
+    [ -n "$scripted" ] && export ORVANE_WEB_DEMO=1
+    mkdir -p "$work/firmware"
+    status=0
+    ORVANE_SIM_EQUIPMENT="$native/bin/orvane-sim-equipment" bash "$root/sim/web/webbed.sh" \
+        "${ORVANE_WEB_BUILD_DIR:-$root/build-web}/site" "$root/sim/web/demo.py" "$work/firmware" \
+        "${ORVANE_WEB_SHOTS:-$root/docs/images}" || status=$?
     exit "$status"
 fi
 

@@ -20,7 +20,8 @@ ctest --test-dir "$native" --output-on-failure --timeout 120 -j2 -E "^sim_equipm
 # simulated units (as root: the suite binds what the browser needs in a mount namespace).
 "$root/scripts/build-web.sh"
 ORVANE_SIM_EQUIPMENT="$native/bin/orvane-sim-equipment" \
-    bash "$root/tests/web/run.sh" "${ORVANE_WEB_BUILD_DIR:-$root/build-web}/site"
+    bash "$root/sim/web/webbed.sh" "${ORVANE_WEB_BUILD_DIR:-$root/build-web}/site" \
+    "$root/tests/web/web_tests.py"
 
 "$root/scripts/build.sh"
 # The 32-bit program is checked statically (packaging_build_checks), not run.

@@ -9,6 +9,7 @@
 
 #include <emscripten.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -124,9 +125,15 @@ EM_ASYNC_JS(void, orvane_line_close, (int id), {
 
 struct SerialLine::Native {
     int id = -1;
+    std::uint32_t baudRate = 0;
 };
 
 namespace {
+
+// The writer's close resolves once the browser has handed every byte to the system, which shows
+// the page no output queue: the system's buffers and the bridge's may still hold this much. The
+// line stays open for the time it takes at the line's rate, since a close drops what they hold.
+constexpr std::uint32_t kUnseenBufferBytes = 64 * 1024;
 
 // The page's number of a port named "web:N"; -1 for any other name.
 int PortId(const std::string& port) {
@@ -166,6 +173,7 @@ LineResult SerialLine::OpenPort(const std::string& port, const LineSettings& set
                                             settings.hardwareFlowControl ? 1 : 0))
         return LineResult::Failure(LineError::Open, failed == 1 ? kErrorNoSuchPort : EACCES);
     m_native->id = id;
+    m_native->baudRate = settings.baudRate;
     return LineResult::Success();
 }
 
@@ -213,8 +221,18 @@ LineResult SerialLine::WaitUntilSent(std::uint32_t stallLimitMs, const WaitHook&
     switch (WaitInSlices(stallLimitMs, keepWaiting, [&](std::uint32_t sliceMs) {
         return StepOf(orvane_line_wait_sent(m_native->id, static_cast<int>(sliceMs)), error);
     })) {
-    case Wait::Completed:
+    case Wait::Completed: {
+        // Ten bits a byte on an 8N1 line.
+        const std::uint64_t unseenMs =
+            static_cast<std::uint64_t>(kUnseenBufferBytes) * 10 * 1000 / m_native->baudRate;
+        const std::uint64_t until = MonotonicMs() + unseenMs;
+        for (std::uint64_t now = MonotonicMs(); now < until; now = MonotonicMs()) {
+            if (keepWaiting && !keepWaiting())
+                return LineResult::Failure(LineError::Cancelled, kErrorCancelled);
+            PauseMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(until - now, kWaitSliceMs)));
+        }
         return LineResult::Success();
+    }
     case Wait::Failed:
         return LineResult::Failure(LineError::Write, error);
     case Wait::TimedOut:
