@@ -3,6 +3,7 @@
 #   OrvaneUpdateUtility-<version>-win64.zip   the 64-bit programs (the window and the console
 #                                             program), README.txt, LICENSES.txt
 #   OrvaneUpdateUtility-<version>-win32.zip   the same for the 32-bit programs
+#   OrvaneUpdateUtility-<version>-web.zip     the web page: a static site to serve over https
 #   OrvaneUpdateUtility-<version>-setup.exe   a per-user installer of the 64-bit programs
 #   orvane-update_<version>_amd64.deb,        the console program for Linux (made by
 #   orvane-update-<version>-linux-x86_64.tar.gz   scripts/package-linux.sh)
@@ -161,7 +162,20 @@ echo "Packaged $name into $dist:"
 (cd "$dist" && ls -l --time-style=+ "$name-win64.zip" "$name-win32.zip" "$name-setup.exe" |
     awk '{print "  " $NF " (" $5 " bytes)"}')
 
-packages=("$name-win64.zip" "$name-win32.zip" "$name-setup.exe")
+# The web page: the site as a zip, its files in a fixed order with the packages' time stamp.
+web_site=${ORVANE_WEB_BUILD_DIR:-$root/build-web}/site
+"$root/scripts/build-web.sh" >"$work/build-web.log" 2>&1 || {
+    cat "$work/build-web.log" >&2
+    exit 1
+}
+mkdir -p "$work/web"
+cp "$web_site"/* "$work/web/"
+touch -h -d "@$SOURCE_DATE_EPOCH" "$work/web"/*
+rm -f "$dist"/OrvaneUpdateUtility-*-web.zip
+(cd "$work/web" && find . -type f -printf '%P\n' | LC_ALL=C sort | zip -q -X -D -9 "$dist/$name-web.zip" -@)
+echo "  $name-web.zip ($(stat -c %s "$dist/$name-web.zip") bytes)"
+
+packages=("$name-win64.zip" "$name-win32.zip" "$name-setup.exe" "$name-web.zip")
 if [ -n "$linux" ]; then
     ORVANE_DIST_DIR=$dist bash "$root/scripts/package-linux.sh" "${linux_build[@]}"
     packages+=("orvane-update_${version}_amd64.deb" "orvane-update-$version-linux-x86_64.tar.gz")

@@ -19,6 +19,8 @@ ctest --test-dir "$native" --output-on-failure --timeout 120 -j2 -E "^sim_equipm
 # The web page: its engine in WebAssembly, then the page in a real headless Chromium against
 # simulated units (as root: the suite binds what the browser needs in a mount namespace).
 "$root/scripts/build-web.sh"
+NODE_PATH=/usr/share/nodejs node "$root/tests/web/engine_tests.mjs" \
+    "${ORVANE_WEB_BUILD_DIR:-$root/build-web}/site" "$root/tests/firmware/verdict-cases.txt"
 ORVANE_SIM_EQUIPMENT="$native/bin/orvane-sim-equipment" \
     bash "$root/sim/web/webbed.sh" "${ORVANE_WEB_BUILD_DIR:-$root/build-web}/site" \
     "$root/tests/web/web_tests.py"

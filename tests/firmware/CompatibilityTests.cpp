@@ -1,10 +1,15 @@
 // The compatibility verdict with header bytes in memory, and the firmware file's own reads.
+#include "VerdictCases.h"
 #include "firmware/Compatibility.h"
 #include "support/TempFile.h"
+#include "text/Messages.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -32,6 +37,28 @@ TEST(Verdict, RulesApplyInOrderFieldsThenModelThenVersion) {
     EXPECT_EQ(Judge("08", "09", unit), Verdict::OtherModel);
     EXPECT_EQ(Judge("07", "05", unit), Verdict::Older);
     EXPECT_EQ(Judge("07", "06", unit), Verdict::SameVersion);
+}
+
+// The cases the web engine's tests share: the verdict with and without the choice to allow an
+// older or the same version, in the words the faces show.
+TEST(Verdict, SharedCasesWithTheDowngradeChoiceGetTheirWords) {
+    std::istringstream cases(kVerdictCases);
+    int count = 0;
+    for (std::string line; std::getline(cases, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::vector<std::string> fields;
+        std::istringstream columns(line);
+        for (std::string field; std::getline(columns, field, '\t');)
+            fields.push_back(field);
+        ASSERT_EQ(fields.size(), 7u) << line;
+        const InstalledFirmware unit{std::stoi(fields[3]), std::stoi(fields[4])};
+        const Verdict verdict = CheckAllowingDowngrade(
+            ReadHeaderFields(Header(fields[1].c_str(), fields[2].c_str())), unit, fields[5] == "1");
+        EXPECT_EQ(fields[6] == "-" ? "" : fields[6], MessageFor(verdict)) << fields[0];
+        ++count;
+    }
+    EXPECT_GT(count, 10);
 }
 
 TEST(Verdict, UnitThatNeverAnsweredMatchesOnlyDeviceIdMinusOne) {

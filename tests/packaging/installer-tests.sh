@@ -61,11 +61,13 @@ zip_names() {
 package "$work/plain"
 package "$work/again"
 grep -q "the artifacts are unsigned" "$work/plain.log" || fail "no word that the artifacts are unsigned"
-for artifact in "$name-win64.zip" "$name-win32.zip" "$name-setup.exe" SHA256SUMS; do
+for artifact in "$name-win64.zip" "$name-win32.zip" "$name-setup.exe" "$name-web.zip" SHA256SUMS; do
     cmp -s "$work/plain/$artifact" "$work/again/$artifact" ||
         fail "two runs made different $artifact"
 done
 (cd "$work/plain" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
+[ "$(zip_names "$work/plain/$name-web.zip")" = "app.js index.html orvane-engine.js orvane-engine.wasm style.css " ] ||
+    fail "web zip holds $(zip_names "$work/plain/$name-web.zip")"
 for bits in 64 32; do
     [ "$(zip_names "$work/plain/$name-win$bits.zip")" = "OrvaneUpdateUtility.exe orvane-update.exe README.txt LICENSES.txt " ] ||
         fail "win$bits zip holds $(zip_names "$work/plain/$name-win$bits.zip")"
