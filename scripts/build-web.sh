@@ -35,4 +35,8 @@ emcc -O2 "${objects[@]}" -o "$site/orvane-engine.js" \
     -sEXPORTED_FUNCTIONS=_orvane_texts,_orvane_check,_orvane_ask,_orvane_update,_free \
     -sEXPORTED_RUNTIME_METHODS=ccall,UTF8ToString
 cp "$src"/web/site/* "$site/"
+# The service worker's cache is named after the site's files, so a new site replaces the old.
+version=$(cd "$site" && cat index.html style.css app.js orvane-engine.js orvane-engine.wasm \
+    manifest.webmanifest | sha256sum | cut -c1-16)
+sed -i "s/@VERSION@/orvane-$version/" "$site/sw.js"
 echo "Web page in $site"

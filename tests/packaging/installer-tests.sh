@@ -66,7 +66,7 @@ for artifact in "$name-win64.zip" "$name-win32.zip" "$name-setup.exe" "$name-web
         fail "two runs made different $artifact"
 done
 (cd "$work/plain" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
-[ "$(zip_names "$work/plain/$name-web.zip")" = "app.js index.html orvane-engine.js orvane-engine.wasm style.css " ] ||
+[ "$(zip_names "$work/plain/$name-web.zip")" = "app.js icon-192.png icon-256.png index.html manifest.webmanifest orvane-engine.js orvane-engine.wasm style.css sw.js " ] ||
     fail "web zip holds $(zip_names "$work/plain/$name-web.zip")"
 for bits in 64 32; do
     [ "$(zip_names "$work/plain/$name-win$bits.zip")" = "OrvaneUpdateUtility.exe orvane-update.exe README.txt LICENSES.txt " ] ||

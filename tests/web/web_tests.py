@@ -143,6 +143,20 @@ class Page(unittest.TestCase):
                         .startswith("Error writing data to Master COM port"))
         self.assertLess(time.monotonic() - lost, 1.0 + 30000 / 46080)
 
+    def test_the_page_opens_from_its_cache_without_the_server(self):
+        self.load()
+        self.driver.execute_async_script(
+            "const done = arguments[0]; navigator.serviceWorker.ready.then(() => done())")
+        WebDriverWait(self.driver, 10).until(lambda driver: driver.execute_script(
+            "return Boolean(navigator.serviceWorker.controller)") or driver.refresh())
+        self.site.close()
+        try:
+            self.load()
+            self.assertEqual(sorted(self.units()), ["Orvane unit, model 1, firmware version 005",
+                                                    "Orvane unit, model 2, firmware version 003"])
+        finally:
+            type(self).site = Site()
+
     def test_a_browser_without_web_serial_says_what_to_use(self):
         self.load("delete Navigator.prototype.serial;")
         problem = self.driver.find_element(By.ID, "problem").text

@@ -178,7 +178,21 @@ function askCancel() {
     $("cancel-dialog").showModal();
 }
 
+// The page and its engine kept for use without a network; a new version of the site replaces
+// the kept one on the next visit, which the page says.
+function keepForOffline() {
+    if (!("serviceWorker" in navigator)) return;
+    const hadController = Boolean(navigator.serviceWorker.controller);
+    navigator.serviceWorker.addEventListener("controllerchange", () => {
+        if (hadController)
+            $("version-note").textContent = "A new version of this page has been installed; " +
+                                            "reload the page to use it.";
+    });
+    navigator.serviceWorker.register("sw.js").catch(() => {});
+}
+
 async function start() {
+    keepForOffline();
     if (!("serial" in navigator)) {
         problem("<p>This browser cannot reach serial ports: the page needs Web Serial, which " +
                 "Chrome, Edge and Opera have on computers, and Firefox and Safari do not. Open " +
