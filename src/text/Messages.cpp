@@ -130,8 +130,10 @@ std::string SessionFailureText(const SessionResult& result, const CheckedUnit& u
         return "the unit on " + unit.device +
                " did not answer the version query on the opened port; nothing was sent";
     case SessionError::OtherUnit:
-        return notChecked + "it answers " + AnswerText(result.answer) + ", not " +
-               AnswerText(unit.reply) + "; nothing was sent";
+        return notChecked + "it answers " + AnswerText(result.answer) +
+               (unit.answered ? ", not " + AnswerText(unit.reply)
+                              : std::string(", while the unit to recover did not answer")) +
+               "; nothing was sent";
     case SessionError::Transfer:
         return WithSystemText(MessageFor(result.transfer), result.systemError);
     default:

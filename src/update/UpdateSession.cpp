@@ -91,9 +91,11 @@ SessionResult SendOnLine(SerialLine& line, const std::vector<std::uint8_t>& imag
         }
     }
     VersionReply reply;
-    if (const LineResult asked = QueryVersion(line, reply); !asked)
+    const LineResult asked = QueryVersion(line, reply);
+    if (unit.answered && !asked)
         return Failed(SessionError::NoAnswer, asked.systemError);
-    if (reply.deviceId != unit.reply.deviceId || reply.version != unit.reply.version) {
+    if (asked && (!unit.answered || reply.deviceId != unit.reply.deviceId ||
+                  reply.version != unit.reply.version)) {
         SessionResult result = Failed(SessionError::OtherUnit, kNoSystemError);
         result.answer = reply;
         return result;

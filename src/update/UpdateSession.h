@@ -10,7 +10,7 @@
 //   2. the port is opened; where the system shows which bridge is behind it, that bridge's
 //      serial must be the one checked;
 //   3. the unit is asked "ver\r" on the opened line and must answer with the model and the
-//      version that were checked;
+//      version that were checked (or, for a unit sent a file to recover it, not answer again);
 //   4. "pgm\r" and the bytes go out through the transfer's stall rule, and the line must have
 //      drained before its settings are put back.
 //
@@ -43,6 +43,9 @@ struct CheckedUnit {
     std::string device; // the port to open: "COM5", "/dev/ttyUSB0"
     std::string serial; // its bridge's serial as discovery reported it
     VersionReply reply; // what it answered then
+    // false for a unit that did not answer at all, sent a file only by an explicit recovery
+    // choice: on the opened port it must again not answer.
+    bool answered = true;
 };
 
 enum class SessionError {
@@ -54,7 +57,7 @@ enum class SessionError {
     LineOpen,     // the port cannot be opened and configured (line holds why)
     OtherBridge,  // another bridge is behind the port (found holds its serial)
     NoAnswer,     // the unit did not answer "ver\r" on the opened line
-    OtherUnit,    // it answered another model or version (answer holds it)
+    OtherUnit,    // it answered another model or version, or at all when it had not (answer)
     Transfer,     // "pgm\r" or the file was not taken, or did not drain (transfer holds why)
     Cancelled,    // the observer asked to stop
 };

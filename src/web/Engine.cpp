@@ -135,10 +135,11 @@ EMSCRIPTEN_KEEPALIVE char* orvane_ask(int portId) {
                     std::to_string(static_cast<signed char>(reply.version)) + "}");
 }
 
-// The guarded update of the unit on the page's port, as it was asked (model, version) with the
-// file as it was checked (name, size, SHA-256); stallLimitMs 0 keeps the engine's limit.
+// The guarded update of the unit on the page's port, as it was asked (model, version; answered
+// 0 for a unit that did not answer, sent the file by the recovery choice) with the file as it
+// was checked (name, size, SHA-256); stallLimitMs 0 keeps the engine's limit.
 EMSCRIPTEN_KEEPALIVE char* orvane_update(int portId, const char* fileName, int size,
-                                         const char* sha256, int model, int version,
+                                         const char* sha256, int answered, int model, int version,
                                          int stallLimitMs) {
     FirmwareFile file;
     FirmwareHeader header{};
@@ -149,7 +150,8 @@ EMSCRIPTEN_KEEPALIVE char* orvane_update(int portId, const char* fileName, int s
     const CheckedFile checked{fileName, static_cast<std::uint32_t>(size), sha256, fields};
     const CheckedUnit unit{
         PortName(portId), "",
-        VersionReply{static_cast<std::uint8_t>(model), static_cast<std::uint8_t>(version)}};
+        VersionReply{static_cast<std::uint8_t>(model), static_cast<std::uint8_t>(version)},
+        answered != 0};
     SessionOptions options;
     if (stallLimitMs > 0)
         options.transfer.stallLimitMs = static_cast<std::uint32_t>(stallLimitMs);

@@ -13,6 +13,8 @@
 namespace {
 
 constexpr VersionReply kAmplifier5{1, 5};
+// A unit that never answered: the reply bytes of one that did not.
+constexpr VersionReply kSilent{0xFF, 0xFF};
 constexpr std::uint32_t kNoLimit = kSessionFileLimit;
 
 class GoOn : public TransferObserver {
@@ -57,6 +59,11 @@ const SessionCase kSessionCases[] = {
      "it answers model 1, firmware 006"},
     {"SilentUnitGetsOnlyTheQuestion", "mode=silent", kAmplifier5, nullptr, FileAfterCheck::Kept,
      kNoLimit, SessionError::NoAnswer, false, true, "did not answer the version query"},
+    {"SilentUnitRecoveredGetsTheFileAfterTheQuestion", "mode=silent", kSilent, nullptr,
+     FileAfterCheck::Kept, kNoLimit, SessionError::None, true, true, ""},
+    {"UnitThatAnswersIsNotTheSilentOneToRecover", "reply=0105", kSilent, nullptr,
+     FileAfterCheck::Kept, kNoLimit, SessionError::OtherUnit, false, true,
+     "it answers model 1, firmware 005, while the unit to recover did not answer"},
 };
 const size_t kSessionCaseCount = std::size(kSessionCases);
 
@@ -70,7 +77,9 @@ void RunSessionCase(const SessionCase& c, const std::string& port, const std::st
     digest.Add(image.data(), image.size());
     const CheckedFile file{path, static_cast<std::uint32_t>(image.size()), digest.Finish(),
                            ReadHeaderFields(header)};
-    const CheckedUnit unit{port, "ORV1", c.checked};
+    const CheckedUnit unit{port, "ORV1", c.checked,
+                           c.checked.deviceId != kSilent.deviceId ||
+                               c.checked.version != kSilent.version};
     if (c.file == FileAfterCheck::Rewritten)
         Write(path, FirmwareImage(image.size(), "02", "09"), std::ios::trunc);
     else if (c.file == FileAfterCheck::Grown)

@@ -143,6 +143,35 @@ class Page(unittest.TestCase):
                         .startswith("Error writing data to Master COM port"))
         self.assertLess(time.monotonic() - lost, 1.0 + 30000 / 46080)
 
+    def test_a_silent_unit_is_sent_a_file_only_through_the_recovery_choice(self):
+        self.bed.configure("ttyUSB0", "mode=silent")
+        self.load()
+        self.assertIn("Orvane unit, not answering: the unit did not answer the version query",
+                      self.units())
+        self.driver.find_element(By.XPATH, "//ul[@id='units']/li[contains(., 'not answering')]"
+                                 "//input").click()
+        self.driver.find_element(By.ID, "file").send_keys(self.amplifier6)
+        update = self.driver.find_element(By.XPATH, "//button[text()='Update']")
+        self.assertFalse(update.is_enabled())
+        self.driver.find_element(By.ID, "recover").click()
+        # The second confirmation: no first, then yes.
+        for send in (False, True):
+            WebDriverWait(self.driver, 5).until(lambda driver: update.is_enabled())
+            update.click()
+            dialog = self.driver.find_element(By.ID, "recover-dialog")
+            WebDriverWait(self.driver, 5).until(lambda driver: dialog.is_displayed())
+            self.assertIn("It is for model 1, version 6", dialog.text)
+            self.driver.find_element(By.ID, "recover-yes" if send else "recover-no").click()
+            if not send:
+                self.assertEqual(self.wait_status(lambda text: text == "Not sent."), "Not sent.")
+                self.assertEqual(self.bed.received("ttyUSB0"), b"ver\r")
+        self.assertEqual(self.wait_status(lambda text: text.startswith(("Your", "Error", "the"))),
+                         COMPLETED)
+        self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(8 + 64 * 1024)))
+        # The listing's question, the update's own, then exactly "pgm\r" and the file.
+        self.assertEqual(self.bed.received("ttyUSB0"),
+                         b"ver\rver\rpgm\r" + read(self.amplifier6))
+
     def test_the_page_opens_from_its_cache_without_the_server(self):
         self.load()
         self.driver.execute_async_script(

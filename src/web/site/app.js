@@ -86,8 +86,11 @@ function render() {
         list.append(item);
     }
     const unit = state.units.get(state.chosen);
+    const silent = unit && unit.answer && !unit.answer.answered && !unit.answer.openFailed;
+    $("recover").disabled = state.busy || !silent;
+    if (!silent) $("recover").checked = false;
     $("update").disabled = state.busy || !state.file || !unit || !unit.answer ||
-                           !unit.answer.answered;
+                           !(unit.answer.answered || $("recover").checked);
     $("cancel").disabled = !state.updating;
     $("connect").disabled = state.busy;
     $("file").disabled = state.busy;
@@ -101,7 +104,8 @@ async function addPort(port) {
     if (state.chosen === null) state.chosen = unit.id;
     render();
     unit.answer = await engineCall("orvane_ask", ["number"], [unit.id]);
-    if (!unit.answer.answered && /Master COM port/.test(unit.answer.message)) problem(openAdvice());
+    unit.answer.openFailed = !unit.answer.answered && /Master COM port/.test(unit.answer.message);
+    if (unit.answer.openFailed) problem(openAdvice());
     render();
 }
 
@@ -137,6 +141,21 @@ function showProgress(done, total, startedAt) {
         `${done} of ${total} bytes written (${percent}%), ${rate} bytes/s, ${left}`;
 }
 
+// The second confirmation of a recovery, in a dialog of the page's own: true to send.
+function confirmRecovery(check) {
+    $("recover-question").textContent =
+        "The unit does not answer, so this file cannot be checked against it. It is for model " +
+        `${check.model ?? "unknown"}, version ${check.version ?? "unknown"}. If the unit is not ` +
+        "of that model, it may not start again. Send the file to it?";
+    return new Promise((resolve) => {
+        const answer = (send) => { $("recover-dialog").close(); resolve(send); };
+        $("recover-yes").onclick = () => answer(true);
+        $("recover-no").onclick = () => answer(false);
+        $("recover-dialog").oncancel = () => resolve(false);
+        $("recover-dialog").showModal();
+    });
+}
+
 async function update() {
     const unit = state.units.get(state.chosen);
     if (!unit || !state.file || state.busy) return;
@@ -144,11 +163,17 @@ async function update() {
     problem("");
     render();
     try {
+        const recovering = !unit.answer.answered;
         const check = await engineCall("orvane_check", ["string", "number", "number", "number"],
-                                       [FILE_NAME, unit.answer.model, unit.answer.version,
+                                       [FILE_NAME, unit.answer.model ?? -1,
+                                        unit.answer.version ?? -1,
                                         $("allow-older").checked ? 1 : 0]);
-        if (!check.accepted) {
+        if (recovering ? !check.sha256 : !check.accepted) {
             status(check.message);
+            return;
+        }
+        if (recovering && !(await confirmRecovery(check))) {
+            status("Not sent.");
             return;
         }
         status(state.texts.sending);
@@ -159,9 +184,9 @@ async function update() {
         render();
         const result = await engineCall(
             "orvane_update",
-            ["number", "string", "number", "string", "number", "number", "number"],
-            [unit.id, FILE_NAME, check.size, check.sha256, unit.answer.model,
-             unit.answer.version, settings.stallLimitMs || 0]);
+            ["number", "string", "number", "string", "number", "number", "number", "number"],
+            [unit.id, FILE_NAME, check.size, check.sha256, recovering ? 0 : 1,
+             unit.answer.model ?? -1, unit.answer.version ?? -1, settings.stallLimitMs || 0]);
         status(result.cancelled ? "Update cancelled: the unit may need the update again, as " +
                                   "its firmware may be incomplete." : result.message);
     } finally {
@@ -233,6 +258,7 @@ async function start() {
         chooseFile(event.dataTransfer.files[0]);
     });
     $("update").addEventListener("click", update);
+    $("recover").addEventListener("change", render);
     $("cancel").addEventListener("click", askCancel);
     $("cancel-yes").addEventListener("click", () => {
         state.engine.orvaneCancelRequested = true;
