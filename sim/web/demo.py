@@ -62,6 +62,12 @@ def scripted(driver, bed, amplifier, shots):
     driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
                            {"width": 450, "height": 500, "deviceScaleFactor": 2, "mobile": False})
     driver.save_screenshot(f"{shots}/web-200.png")
+    # A phone-sized window in the dark colour scheme.
+    driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                           {"width": 360, "height": 760, "deviceScaleFactor": 1, "mobile": True})
+    driver.execute_cdp_cmd("Emulation.setEmulatedMedia",
+                           {"features": [{"name": "prefers-color-scheme", "value": "dark"}]})
+    driver.save_screenshot(f"{shots}/web-narrow-dark.png")
     print(f"The page says: {status.text}")
     image = read(amplifier)
     bed.wait_event("ttyUSB0", f"close bytes={8 + len(image)}", 10)

@@ -186,6 +186,20 @@ class Page(unittest.TestCase):
         finally:
             type(self).site = Site()
 
+    def test_the_page_fits_at_200_percent_zoom_and_in_a_narrow_window(self):
+        for case, width, scale in [("200 % zoom", 640, 2), ("a phone-sized window", 360, 1)]:
+            with self.subTest(case):
+                self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+                    "width": width // scale if scale > 1 else width, "height": 700,
+                    "deviceScaleFactor": scale, "mobile": False})
+                try:
+                    self.load()
+                    self.assertLessEqual(self.driver.execute_script(
+                        "return document.documentElement.scrollWidth"), self.driver.execute_script(
+                        "return document.documentElement.clientWidth"))
+                finally:
+                    self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
     def test_a_browser_without_web_serial_says_what_to_use(self):
         self.load("delete Navigator.prototype.serial;")
         problem = self.driver.find_element(By.ID, "problem").text
