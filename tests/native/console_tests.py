@@ -162,7 +162,7 @@ class Listing(Bench):
 
     def test_list_shows_the_bridge_makers_adapters_in_tty_order_and_opens_nothing_else(self):
         lines = "".join(f'{port}  "{product}"  serial {serial}  model {model}  firmware {version}'
-                        "  via device list\n" for port, product, serial, model, version in self.units)
+                        "  via sysfs\n" for port, product, serial, model, version in self.units)
         self.expect(run("list"), EXIT_DONE, lines)
         self.expect_others_untouched()
 
@@ -171,7 +171,7 @@ class Listing(Bench):
         self.expect(result, EXIT_DONE)
         self.assertEqual(json.loads(result.stdout), [
             {"port": port, "product": product, "serial": serial, "model": model,
-             "firmware": version, "source": "device list"}
+             "firmware": version, "source": "sysfs"}
             for port, product, serial, model, version in self.units])
         self.expect_others_untouched()
 
@@ -221,7 +221,7 @@ class Unplugged(Bench):
     def test_a_removed_adapter_is_gone_from_the_list_and_cannot_be_named(self):
         self.bed.remove("ttyUSB1")
         self.expect(run("list"), EXIT_DONE, '/dev/ttyUSB0  "Orvane Amplifier"  serial ORV1001  '
-                    "model 1  firmware 005  via device list\n")
+                    "model 1  firmware 005  via sysfs\n")
         self.expect(run("update", self.amplifier6, "--port", "/dev/ttyUSB1", "--yes"), EXIT_NO_UNIT,
                     f"File {self.amplifier6}: model 1, version 006, 65536 bytes\n",
                     "orvane-update: no Orvane equipment on /dev/ttyUSB1\n")
