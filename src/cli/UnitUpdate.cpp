@@ -118,7 +118,9 @@ UnitProgress UnitUpdate::Progress() const {
     else if (m_outcome == UnitOutcome::Cancelled)
         progress.ended = "cancelled";
     else if (m_outcome == UnitOutcome::Updated)
-        progress.ended = ResultText();
+        progress.ended = !Confirming()              ? "updated"
+                         : m_confirmation.confirmed ? "updated, confirmed"
+                                                    : "not confirmed";
     return progress;
 }
 
