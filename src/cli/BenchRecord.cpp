@@ -5,9 +5,6 @@
 #include <chrono>
 #include <cstdio>
 
-namespace {
-
-// "2026-12-07T18:30:05Z".
 std::string UtcNow() {
     using namespace std::chrono;
     const auto now = floor<seconds>(system_clock::now());
@@ -20,8 +17,6 @@ std::string UtcNow() {
                   int(time.minutes().count()), int(time.seconds().count()));
     return text;
 }
-
-} // namespace
 
 std::string CsvField(const std::string& text) {
     std::string field = text;

@@ -31,6 +31,9 @@ std::string CsvField(const std::string& text);
 // The fields as one line, CRLF at its end.
 std::string CsvLine(const std::vector<std::string>& fields);
 
+// The time now, UTC, to the second: "2026-12-07T18:30:05Z".
+std::string UtcNow();
+
 // The header row, and a row with the time (UTC, ISO 8601) and this computer's name in front.
 std::string RecordHeader();
 std::string RecordLine(const RecordRow& row);

@@ -2,7 +2,9 @@
 
 #include "cli/BenchRecord.h"
 #include "cli/FirmwareCatalog.h"
+#include "cli/JsonEvents.h"
 #include "cli/PortArgument.h"
+#include "cli/ProgressBar.h"
 #include "cli/UnitSearch.h"
 #include "cli/UnitText.h"
 #include "cli/UnitUpdate.h"
@@ -30,7 +32,7 @@ std::string Quoted(const std::string& text) {
 // with why the library was not used. Ctrl+C during the search ends the command once the search
 // has closed every port again.
 int FindUnits(Console& console, std::vector<Unit>& units, BridgeSource* source = nullptr) {
-    EquipmentFinder finder;
+    EquipmentFinder finder({}, console.LineTrace());
     std::uint32_t count = 0;
     if (const DiscoveryResult counted = finder.CountBridges(count); !counted) {
         console.Error(MessageFor(counted.failed));
@@ -56,6 +58,14 @@ int SelectUnits(const Arguments& arguments, const std::vector<Unit>& found, Cons
     if (found.empty()) {
         console.Error(kNoEquipmentEntry);
         return kExitNoUnit;
+    }
+    // An update that names no unit takes the one connected; of several it would have to guess.
+    if (arguments.command == Command::Update && !arguments.NamesUnits() && found.size() > 1) {
+        console.Error(std::to_string(found.size()) +
+                      " units are connected: name one with --port or --serial, or use --all:");
+        for (const Unit& unit : found)
+            console.Error("  " + Describe(unit));
+        return kExitUsage;
     }
     for (const Unit& unit : found) {
         if ((arguments.port && !SamePort(unit.device, *arguments.port)) ||
@@ -102,20 +112,11 @@ int OpenFileAndSelectUnits(const Arguments& arguments, Console& console, Prepare
     std::vector<Unit> found;
     if (const int status = FindUnits(console, found); status != kExitDone)
         return status;
-    return SelectUnits(arguments, found, console, prepared.units);
-}
-
-// "COM5: 524288 of 1049088 bytes (49%), 46080 bytes/s, 12 s left".
-std::string ProgressLine(const std::string& who, unsigned long long done, unsigned long long total,
-                         std::uint32_t elapsedMs) {
-    const unsigned long long percent = total ? done * 100 / total : 100;
-    const unsigned long long rate = elapsedMs ? done * 1000 / elapsedMs : 0;
-    std::string line = who + ": " + std::to_string(done) + " of " + std::to_string(total) +
-                       " bytes (" + std::to_string(percent) + "%), " + std::to_string(rate) +
-                       " bytes/s, ";
-    if (rate == 0)
-        return line + "time left unknown";
-    return line + std::to_string((total - done + rate - 1) / rate) + " s left";
+    const int selected = SelectUnits(arguments, found, console, prepared.units);
+    if (selected == kExitDone)
+        for (const Unit& unit : prepared.units)
+            console.JsonLine(EventJson("found", RecordOf(unit, nullptr, "", 0, "", "")));
+    return selected;
 }
 
 struct TableRow {
@@ -138,65 +139,8 @@ void PrintTable(Console& console, const std::vector<TableRow>& rows) {
         return text + std::string(width - text.size() + 2, ' ');
     };
     for (const TableRow& row : all)
-        console.Print(pad(row.port, port) + pad(row.serial, serial) + pad(row.old, old) +
-                      pad(row.result, result) + pad(row.bytes, bytes) + row.seconds);
-}
-
-// The length of the well-formed UTF-8 character that starts at text[at]: no overlong form, no
-// surrogate, nothing above U+10FFFF, none cut short by the end of the text. 0 when there is none.
-size_t Utf8CharacterLength(const std::string& text, size_t at) {
-    const auto byte = [&text](size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF; // the second byte's range, narrower for some leads
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : low;
-        high = lead == 0xED ? 0x9F : high;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : low;
-        high = lead == 0xF4 ? 0x8F : high;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high)
-        return 0;
-    for (size_t i = 2; i < length; ++i)
-        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF)
-            return 0;
-    return length;
-}
-
-// A device text as a JSON string in UTF-8. The bridge's texts need not be UTF-8: a character
-// that is well-formed UTF-8 passes whole, and any other byte is taken as the Latin-1 character
-// of its value.
-std::string JsonString(const std::string& text) {
-    std::string json = "\"";
-    for (size_t at = 0; at < text.size();) {
-        const unsigned char byte = static_cast<unsigned char>(text[at]);
-        if (byte == '"' || byte == '\\') {
-            json += '\\';
-            json += text[at++];
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof(escaped), "\\u%04x", byte);
-            json += escaped;
-            ++at;
-        } else if (byte < 0x80) {
-            json += text[at++];
-        } else if (const size_t length = Utf8CharacterLength(text, at); length != 0) {
-            json.append(text, at, length);
-            at += length;
-        } else {
-            json += static_cast<char>(0xC0 | byte >> 6);
-            json += static_cast<char>(0x80 | (byte & 0x3F));
-            ++at;
-        }
-    }
-    return json + "\"";
+        console.Result(pad(row.port, port) + pad(row.serial, serial) + pad(row.old, old) +
+                       pad(row.result, result) + pad(row.bytes, bytes) + row.seconds);
 }
 
 } // namespace
@@ -206,7 +150,7 @@ int RunList(const Arguments& arguments, Console& console) {
     BridgeSource source = BridgeSource::Library;
     if (const int found = FindUnits(console, units, &source); found != kExitDone)
         return found;
-    const char* sourceText = source == BridgeSource::Library ? "library" : "device list";
+    const char* sourceText = source == BridgeSource::Library ? "library" : kSystemListSource;
     if (arguments.json) {
         std::string json = "[";
         for (size_t i = 0; i < units.size(); ++i) {
@@ -219,14 +163,14 @@ int RunList(const Arguments& arguments, Console& console) {
                     ", \"firmware\": " + JsonString(FirmwareText(unit)) +
                     ", \"source\": " + JsonString(sourceText) + "}";
         }
-        console.Print(json + (units.empty() ? "]" : "\n]"));
+        console.JsonLine(json + (units.empty() ? "]" : "\n]"));
     } else {
         for (const Unit& unit : units)
-            console.Print(PortText(unit) + "  " + Quoted(unit.product) + "  serial " + unit.serial +
-                          "  model " + ModelText(unit) + "  firmware " + FirmwareText(unit) +
-                          "  via " + sourceText);
+            console.Result(PortText(unit) + "  " + Quoted(unit.product) + "  serial " +
+                           unit.serial + "  model " + ModelText(unit) + "  firmware " +
+                           FirmwareText(unit) + "  via " + sourceText);
         if (units.empty())
-            console.Print(kNoEquipmentEntry);
+            console.Result(kNoEquipmentEntry);
     }
     return units.empty() ? kExitNoUnit : kExitDone;
 }
@@ -236,18 +180,22 @@ int RunCheck(const Arguments& arguments, Console& console) {
     if (const int status = OpenFileAndSelectUnits(arguments, console, prepared);
         status != kExitDone)
         return status;
-    bool anyAccepted = false, anyDenied = false;
+    bool anyDenied = false;
+    unsigned accepted = 0;
     for (const Unit& unit : prepared.units) {
         const FirmwareChoice choice = prepared.catalog.ChooseFor(unit, false);
         const std::string& refusal = choice.refusal;
-        anyAccepted = anyAccepted || refusal.empty();
+        accepted += refusal.empty() ? 1 : 0;
         anyDenied = anyDenied || PermissionDenied(unit);
-        console.Print(Describe(unit) + ": " + prepared.catalog.Naming(choice) +
-                      (refusal.empty() ? "accepted" : "refused: " + refusal));
+        const std::string result = refusal.empty() ? "accepted" : "refused: " + refusal;
+        console.Result(Describe(unit) + ": " + prepared.catalog.Naming(choice) + result);
+        console.JsonLine(EventJson(refusal.empty() ? "accepted" : "refused",
+                                   RecordOf(unit, choice.file, result, 0, "", "")));
     }
-    if (anyAccepted)
-        return kExitDone;
-    return anyDenied ? kExitNoUnit : kExitRefused;
+    const int code = accepted ? kExitDone : anyDenied ? kExitNoUnit : kExitRefused;
+    console.JsonLine(TotalsJson(
+        {{"accepted", accepted}, {"refused", unsigned(prepared.units.size()) - accepted}}, code));
+    return code;
 }
 
 int RunUpdate(const Arguments& arguments, Console& console) {
@@ -261,6 +209,12 @@ int RunUpdate(const Arguments& arguments, Console& console) {
         return status;
     const FirmwareCatalog& catalog = prepared.catalog;
     const std::string unconfirmed = arguments.verify ? "no" : "";
+    // A unit's end goes to the record and, under --json, out as its event.
+    const auto report = [&](const char* event, const RecordRow& row) {
+        if (record)
+            record->Append(row, console);
+        console.JsonLine(EventJson(event, row));
+    };
 
     std::vector<Unit> targets;
     std::vector<const CatalogFile*> files;
@@ -273,14 +227,14 @@ int RunUpdate(const Arguments& arguments, Console& console) {
         const std::string& refusal = choice.refusal;
         const std::string naming = catalog.Naming(choice);
         if (!refusal.empty() && !arguments.all) {
-            if (record)
-                record->Append(
-                    RecordOf(unit, choice.file, "refused: " + refusal, 0, "", unconfirmed),
-                    console);
+            report("refused",
+                   RecordOf(unit, choice.file, "refused: " + refusal, 0, "", unconfirmed));
             console.Error(Describe(unit) + ": " + naming + refusal);
-            if (PermissionDenied(unit))
-                return kExitNoUnit;
-            return WhyNotChecked(unit).empty() ? kExitRefused : kExitFailed;
+            const int code = PermissionDenied(unit)        ? kExitNoUnit
+                             : WhyNotChecked(unit).empty() ? kExitRefused
+                                                           : kExitFailed;
+            console.JsonLine(TotalsJson({{"updated", 0}, {"refused", 1}}, code));
+            return code;
         }
         if (!refusal.empty()) {
             const bool unchecked = !WhyNotChecked(unit).empty();
@@ -292,8 +246,7 @@ int RunUpdate(const Arguments& arguments, Console& console) {
                                        refusal;
             console.Print(Describe(unit) + ": " + naming + result);
             skipped.push_back({PortText(unit), unit.serial, FirmwareText(unit), result, "0", "-"});
-            if (record)
-                record->Append(RecordOf(unit, choice.file, result, 0, "", unconfirmed), console);
+            report("refused", RecordOf(unit, choice.file, result, 0, "", unconfirmed));
             continue;
         }
         if (choice.overridden)
@@ -302,21 +255,25 @@ int RunUpdate(const Arguments& arguments, Console& console) {
         targets.push_back(unit);
         files.push_back(choice.file);
     }
-    if (targets.empty() && anyUnchecked) {
-        PrintTable(console, skipped);
-        console.Error("no unit updated: a unit could not be checked");
-        return kExitFailed;
-    }
-    if (targets.empty() && anyAmbiguous) {
-        PrintTable(console, skipped);
-        console.Error("no unit updated: the folder is ambiguous for a unit's model");
-        return kExitRefused;
-    }
+    const unsigned refusedCount = static_cast<unsigned>(prepared.units.size() - targets.size());
+    const auto nothingSent = [&](int code, const std::string& why) {
+        if (!skipped.empty())
+            PrintTable(console, skipped);
+        console.Error(why);
+        console.JsonLine(TotalsJson({{"updated", 0}, {"refused", refusedCount}}, code));
+        return code;
+    };
+    if (targets.empty() && anyUnchecked)
+        return nothingSent(kExitFailed, "no unit updated: a unit could not be checked");
+    if (targets.empty() && anyAmbiguous)
+        return nothingSent(kExitRefused,
+                           "no unit updated: the folder is ambiguous for a unit's model");
     if (targets.empty()) {
-        console.Error(catalog.FromFolder()
-                          ? "no unit to update: no file in the folder is meant for any of them"
-                          : "no unit to update: the file is meant for none of them");
-        return kExitRefused;
+        skipped.clear();
+        return nothingSent(kExitRefused,
+                           catalog.FromFolder()
+                               ? "no unit to update: no file in the folder is meant for any of them"
+                               : "no unit to update: the file is meant for none of them");
     }
 
     std::string names;
@@ -327,16 +284,18 @@ int RunUpdate(const Arguments& arguments, Console& console) {
                                              ThreeDigits(files[i]->version) + ")"
                                        : "");
     if (!arguments.yes) {
-        if (!console.InputIsTerminal()) {
-            console.Error("not started: standard input is not a terminal to confirm on; add "
-                          "--yes to update without asking");
+        if (console.Json() || !console.InputIsTerminal()) {
+            console.Error(std::string("not started: ") +
+                          (console.Json() ? "--json asks nothing"
+                                          : "standard input is not a terminal to confirm on") +
+                          "; add --yes to update without asking");
             return kExitUsage;
         }
         if (!console.Confirm("Update " + names +
                              (catalog.FromFolder()
                                   ? std::string("?")
                                   : " to version " + ThreeDigits(files[0]->version) + "?"))) {
-            console.Print("Not updated.");
+            console.Result("Not updated.");
             return kExitCancelled;
         }
     }
@@ -356,78 +315,88 @@ int RunUpdate(const Arguments& arguments, Console& console) {
         if (arguments.verify)
             updates.back()->ConfirmAfter(files[i]->version,
                                          {ConfirmLimits{}.intervalMs, arguments.verifyLimitMs});
+        console.JsonLine(EventJson("updating", RecordOf(targets[i], files[i], "", 0, "", "")));
         updates.back()->Start();
     }
-    const std::string who =
-        updates.size() == 1 ? PortText(targets[0]) : std::to_string(updates.size()) + " units";
-    const std::uint64_t start = MonotonicMs();
+    // One line per unit, drawn once more when all have ended, so that each shows its end.
+    const auto showProgress = [&] {
+        std::vector<std::string> lines;
+        for (const auto& update : updates)
+            lines.push_back(ProgressBarLine(update->Progress(), console.Columns() - 1));
+        console.ShowProgress(lines);
+    };
     for (;;) {
         const bool running = std::any_of(updates.begin(), updates.end(), [](const auto& update) {
             return update->Outcome() == UnitOutcome::Running;
         });
         if (!running)
             break;
-        if (console.OutputIsTerminal()) {
-            unsigned long long done = 0, total = 0;
-            for (size_t i = 0; i < updates.size(); ++i) {
-                done += updates[i]->Done();
-                total += updates[i]->Total() ? updates[i]->Total() : files[i]->size;
-            }
-            console.ShowProgress(
-                ProgressLine(who, done, total, static_cast<std::uint32_t>(MonotonicMs() - start)));
-        }
+        showProgress();
         finished.Wait(kProgressRedrawMs);
     }
     for (const auto& update : updates)
         update->Join();
+    showProgress();
     Console::TransfersRunning(false);
     console.EndProgress();
 
     bool anyFailed = false, anyCancelled = false, anyUnconfirmed = false, askingCancelled = false;
+    unsigned updatedCount = 0, unconfirmedCount = 0, failedCount = 0, cancelledCount = 0;
     std::vector<TableRow> rows;
     for (size_t i = 0; i < updates.size(); ++i) {
         const UnitUpdate& update = *updates[i];
         const Unit& unit = update.Target();
+        const char* event = "updated";
         if (update.Outcome() == UnitOutcome::Failed) {
             anyFailed = true;
+            event = "failed";
+            ++failedCount;
             if (!arguments.all)
                 console.Error(PortText(unit) + ": " + update.Failure());
         } else if (update.Outcome() == UnitOutcome::Cancelled) {
             anyCancelled = true;
-        } else if (update.Confirming()) {
-            anyUnconfirmed = anyUnconfirmed || !update.Confirmed().confirmed;
+            event = "cancelled";
+            ++cancelledCount;
+        } else if (update.Confirming() && !update.Confirmed().confirmed) {
+            anyUnconfirmed = true;
             askingCancelled = askingCancelled || update.Confirmed().cancelled;
+            event = update.Confirmed().cancelled ? "cancelled" : "unconfirmed";
+            ++(update.Confirmed().cancelled ? cancelledCount : unconfirmedCount);
+        } else {
+            ++updatedCount;
         }
         const std::string result = update.ResultText();
         rows.push_back({PortText(unit), unit.serial, FirmwareText(unit), result,
                         std::to_string(update.Done()), Seconds(update.ElapsedMs())});
-        if (record)
-            record->Append(RecordOf(unit, files[i], result, update.Done(), rows.back().seconds,
-                                    update.ConfirmedText()),
-                           console);
+        report(event, RecordOf(unit, files[i], result, update.Done(), rows.back().seconds,
+                               update.ConfirmedText()));
     }
     if (anyCancelled)
-        console.Print("Update cancelled: the unit may need the update again, as its firmware may "
-                      "be incomplete.");
+        console.Result("Update cancelled: the unit may need the update again, as its firmware may "
+                       "be incomplete.");
     if (arguments.all) {
         rows.insert(rows.end(), skipped.begin(), skipped.end());
         PrintTable(console, rows);
     } else if (anyUnconfirmed) {
         console.Error(PortText(targets[0]) + ": " + rows[0].result);
     } else if (!anyFailed && !anyCancelled) {
-        console.Print(
+        console.Result(
             std::string(kCompletedMessage) + " (" + PortText(targets[0]) + ", " +
             std::to_string(updates[0]->Done()) + " bytes in " + Seconds(updates[0]->ElapsedMs()) +
             " s)" +
             (arguments.verify ? ", version " + ThreeDigits(files[0]->version) + " confirmed" : ""));
     }
-    if (anyCancelled || askingCancelled)
-        return kExitCancelled;
-    if (anyFailed || anyUnchecked)
-        return kExitFailed;
-    if (anyUnconfirmed)
-        return kExitUnconfirmed;
-    if (anyAmbiguous)
-        return kExitRefused;
-    return record && record->AnyLost() ? kExitNotRecorded : kExitDone;
+    const int code = anyCancelled || askingCancelled ? kExitCancelled
+                     : anyFailed || anyUnchecked     ? kExitFailed
+                     : anyUnconfirmed                ? kExitUnconfirmed
+                     : anyAmbiguous                  ? kExitRefused
+                     : record && record->AnyLost()   ? kExitNotRecorded
+                                                     : kExitDone;
+    console.JsonLine(TotalsJson({{"updated", updatedCount},
+                                 {"unconfirmed", unconfirmedCount},
+                                 {"refused", refusedCount},
+                                 {"failed", failedCount},
+                                 {"cancelled", cancelledCount}},
+                                code));
+    return code;
 }

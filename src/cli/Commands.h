@@ -1,5 +1,5 @@
 #pragma once
-// The console program's three commands over the engine. Each returns the program's exit code.
+// The console program's commands over the engine. Each returns the program's exit code.
 
 #include "cli/Arguments.h"
 #include "cli/Console.h"
@@ -18,3 +18,5 @@ enum ExitCode : int {
 int RunList(const Arguments& arguments, Console& console);
 int RunCheck(const Arguments& arguments, Console& console);
 int RunUpdate(const Arguments& arguments, Console& console);
+// Why units are or are not found (Doctor.cpp): exits 0 when at least one can be updated.
+int RunDoctor(const Arguments& arguments, Console& console);

@@ -1,9 +1,14 @@
 #include "cli/Console.h"
 
+#include "common/Clock.h"
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 const char* const kLineEnd = "\n";
@@ -23,13 +28,21 @@ void OnCancelSignal(int) {
 struct Console::Native {};
 
 Console::Console() : m_native(std::make_unique<Native>()) {
-    m_outputIsTerminal = ::isatty(STDOUT_FILENO) == 1;
+    const char* term = std::getenv("TERM");
+    m_outputIsTerminal = ::isatty(STDOUT_FILENO) == 1 && !(term && std::strcmp(term, "dumb") == 0);
+    m_cursorMoves = m_outputIsTerminal;
+    m_startMs = MonotonicMs();
 }
 
 Console::~Console() = default;
 
 bool Console::InputIsTerminal() const {
     return ::isatty(STDIN_FILENO) == 1;
+}
+
+unsigned Console::SystemColumns() const {
+    struct winsize size {};
+    return ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 void Console::Write(Stream stream, const std::string& text) {

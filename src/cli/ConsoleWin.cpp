@@ -1,9 +1,13 @@
 #include "cli/Console.h"
 
+#include "common/Clock.h"
+
 #include <windows.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 const char* const kLineEnd = "\r\n";
 
@@ -34,10 +38,23 @@ struct Console::Native {
     HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
     HANDLE errors = ::GetStdHandle(STD_ERROR_HANDLE);
     UINT codePage = ::GetConsoleOutputCP(); // the console's own, put back at the end; 0: none
+    DWORD outputMode = 0;                   // the output's mode, put back at the end
+    bool modeChanged = false;
 };
 
 Console::Console() : m_native(std::make_unique<Native>()) {
-    m_outputIsTerminal = IsTerminal(m_native->output);
+    const char* term = std::getenv("TERM");
+    m_outputIsTerminal = IsTerminal(m_native->output) && !(term && std::strcmp(term, "dumb") == 0);
+    // Several progress lines need the cursor moved up, which the console does once it is asked
+    // to take escape sequences.
+    if (m_outputIsTerminal && ::GetConsoleMode(m_native->output, &m_native->outputMode)) {
+        m_cursorMoves = (m_native->outputMode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) ||
+                        ::SetConsoleMode(m_native->output,
+                                         m_native->outputMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+        m_native->modeChanged =
+            m_cursorMoves && !(m_native->outputMode & ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+    m_startMs = MonotonicMs();
     // Paths and product texts are UTF-8 (the manifest makes it the program's code page).
     ::SetConsoleOutputCP(CP_UTF8);
 }
@@ -45,6 +62,15 @@ Console::Console() : m_native(std::make_unique<Native>()) {
 Console::~Console() {
     if (m_native->codePage)
         ::SetConsoleOutputCP(m_native->codePage);
+    if (m_native->modeChanged)
+        ::SetConsoleMode(m_native->output, m_native->outputMode);
+}
+
+unsigned Console::SystemColumns() const {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!::GetConsoleScreenBufferInfo(m_native->output, &info))
+        return 0;
+    return static_cast<unsigned>(info.srWindow.Right - info.srWindow.Left + 1);
 }
 
 bool Console::InputIsTerminal() const {

@@ -18,6 +18,8 @@ int main(int argc, char** argv) {
         console.Error(error + " (orvane-update --help shows the usage)");
         return kExitUsage;
     }
+    console.SetVerbosity(arguments.verbosity);
+    console.SetJson(arguments.json);
     if (const char* limit = std::getenv("ORVANE_VERIFY_LIMIT_MS"); limit && *limit)
         arguments.verifyLimitMs = static_cast<std::uint32_t>(std::strtoul(limit, nullptr, 10));
     switch (arguments.command) {
@@ -29,9 +31,14 @@ int main(int argc, char** argv) {
         return RunUpdate(arguments, console);
     case Command::Watch:
         return RunWatch(arguments, console);
+    case Command::Doctor:
+        return RunDoctor(arguments, console);
+    case Command::Version:
+        console.Result(VersionText());
+        return kExitDone;
     case Command::Help:
         break;
     }
-    console.Print(UsageText());
+    console.Result(UsageText(arguments.helpFor));
     return kExitDone;
 }

@@ -6,6 +6,10 @@ const char* const kPortKind = "serial port";
 const char* const kPortPlaceholder = "/dev/ttyUSBn";
 const char* const kPortExample = "/dev/ttyUSB0";
 const char* const kPortNameRule = "is not a port's device path, such as /dev/ttyUSB0";
+const char* const kSystemListSource = "sysfs";
+const char* const kBridgeSourcesHelp = "sysfs";
+const char* const kNoUnitCauses = "no equipment, no unit on that port or with that serial, or a\n"
+                                  "       port that cannot be opened for want of permission";
 
 namespace {
 // The device node a path leads to, links (such as /dev/serial/by-id/...) followed by the system.

@@ -6,6 +6,10 @@ const char* const kPortKind = "COM port";
 const char* const kPortPlaceholder = "COMn";
 const char* const kPortExample = "COM5";
 const char* const kPortNameRule = "is not a COM port name (COM1 to COM255)";
+const char* const kSystemListSource = "device list";
+const char* const kBridgeSourcesHelp = "the bridge library or the device list";
+const char* const kNoUnitCauses = "no equipment, no unit on that port or with that serial, or no\n"
+                                  "       bridge library (missing, or of the other bitness)";
 
 // "COM5" (any case) as "COM5"; the window's port travels as one byte, so 1 to 255.
 std::optional<std::string> PortArgument(const std::string& word) {

@@ -1,5 +1,7 @@
 #include "cli/UnitUpdate.h"
 
+#include "cli/BenchRecord.h"
+#include "cli/JsonEvents.h"
 #include "cli/UnitText.h"
 #include "common/Clock.h"
 #include "text/Messages.h"
@@ -31,16 +33,19 @@ class UnitUpdate::Observer : public TransferObserver {
     bool Sending() override { return !Console::CancelRequested(); }
     bool Written(std::uint32_t done, std::uint32_t total) override {
         m_update.m_done = done;
-        if (m_update.m_printTenths && !m_update.m_console.OutputIsTerminal()) {
-            const std::uint32_t tenth =
-                total ? static_cast<std::uint32_t>(static_cast<std::uint64_t>(done) * 10 / total)
-                      : 10;
-            if (tenth > m_tenthsShown) {
-                m_tenthsShown = tenth;
-                m_update.m_console.Print(m_update.m_unit.device + ": " + std::to_string(done) +
-                                         " of " + std::to_string(total) + " bytes (" +
-                                         std::to_string(tenth * 10) + "%)");
-            }
+        Console& console = m_update.m_console;
+        const std::uint32_t tenth =
+            total ? static_cast<std::uint32_t>(static_cast<std::uint64_t>(done) * 10 / total) : 10;
+        if (tenth > m_tenthsShown) {
+            m_tenthsShown = tenth;
+            const Unit& unit = m_update.m_unit;
+            console.JsonLine(EventJson(
+                "progress", RecordOf(unit, &m_update.m_file, "", done, "", ""),
+                {{"total", std::to_string(total)}, {"percent", std::to_string(tenth * 10)}}));
+            if (m_update.m_printTenths && console.ProgressAsLines())
+                console.Print(unit.device + ": " + std::to_string(done) + " of " +
+                              std::to_string(total) + " bytes (" + std::to_string(tenth * 10) +
+                              "%)");
         }
         return !Console::CancelRequested();
     }
@@ -98,6 +103,27 @@ void UnitUpdate::ConfirmAfter(int version, const ConfirmLimits& limits) {
     m_confirmLimits = limits;
 }
 
+UnitProgress UnitUpdate::Progress() const {
+    UnitProgress progress;
+    progress.who = PortText(m_unit);
+    progress.done = m_done;
+    progress.total = m_total ? m_total.load() : m_file.size;
+    progress.elapsedMs = ElapsedMs();
+    if (const std::uint64_t asked = m_confirmTick; asked) {
+        progress.confirmingVersion = m_confirmVersion;
+        progress.confirmingMs = static_cast<std::uint32_t>(MonotonicMs() - asked);
+    }
+    if (m_outcome == UnitOutcome::Failed)
+        progress.ended = "failed";
+    else if (m_outcome == UnitOutcome::Cancelled)
+        progress.ended = "cancelled";
+    else if (m_outcome == UnitOutcome::Updated)
+        progress.ended = !Confirming()              ? "updated"
+                         : m_confirmation.confirmed ? "updated, confirmed"
+                                                    : "not confirmed";
+    return progress;
+}
+
 std::uint32_t UnitUpdate::ElapsedMs() const {
     const std::uint64_t end = m_endTick ? m_endTick.load() : MonotonicMs();
     return m_startTick ? static_cast<std::uint32_t>(end - m_startTick) : 0;
@@ -116,6 +142,7 @@ void UnitUpdate::Run() {
     SessionOptions options;
     options.transfer = m_options;
     options.serialOnPort = [this](const std::string& device) { return m_bridges.SerialOn(device); };
+    options.probe = m_console.LineTrace();
     const CheckedUnit checked = CheckedOf(m_unit);
     const SessionResult session = RunUpdateSession(CheckedOf(m_file), checked, observer, options);
     m_done = session.sent;
@@ -127,11 +154,16 @@ void UnitUpdate::Run() {
         m_failure = SessionFailureText(session, checked);
     m_endTick = MonotonicMs();
     if (outcome == UnitOutcome::Updated && Confirming()) {
-        m_console.Print(PortText(m_unit) + ": sent; asking the unit for version " +
-                        ThreeDigits(m_confirmVersion));
+        m_confirmTick = MonotonicMs();
+        // On a terminal the progress line says it.
+        if (!m_console.ProgressInPlace())
+            m_console.Print(PortText(m_unit) + ": sent; asking the unit for version " +
+                            ThreeDigits(m_confirmVersion));
+        m_console.JsonLine(EventJson(
+            "confirming", RecordOf(m_unit, &m_file, "", m_done, Seconds(ElapsedMs()), "")));
         m_confirmation = ConfirmVersion(
             checked, m_confirmVersion, m_confirmLimits, [this] { return m_bridges.Look(); },
-            [] { return !Console::CancelRequested(); });
+            [] { return !Console::CancelRequested(); }, EquipmentFinder({}, m_console.LineTrace()));
     }
     m_outcome = outcome;
     m_finished.Set();

@@ -5,6 +5,7 @@
 
 #include "cli/Console.h"
 #include "cli/FirmwareCatalog.h"
+#include "cli/ProgressBar.h"
 #include "cli/Sync.h"
 #include "cli/UnitSearch.h"
 #include "discovery/EquipmentFinder.h"
@@ -29,8 +30,9 @@ class UnitUpdate {
     UnitUpdate(const UnitUpdate&) = delete;
     UnitUpdate& operator=(const UnitUpdate&) = delete;
 
-    // Whether a line is printed at every tenth of the file when the output is not a terminal
-    // (the default); set before Start.
+    // Whether a line is printed at every tenth of the file when progress is not redrawn in place
+    // (the default); set before Start. Under --json a progress event is written at every tenth
+    // either way.
     void PrintTenths(bool print) { m_printTenths = print; }
 
     // Starts the thread; false (with the outcome Failed) when it cannot be had. finished is set
@@ -45,6 +47,8 @@ class UnitUpdate {
     std::uint32_t Total() const { return m_total; }
     // The transfer's time, without the confirmation.
     std::uint32_t ElapsedMs() const;
+    // The update as its progress line shows it.
+    UnitProgress Progress() const;
     UnitOutcome Outcome() const { return m_outcome; }
     // Why it failed, in the window's words and the system's.
     const std::string& Failure() const { return m_failure; }
@@ -72,6 +76,7 @@ class UnitUpdate {
     std::atomic<std::uint32_t> m_total{0};
     std::atomic<std::uint64_t> m_startTick{0};
     std::atomic<std::uint64_t> m_endTick{0};
+    std::atomic<std::uint64_t> m_confirmTick{0}; // when the confirmation began; 0 before
     std::atomic<UnitOutcome> m_outcome{UnitOutcome::Running};
     std::string m_failure;
     int m_confirmVersion = -1;

@@ -3,7 +3,9 @@
 #include "cli/BenchRecord.h"
 #include "cli/Commands.h"
 #include "cli/FirmwareCatalog.h"
+#include "cli/JsonEvents.h"
 #include "cli/PlugIns.h"
+#include "cli/ProgressBar.h"
 #include "cli/UnitSearch.h"
 #include "cli/UnitText.h"
 #include "cli/UnitUpdate.h"
@@ -61,6 +63,11 @@ void Event(Console& console, const std::string& what) {
     console.Print(Console::LocalTime() + "  " + what);
 }
 
+// One event as its JSON object, under --json.
+void JsonEvent(Console& console, const char* event, const RecordRow& row) {
+    console.JsonLine(EventJson(event, row));
+}
+
 // One plug-in, handled on a thread of its own: the unit is asked for its version, its file
 // chosen and judged against it and, when it is meant for it, sent on the unit's own line; then,
 // with --verify, the unit is asked for its new version. Each end is a line and, with --record, a
@@ -91,29 +98,36 @@ class Handling {
     // What the unit is sent by this handling; version -1 before its transfer starts.
     SentFirmware Sent() const { return {m_sentDeviceId, m_sentVersion}; }
     bool Sending() const { return m_sentVersion >= 0 && !m_done; }
+    // The unit's update, once it has begun; it lives as long as the handling.
+    const UnitUpdate* Update() const { return m_updating ? &*m_update : nullptr; }
 
   private:
     void Run() {
         const Arguments& arguments = m_bench.arguments;
-        EquipmentFinder().Query(m_unit);
+        Console& console = m_bench.console;
+        EquipmentFinder({}, console.LineTrace()).Query(m_unit);
         if (m_returning && m_unit.answered && m_unit.reply.deviceId == m_returning->deviceId &&
-            InstalledOf(m_unit).version == m_returning->version)
+            InstalledOf(m_unit).version == m_returning->version) {
+            JsonEvent(console, "back",
+                      RecordOf(m_unit, nullptr, "runs the version sent", 0, "", ""));
             return End(Ending::Returned, "back " + Who(m_unit) + ": runs version " +
                                              ThreeDigits(m_returning->version) + ", as sent");
-        Event(m_bench.console, "found " + Describe(m_unit));
+        }
+        Event(console, "found " + Describe(m_unit));
+        JsonEvent(console, "found", RecordOf(m_unit, nullptr, "", 0, "", ""));
         const FirmwareChoice choice = m_bench.catalog.ChooseFor(m_unit, arguments.allowDowngrade);
         const std::string naming = m_bench.catalog.Naming(choice);
         const std::string unconfirmed = arguments.verify ? "no" : "";
         if (!choice.refusal.empty()) {
             // A unit that could not be asked was not served: the bench must look at it.
             if (!WhyNotChecked(m_unit).empty()) {
-                Record(choice.file, "not checked: " + choice.refusal, 0, "", unconfirmed);
+                Record("failed", choice.file, "not checked: " + choice.refusal, 0, "", unconfirmed);
                 return End(Ending::Failed, "failed " + Who(m_unit) + ": " + choice.refusal);
             }
             const InstalledFirmware installed = InstalledOf(m_unit);
             const bool upToDate = choice.file && CheckCompatibility(choice.file->fields, &installed,
                                                                     false) == Verdict::SameVersion;
-            Record(choice.file, "refused: " + choice.refusal, 0, "", unconfirmed);
+            Record("refused", choice.file, "refused: " + choice.refusal, 0, "", unconfirmed);
             return End(upToDate ? Ending::UpToDate : Ending::Refused,
                        "refused " + Who(m_unit) + ": " + naming + choice.refusal);
         }
@@ -125,21 +139,28 @@ class Handling {
                                    ThreeDigits(file.version) +
                                    (m_bench.catalog.FromFolder() ? " with " + file.name : "") +
                                    (choice.overridden ? " (--allow-downgrade)" : ""));
-        Signal finished;
-        UnitUpdate update(m_unit, file, m_bench.bridges, m_bench.console, finished);
+        JsonEvent(console, "updating", RecordOf(m_unit, &file, "", 0, "", ""));
+        UnitUpdate& update =
+            m_update.emplace(m_unit, file, m_bench.bridges, m_bench.console, m_updateEnded);
         update.PrintTenths(false);
         if (arguments.verify)
             update.ConfirmAfter(file.version,
                                 {ConfirmLimits{}.intervalMs, arguments.verifyLimitMs});
         m_sentDeviceId = m_unit.reply.deviceId;
         m_sentVersion = file.version;
+        m_updating = true;
         update.Start();
         update.Join();
         const std::string seconds = Seconds(update.ElapsedMs());
         const std::string sent =
             Who(m_unit) + ": " + std::to_string(update.Done()) + " bytes in " + seconds + " s";
         const auto ending = [&](Ending result, const std::string& line) {
-            Record(&file, update.ResultText(), update.Done(), seconds, update.ConfirmedText());
+            const char* event = result == Ending::Updated       ? "updated"
+                                : result == Ending::Unconfirmed ? "unconfirmed"
+                                : result == Ending::Cancelled   ? "cancelled"
+                                                                : "failed";
+            Record(event, &file, update.ResultText(), update.Done(), seconds,
+                   update.ConfirmedText());
             End(result, line);
         };
         if (update.Outcome() == UnitOutcome::Failed)
@@ -160,11 +181,14 @@ class Handling {
                    update.ResultText());
     }
 
-    void Record(const CatalogFile* file, const std::string& result, std::uint32_t bytes,
-                const std::string& seconds, const std::string& confirmed) const {
+    // The end of the handling: a row of the record, and its event under --json.
+    void Record(const char* event, const CatalogFile* file, const std::string& result,
+                std::uint32_t bytes, const std::string& seconds,
+                const std::string& confirmed) const {
+        const RecordRow row = RecordOf(m_unit, file, result, bytes, seconds, confirmed);
         if (m_bench.record)
-            m_bench.record->Append(RecordOf(m_unit, file, result, bytes, seconds, confirmed),
-                                   m_bench.console);
+            m_bench.record->Append(row, m_bench.console);
+        JsonEvent(m_bench.console, event, row);
     }
 
     void End(Ending result, const std::string& line) {
@@ -184,6 +208,9 @@ class Handling {
     std::atomic<Ending> m_result{Ending::None};
     std::atomic<std::uint8_t> m_sentDeviceId{0};
     std::atomic<int> m_sentVersion{-1};
+    Signal m_updateEnded;
+    std::optional<UnitUpdate> m_update;
+    std::atomic<bool> m_updating{false};
 };
 
 // The units this watch sent a file to whose handling has ended, by serial, while their hold-off
@@ -262,15 +289,17 @@ int RunWatch(const Arguments& arguments, Console& console) {
     if (record && !record->CanAppend(console))
         return kExitUsage;
     if (!arguments.yes) {
-        if (!console.InputIsTerminal()) {
-            console.Error("not started: standard input is not a terminal to confirm on; add "
-                          "--yes to watch without asking");
+        if (console.Json() || !console.InputIsTerminal()) {
+            console.Error(std::string("not started: ") +
+                          (console.Json() ? "--json asks nothing"
+                                          : "standard input is not a terminal to confirm on") +
+                          "; add --yes to watch without asking");
             return kExitUsage;
         }
         if (!console.Confirm(std::string("Update every unit ") +
                              (catalog.FromFolder() ? "a file of this folder" : "this file") +
                              " is meant for as it is found, until Ctrl+C?")) {
-            console.Print("Not started.");
+            console.Result("Not started.");
             return kExitCancelled;
         }
     }
@@ -313,8 +342,10 @@ int RunWatch(const Arguments& arguments, Console& console) {
         std::erase_if(recent,
                       [](const auto& entry) { return entry.second.untilMs < MonotonicMs(); });
         const PlugIns::Changes changes = plugIns.Look(attached);
-        for (const Unit& unit : changes.unplugged)
+        for (const Unit& unit : changes.unplugged) {
             Event(console, "unplugged " + Who(unit));
+            JsonEvent(console, "unplugged", RecordOf(unit, nullptr, "", 0, "", ""));
+        }
         for (const Unit& unit : changes.pluggedIn) {
             if (BeingUpdated(unit, handlings)) {
                 plugIns.Handled(unit);
@@ -325,17 +356,32 @@ int RunWatch(const Arguments& arguments, Console& console) {
             handlings.back()->Start();
         }
         Console::TransfersRunning(!handlings.empty());
+        std::vector<std::string> progress;
+        for (const auto& handling : handlings)
+            if (const UnitUpdate* update = handling->Update(); update && !handling->Ended())
+                progress.push_back(ProgressBarLine(update->Progress(), console.Columns() - 1));
+        if (progress.empty())
+            console.EndProgress();
+        else
+            console.ShowProgress(progress);
         changed.Wait(kLookIntervalMs);
     }
     // The running transfers have seen the flag too: each stops and puts its line back.
     reap(true);
     Console::TransfersRunning(false);
-    console.Print(totals.Text());
-    if (totals.cancelled)
-        return kExitCancelled;
-    if (totals.failed)
-        return kExitFailed;
-    if (totals.unconfirmed)
-        return kExitUnconfirmed;
-    return record && record->AnyLost() ? kExitNotRecorded : kExitDone;
+    console.EndProgress();
+    console.Result(totals.Text());
+    const int code = totals.cancelled              ? kExitCancelled
+                     : totals.failed               ? kExitFailed
+                     : totals.unconfirmed          ? kExitUnconfirmed
+                     : record && record->AnyLost() ? kExitNotRecorded
+                                                   : kExitDone;
+    console.JsonLine(TotalsJson({{"updated", totals.updated},
+                                 {"unconfirmed", totals.unconfirmed},
+                                 {"up_to_date", totals.upToDate},
+                                 {"refused", totals.refused},
+                                 {"failed", totals.failed},
+                                 {"cancelled", totals.cancelled}},
+                                code));
+    return code;
 }

@@ -29,6 +29,7 @@ LineResult SerialLine::Open(const std::string& port, const LineSettings& setting
     Release();
     if (port.empty())
         return LineResult::Failure(LineError::Open, kErrorNoSuchPort);
+    m_port = port;
     const LineResult opened = OpenPort(port, settings);
     if (opened)
         PauseMs(kPortSettleMs);
@@ -47,6 +48,8 @@ LineResult SerialLine::WriteWithTimeout(const void* data, std::uint32_t count,
     const auto report = [&](LineResult result) {
         if (written)
             *written = total;
+        if (m_probe && total)
+            m_probe->Carried(m_port, true, static_cast<const std::uint8_t*>(data), total);
         return result;
     };
     if (!IsOpen())
@@ -71,7 +74,17 @@ LineResult SerialLine::WriteWithTimeout(const void* data, std::uint32_t count,
 LineResult SerialLine::ReadWithTimeout(void* buffer, std::uint32_t count, std::uint32_t limitMs) {
     if (!IsOpen())
         return LineResult::Failure(LineError::NotOpen, kErrorNotOpen);
-    auto* position = static_cast<std::uint8_t*>(buffer);
+    auto* const start = static_cast<std::uint8_t*>(buffer);
+    std::uint8_t* position = start;
+    const LineResult read = ReadUntil(position, count, limitMs);
+    // What arrived goes to the probe however the read ended.
+    if (m_probe && position != start)
+        m_probe->Carried(m_port, false, start, static_cast<std::uint32_t>(position - start));
+    return read;
+}
+
+LineResult SerialLine::ReadUntil(std::uint8_t*& position, std::uint32_t count,
+                                 std::uint32_t limitMs) {
     std::uint32_t remaining = count;
     // The limit runs from the last byte received: the read fails once no byte has arrived for
     // that long, however the system splits the wait into passes.

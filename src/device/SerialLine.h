@@ -71,6 +71,9 @@ class LineProbe {
     virtual void Step(LineStep step) = 0;
     // The output queue as the system measured it; what the probe answers is what counts.
     virtual std::uint32_t Queued(std::uint32_t measured) { return measured; }
+    // The bytes one write took (sent) or one read received on the port, for a trace.
+    virtual void Carried(const std::string& /*port*/, bool /*sent*/, const std::uint8_t* /*bytes*/,
+                         std::uint32_t /*count*/) {}
 
   protected:
     ~LineProbe() = default;
@@ -127,6 +130,9 @@ class SerialLine {
     // One read pass: waits at most limitMs for the first byte and takes what has arrived.
     LineResult ReadPass(std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got,
                         std::uint32_t limitMs);
+    // The read's passes until count bytes have come to position (moved on past them) or none has
+    // for limitMs.
+    LineResult ReadUntil(std::uint8_t*& position, std::uint32_t count, std::uint32_t limitMs);
     // The bytes written but not yet sent.
     LineResult QueuedOutput(std::uint32_t& bytes);
     // Once the queue is empty: waits until the system reports every byte sent, buffers it does
@@ -144,6 +150,7 @@ class SerialLine {
 
     std::unique_ptr<Native> m_native;
     LineProbe* m_probe;
+    std::string m_port; // as opened, for the probe
 };
 
 // How a bounded wait ended, and how one slice of it did.

@@ -27,7 +27,7 @@ void EquipmentFinder::Query(Unit& unit) const {
     if (const std::uint64_t now = MonotonicMs(); now < unit.portFreeAtMs)
         PauseMs(static_cast<std::uint32_t>(unit.portFreeAtMs - now));
     unit.queried = true;
-    SerialLine line;
+    SerialLine line(m_probe);
     unit.portOpened = line.Open(unit.device, m_line);
     // A port that could not be configured is not asked: its answer would be read at unknown
     // settings.

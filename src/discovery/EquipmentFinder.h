@@ -73,7 +73,9 @@ constexpr int PortOfSelection(std::uint8_t selection) {
 
 class EquipmentFinder {
   public:
-    explicit EquipmentFinder(const LineSettings& line = {}) : m_line(line) {}
+    // probe, when given, follows the lines of the queries (a trace).
+    explicit EquipmentFinder(const LineSettings& line = {}, LineProbe* probe = nullptr)
+        : m_line(line), m_probe(probe) {}
 
     // How many bridges there are. On Windows, with the library, its count call (ordinal 1); 0
     // when the count fails. When the library cannot be used, the bridges in the system's device
@@ -112,6 +114,7 @@ class EquipmentFinder {
     std::uint32_t ReleasePauseMs() const;
 
     LineSettings m_line;
+    LineProbe* m_probe;
     BridgeSource m_source = BridgeSource::Library;
     DiscoveryResult m_libraryProblem = DiscoveryResult::Success();
     std::vector<BridgeIdentity> m_systemBridges;

@@ -1,6 +1,7 @@
 #include "log/SupportLog.h"
 
 #include "common/SystemError.h"
+#include "text/TerminalText.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -13,30 +14,6 @@ constexpr const char* kAppDataSubfolder = "\\Orvane\\Update Utility";
 // appended all the same, but never rotates the log: it could move away a file the other copy
 // has only just begun.
 constexpr DWORD kLockWaitMs = 2000;
-
-// The text as one line: control characters escaped. Backslashes stay as they are, so that paths
-// read as paths.
-std::string OneLine(const std::string& text) {
-    std::string line;
-    line.reserve(text.size());
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\r') {
-            line += "\\r";
-        } else if (c == '\n') {
-            line += "\\n";
-        } else if (c == '\t') {
-            line += "\\t";
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof(escaped), "\\x%02X", byte);
-            line += escaped;
-        } else {
-            line += c;
-        }
-    }
-    return line;
-}
 
 // The lock the copies of the tool in this session take around each line of one log, named after
 // the log's path (letters folded, as the file system folds them).
@@ -130,7 +107,7 @@ bool SupportLog::Write(const std::string& text) const {
         return false;
     SYSTEMTIME now;
     ::GetSystemTime(&now);
-    const std::string line = IsoTime(now) + " " + OneLine(text) + "\r\n";
+    const std::string line = IsoTime(now) + " " + EscapedControls(text) + "\r\n";
     // The size is measured, the log rotated and the line appended as one step, so that two
     // copies never both rotate one full log (the second would move the first one's new, short
     // log over the older file).

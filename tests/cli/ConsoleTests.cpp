@@ -2,6 +2,7 @@
 // with simulated units on their COM ports.
 #include "ProductTexts.h"
 #include "VerifyCases.h"
+#include "OptionCases.h"
 #include "SimEquipment.h"
 #include "cli/ConsoleProgram.h"
 #include "support/ChildTest.h"
@@ -572,7 +573,6 @@ TEST_F(Console, BadInputGetsOneLineAndItsExitCodeAndNothingIsSent) {
         {"update " + file + " --port COM5 --yes --force", kUsage, "unknown option \"--force\""},
         {"update " + file + " --port COM5 --serial T5 --yes", kUsage, "use only one of"},
         {"update " + file + " --all --port COM5 --yes", kUsage, "use only one of"},
-        {"update " + file + " --yes", kUsage, "update needs the unit to update"},
         {"update " + file + " --port COM5 --yes --record", kUsage, "--record needs the file"},
         {"check " + file + " --verify", kUsage, "unknown option \"--verify\" for check"},
         {"watch", kUsage, "watch needs a firmware file"},
@@ -605,16 +605,103 @@ TEST_F(Console, BadInputGetsOneLineAndItsExitCodeAndNothingIsSent) {
     EXPECT_FALSE(Programmed(5)) << m_units.Events(5);
 }
 
-TEST_F(Console, HelpListsTheCommandsAndExitCodes) {
+TEST_F(Console, HelpListsTheCommandsAndExitCodesWithin80Columns) {
     EXPECT_EQ(RunConsole(m_program, "--help"), 0u);
     const std::string help = m_program.Output();
     for (const char* part :
-         {"list [--json]", "check FILE|FOLDER [--port COMn | --serial S]",
-          "update FILE|FOLDER (--port COMn | --serial S | --all)", "--allow-downgrade",
-          "[--verify] [--record FILE.csv]", "watch FILE|FOLDER [--allow-downgrade] [--yes]",
-          "0    done", "1    usage", "2    no unit", "3    refused by the check",
-          "4    transfer failed", "5    sent, but --verify", "130  cancelled"})
+         {"list [--json]", "check FILE|FOLDER [-p COMn | -s S]",
+          "update FILE|FOLDER [-p COMn | -s S | -a] [-y] [--verify]", "--allow-downgrade",
+          "[--record FILE.csv]", "watch FILE|FOLDER [-y] [--verify] [--allow-downgrade]",
+          "orvane-update doctor", "bridge library", "0    done", "1    usage", "2    no unit",
+          "3    refused by the check", "4    transfer failed", "5    sent, but --verify",
+          "130  cancelled"})
         EXPECT_TRUE(Contains(help, part)) << part;
+    for (const std::string& line : Lines(help))
+        EXPECT_LE(line.size(), 80u) << line;
+}
+
+// The options table shared with the native suite.
+TEST_F(Console, TheOptionsAndTheirErrors) {
+    Units({{5, "0105", ""}, {6, "0203", ""}});
+    TempFile firmware(FirmwareImage(4096, "01", "06"), ".ace");
+    const auto put = [&](std::string text) {
+        for (const auto& [name, value] :
+             {std::pair<std::string, std::string>{"{FILE}", "\"" + firmware.Path() + "\""},
+              {"{PORT}", "COM5"},
+              {"\\n", "\n"}})
+            for (size_t at; (at = text.find(name)) != std::string::npos;)
+                text.replace(at, name.size(), value);
+        return text;
+    };
+    std::istringstream cases(kOptionCases);
+    int count = 0;
+    for (std::string line; std::getline(cases, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        const size_t tab = line.find('\t'), second = line.find('\t', tab + 1);
+        const std::string arguments = put(line.substr(0, tab));
+        const DWORD code = std::stoul(line.substr(tab + 1, second - tab - 1));
+        const std::string said = line.substr(second + 1);
+        const std::string start = put(said.substr(said.find(':') + 1));
+        ConsoleProgram run;
+        EXPECT_EQ(RunConsole(run, arguments), code) << arguments << ": " << run.Errors();
+        std::string text = said.rfind("out:", 0) == 0 ? run.Output() : run.Errors();
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        EXPECT_EQ(text.rfind(start, 0), 0u) << arguments << ": " << text;
+        ++count;
+    }
+    EXPECT_GT(count, 10);
+    EXPECT_FALSE(Programmed(5)) << m_units.Events(5);
+}
+
+TEST_F(Console, DeviceTextsReachTheTerminalEscapedAndJsonUnchanged) {
+    // A bridge without a port: listed, never opened.
+    m_bridges.Write("product=\"\x1b]0;owned\x07\x1b[2J\x1b[31mOrvane\x9b"
+                    "1m\" serial=S\x1b[5m1\n");
+    EXPECT_EQ(RunConsole(m_program, "list"), 0u) << m_program.Errors();
+    EXPECT_EQ(m_program.Output(), "no port  \"\\x1B]0;owned\\x07\\x1B[2J\\x1B[31mOrvane\\x9B1m\"  "
+                                  "serial S\\x1B[5m1  model unknown  firmware unknown  via "
+                                  "library\r\n");
+    ConsoleProgram json;
+    EXPECT_EQ(RunConsole(json, "list --json"), 0u) << json.Errors();
+    std::vector<std::map<std::string, std::string>> units;
+    ASSERT_TRUE(JsonReader(json.Output()).ReadArray(units)) << json.Output();
+    ASSERT_EQ(units.size(), 1u);
+    EXPECT_EQ(units[0]["product"], "\x1b]0;owned\x07\x1b[2J\x1b[31mOrvane\xc2\x9b"
+                                   "1m");
+    EXPECT_EQ(units[0]["serial"], "S\x1b[5m1");
+}
+
+TEST_F(Console, JsonEventsOneObjectPerLineWithTheRecordsFields) {
+    Units({{5, "0105", ""}, {6, "0203", ""}});
+    TempFile firmware(FirmwareImage(20 * 1024, "01", "06"), ".ace");
+    EXPECT_EQ(RunConsole(m_program, "update \"" + firmware.Path() + "\" -a -y --json"), 0u)
+        << m_program.Errors();
+    std::string array = "[";
+    for (const std::string& line : Lines(m_program.Output()))
+        array += (array.size() > 1 ? "," : "") + line;
+    std::vector<std::map<std::string, std::string>> events;
+    ASSERT_TRUE(JsonReader(array + "]").ReadArray(events)) << m_program.Output();
+    std::vector<std::string> names;
+    for (auto& event : events)
+        names.push_back(event["event"]);
+    std::vector<std::string> expected{"found", "found", "refused", "updating"};
+    expected.insert(expected.end(), 10, "progress");
+    expected.insert(expected.end(), {"updated", "totals"});
+    EXPECT_EQ(names, expected) << m_program.Output();
+    ASSERT_EQ(events.size(), expected.size());
+    std::map<std::string, std::string> updated = events[events.size() - 2];
+    for (const char* field :
+         {"time", "host", "product", "model", "file", "sha256", "seconds", "confirmed"})
+        EXPECT_EQ(updated.count(field), 1u) << field;
+    EXPECT_EQ(updated["port"], "COM5");
+    EXPECT_EQ(updated["old_version"], "005");
+    EXPECT_EQ(updated["new_version"], "006");
+    EXPECT_EQ(updated["bytes"], std::to_string(20 * 1024));
+    EXPECT_EQ(updated["result"], "updated");
+    EXPECT_EQ(events[2]["port"], "COM6");
+    EXPECT_EQ(events.back()["updated"], "1");
+    EXPECT_EQ(events.back()["exit"], "0");
 }
 
 TEST_F(Console, TheConsolesCodePageIsPutBackAtTheEnd) {

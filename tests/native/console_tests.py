@@ -69,6 +69,51 @@ def verify_cases():
             for name, conf, limit, code, result in rows]
 
 
+def option_cases():
+    """The command line cases shared with the Windows suite: (arguments, exit code, stream, the
+    start of what it says)."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../cli/option-cases.txt")
+    with open(path, encoding="utf-8") as cases:
+        rows = [line.rstrip("\n").split("\t") for line in cases if not line.startswith("#")]
+    return [(args, int(code), said.split(":", 1)[0], said.split(":", 1)[1].replace("\\n", "\n"))
+            for args, code, said in rows]
+
+
+def on_terminal(args, columns, env=None):
+    """The program run with its output on a pseudo-terminal of that width: its exit code and
+    the bytes the terminal received."""
+    import struct
+    import termios
+    terminal, program_end = pty.openpty()
+    fcntl.ioctl(program_end, termios.TIOCSWINSZ, struct.pack("HHHH", 24, columns, 0, 0))
+    for name, value in (env or {}).items():
+        os.environ[name] = value
+    try:
+        tool = subprocess.Popen([TOOL, *args], stdout=program_end, stderr=subprocess.PIPE,
+                                stdin=subprocess.DEVNULL)
+    finally:
+        for name in env or {}:
+            del os.environ[name]
+    os.close(program_end)
+    received = b""
+    while True:
+        try:
+            chunk = os.read(terminal, 65536)
+        except OSError:
+            break
+        if not chunk:
+            break
+        received += chunk
+    tool.wait(timeout=60)
+    os.close(terminal)
+    return tool.returncode, received
+
+
+def json_events(text):
+    """Each line of standard output as its JSON object: nothing else may be there."""
+    return [json.loads(line) for line in text.splitlines()]
+
+
 def firmware(folder, name, model, version, size):
     """A firmware file: the header's text, then model and version as two ASCII digits each at
     257 and 259, zeros to 512 bytes, then the image."""
@@ -162,7 +207,7 @@ class Listing(Bench):
 
     def test_list_shows_the_bridge_makers_adapters_in_tty_order_and_opens_nothing_else(self):
         lines = "".join(f'{port}  "{product}"  serial {serial}  model {model}  firmware {version}'
-                        "  via device list\n" for port, product, serial, model, version in self.units)
+                        "  via sysfs\n" for port, product, serial, model, version in self.units)
         self.expect(run("list"), EXIT_DONE, lines)
         self.expect_others_untouched()
 
@@ -171,7 +216,7 @@ class Listing(Bench):
         self.expect(result, EXIT_DONE)
         self.assertEqual(json.loads(result.stdout), [
             {"port": port, "product": product, "serial": serial, "model": model,
-             "firmware": version, "source": "device list"}
+             "firmware": version, "source": "sysfs"}
             for port, product, serial, model, version in self.units])
         self.expect_others_untouched()
 
@@ -221,7 +266,7 @@ class Unplugged(Bench):
     def test_a_removed_adapter_is_gone_from_the_list_and_cannot_be_named(self):
         self.bed.remove("ttyUSB1")
         self.expect(run("list"), EXIT_DONE, '/dev/ttyUSB0  "Orvane Amplifier"  serial ORV1001  '
-                    "model 1  firmware 005  via device list\n")
+                    "model 1  firmware 005  via sysfs\n")
         self.expect(run("update", self.amplifier6, "--port", "/dev/ttyUSB1", "--yes"), EXIT_NO_UNIT,
                     f"File {self.amplifier6}: model 1, version 006, 65536 bytes\n",
                     "orvane-update: no Orvane equipment on /dev/ttyUSB1\n")
@@ -891,6 +936,196 @@ class WatchRestart(Bench):
             code, _ = watch.stop()
         self.assertLess(time.monotonic() - stopped, 1.5)
         self.assertEqual(code, EXIT_CANCELLED, watch.lines)
+
+
+class Conventions(Bench):
+    devices = [bridge("ttyUSB0", "T0", "Unit 0105", "0105"),
+               bridge("ttyUSB1", "T1", "Unit 0203", "0203")]
+
+    def test_the_options_and_their_errors(self):
+        for args, code, stream, start in option_cases():
+            words = [word.replace("{FILE}", self.amplifier6).replace("{PORT}", "/dev/ttyUSB0")
+                     for word in args.split(" ")]
+            start = start.replace("{PORT}", "/dev/ttyUSB0")
+            with self.subTest(args):
+                self.setUp()
+                outcome = run(*words)
+                self.assertEqual(outcome.returncode, code, outcome.stdout + outcome.stderr)
+                said = outcome.stdout if stream == "out" else outcome.stderr
+                self.assertTrue(said.startswith(start), said)
+                self.assertNotIn("pgm", self.bed.events("ttyUSB0"))
+
+    def test_usage_lines_fit_80_columns_and_name_no_bridge_library(self):
+        for args in (["--help"], ["update", "-h"], ["check", "-h"], ["watch", "-h"],
+                     ["list", "-h"], ["doctor", "-h"]):
+            with self.subTest(args):
+                outcome = run(*args)
+                self.assertEqual(outcome.returncode, EXIT_DONE)
+                self.assertLessEqual(max(len(line) for line in outcome.stdout.splitlines()), 80)
+                self.assertNotIn("bridge library", outcome.stdout)
+
+    def test_verbose_traces_each_command_and_reply_with_its_time(self):
+        outcome = run("check", self.amplifier6, "-v", "-p", "/dev/ttyUSB0")
+        self.assertEqual(outcome.returncode, EXIT_DONE, outcome.stderr)
+        self.assertRegex(outcome.stderr, r"(?m)^ +[0-9]+\.[0-9]{3}  /dev/ttyUSB0 > "
+                         r"ver\\r \(76 65 72 0d\)$")
+        self.assertRegex(outcome.stderr, r"(?m)^ +[0-9]+\.[0-9]{3}  /dev/ttyUSB1 < 02 03$")
+        # -q leaves the result alone.
+        quiet = run("check", self.amplifier6, "-q")
+        self.assertEqual(quiet.stdout.splitlines(), [
+            "/dev/ttyUSB0 (Unit 0105, serial T0, model 1, firmware 005): accepted",
+            "/dev/ttyUSB1 (Unit 0203, serial T1, model 2, firmware 003): refused: This file is not "
+            "meant for the connected equipment"])
+
+
+class OneUnit(Bench):
+    devices = [bridge("ttyUSB0", "T0", "Unit 0105", "0105"), OTHERS[0]]
+
+    def test_update_without_a_name_takes_the_one_unit(self):
+        outcome = run("update", self.amplifier6, "-y", "-q")
+        self.assertEqual(outcome.returncode, EXIT_DONE, outcome.stdout + outcome.stderr)
+        self.assertRegex(outcome.stdout, r"^Your equipment has been successfully updated "
+                         r"\(/dev/ttyUSB0, 65536 bytes in [0-9.]+ s\)\n$")
+        self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(8 + 64 * 1024)))
+        self.assertEqual(self.bed.received("ttyUSB0"), updated_with(read(self.amplifier6)))
+        self.assertEqual(self.bed.received("ttyUSB2"), b"")
+
+
+class EscapedTexts(Bench):
+    # The product's bytes as the bridge reports them: escape sequences, a lone C1 byte and an
+    # encoded one, a carriage return (sysfs ends the text at a line break).
+    HOSTILE = b"\x1b]0;owned\x07\x1b[2J\x1b[31mOrvane\x9b1m \xc2\x9b2J\r\x7fforged"
+    devices = [bridge("ttyUSB0", "S\x1b[5m1", HOSTILE, "0105")]
+
+    def test_device_texts_reach_the_terminal_escaped_and_json_unchanged(self):
+        listed = subprocess.run([TOOL, "list"], capture_output=True, timeout=60,
+                                stdin=subprocess.DEVNULL, check=False)
+        self.assertEqual(listed.returncode, EXIT_DONE, listed.stderr)
+        self.assertEqual(listed.stdout, b'/dev/ttyUSB0  "\\x1B]0;owned\\x07\\x1B[2J\\x1B[31mOrvane'
+                         b'\\x9B1m \\u009B2J\\r\\x7Fforged"  serial S\\x1B[5m1  model 1  firmware 005'
+                         b'  via sysfs\n')
+        as_json = subprocess.run([TOOL, "list", "--json"], capture_output=True, timeout=60,
+                                 stdin=subprocess.DEVNULL, check=False)
+        unit = json.loads(as_json.stdout.decode("utf-8"))[0]
+        self.assertEqual(unit["product"], self.HOSTILE.decode("latin-1").replace("\xc2\x9b", "\x9b"))
+        self.assertEqual(unit["serial"], "S\x1b[5m1")
+
+
+class Progress(Bench):
+    devices = [bridge("ttyUSB0", "P0", "Unit 0105", "0105", "mode=paced\npaced_rate=80000"),
+               bridge("ttyUSB1", "P1", "Unit 0105", "0105", "mode=paced\npaced_rate=80000")]
+
+    def test_the_bar_fits_the_terminal_and_ends_at_100_percent(self):
+        for columns in (40, 80, 200):
+            for selection in (["-p", "/dev/ttyUSB0"], ["--all"]):
+                with self.subTest(columns=columns, selection=selection):
+                    self.setUp()
+                    code, received = on_terminal(
+                        ["update", self.amplifier6, "-y", "--verify", *selection], columns,
+                        env={"ORVANE_VERIFY_LIMIT_MS": "800"})
+                    self.assertEqual(code, EXIT_UNCONFIRMED, received)
+                    text = received.decode()
+                    # Each bar between line starts and cursor moves fits in the width.
+                    pieces = re.split(r"\r|\n|\x1b\[[0-9]*[ABJK]", text)
+                    bars = [p for p in pieces if re.search(r"/dev/ttyUSB[01] ", p) and "%" in p]
+                    self.assertGreater(len(bars), 2, text)
+                    self.assertLessEqual(max(len(bar.rstrip()) for bar in bars), columns - 1,
+                                         [bar for bar in bars if len(bar) >= columns])
+                    self.assertIn("100%", bars[-1])
+                    if columns >= 80:
+                        self.assertTrue(any("confirming version 006" in p for p in bars), text)
+                        self.assertIn("[" + "=" * 10, bars[-1])
+                    if selection == ["--all"]:
+                        self.assertIn("\x1b[1A", text)  # two lines, redrawn in place
+                        self.assertTrue(any("/dev/ttyUSB1 " in p for p in bars))
+
+    def test_dumb_terminal_gets_lines(self):
+        code, received = on_terminal(["update", self.amplifier6, "-y", "-p", "/dev/ttyUSB0"], 80,
+                                     env={"TERM": "dumb"})
+        self.assertEqual(code, EXIT_DONE, received)
+        self.assertIn(b"/dev/ttyUSB0: 65536 of 65536 bytes (100%)\r\n", received)
+        self.assertNotIn(b"\x1b", received)
+
+
+class JsonEvents(Bench):
+    devices = [bridge("ttyUSB0", "J0", "Unit 0105", "0105", "updated_reply=0106"),
+               bridge("ttyUSB1", "J1", "Unit 0203", "0203")]
+
+    def test_check_update_and_watch_write_one_object_per_event(self):
+        fields = {"event", "time", "host", "port", "serial", "product", "model", "old_version",
+                  "file", "sha256", "new_version", "result", "bytes", "seconds", "confirmed"}
+        checked = run("check", self.amplifier6, "--json")
+        self.assertEqual([e["event"] for e in json_events(checked.stdout)],
+                         ["found", "found", "accepted", "refused", "totals"])
+        outcome = run("update", self.amplifier6, "--all", "-y", "--verify", "--json")
+        self.assertEqual(outcome.returncode, EXIT_DONE, outcome.stdout + outcome.stderr)
+        events = json_events(outcome.stdout)
+        names = [event["event"] for event in events]
+        self.assertEqual(names, ["found", "found", "refused", "updating"] + ["progress"] * 10 +
+                         ["confirming", "updated", "totals"])
+        for event in events[:-1]:
+            self.assertEqual(set(event) - {"total", "percent"}, fields, event)
+        self.assertEqual(events[2]["port"], "/dev/ttyUSB1")
+        self.assertTrue(events[2]["result"].startswith("skipped: "))
+        self.assertEqual([e["percent"] for e in events if e["event"] == "progress"],
+                         list(range(10, 101, 10)))
+        updated = events[-2]
+        self.assertEqual((updated["port"], updated["serial"], updated["old_version"],
+                          updated["new_version"], updated["bytes"], updated["confirmed"],
+                          updated["result"]),
+                         ("/dev/ttyUSB0", "J0", "005", "006", "65536", "yes",
+                          "updated, version 006 confirmed"))
+        self.assertEqual(updated["sha256"], hashlib.sha256(read(self.amplifier6)).hexdigest())
+        self.assertEqual(events[-1], {**events[-1], "updated": 1, "refused": 1, "failed": 0,
+                                      "exit": 0})
+
+
+        self.bed.configure("ttyUSB0", "reply=0105\nupdated_reply=0106")
+        self.setUp()
+        watch = Watching(self.amplifier6, "-y", "--json")
+        try:
+            with watch.changed:
+                self.assertTrue(watch.changed.wait_for(lambda: sum(
+                    '"event": "refused"' in line or '"event": "updated"' in line
+                    for line in watch.lines) == 2, 10), watch.lines)
+        finally:
+            code, errors = watch.stop()
+        self.assertEqual((code, errors), (EXIT_DONE, ""), watch.lines)
+        events = [json.loads(line) for line in watch.lines]
+        self.assertEqual(events[-1]["event"], "totals")
+        self.assertEqual(sorted(e["event"] for e in events if e.get("port") == "/dev/ttyUSB0"),
+                         sorted(["found", "updating"] + ["progress"] * 10 + ["updated"]))
+
+
+class Doctor(Bench):
+    devices = [bridge("ttyUSB0", "D0", "Unit 0105", "0105"),
+               bridge("ttyUSB1", "D1", "Unit 0105", "0105", "mode=silent")]
+
+    def test_doctor_names_the_unit_it_can_update_and_the_one_it_cannot(self):
+        outcome = run("doctor")
+        self.assertEqual(outcome.returncode, EXIT_DONE, outcome.stdout + outcome.stderr)
+        self.assertIn("ok    unit: /dev/ttyUSB0 (Unit 0105, serial D0, model 1, firmware 005)\n",
+                      outcome.stdout)
+        self.assertIn("FAIL  unit: /dev/ttyUSB1 (Unit 0105, serial D1, model unknown, firmware "
+                      "unknown): the unit did not answer the version query\n", outcome.stdout)
+        self.assertIn("ok    port: /dev/ttyUSB0 owner ", outcome.stdout)
+        self.assertTrue(outcome.stdout.endswith("1 of 2 units can be updated\n"), outcome.stdout)
+        checks = json_events(run("doctor", "--json").stdout)
+        self.assertEqual(checks[-1], {"check": "summary", "units": 2, "updatable": 1, "exit": 0})
+
+
+
+class DoctorHeld(Bench):
+    # The test bed's own pty behind the node: the test holds its other end.
+    devices = [{**AMPLIFIER, "unit": None}]
+
+    def test_a_held_port_gives_exit_2_and_says_what_to_do(self):
+        with open("/dev/ttyUSB0", "rb", buffering=0) as holder:
+            fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            outcome = run("doctor")
+        self.assertEqual(outcome.returncode, EXIT_NO_UNIT, outcome.stdout + outcome.stderr)
+        self.assertIn("Device or resource busy", outcome.stdout)
+        self.assertIn("fix: close the program that holds the port", outcome.stdout)
 
 
 if __name__ == "__main__":
