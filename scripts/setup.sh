@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Installs what building and testing need, with apt-get, only where it is missing.
+# Installs what building and testing need, with apt-get, only where it is missing. With "fuzz",
+# only what the fuzz targets and the sanitizer builds need (scripts/fuzz.sh, scripts/sanitizers.sh).
 set -euo pipefail
+
+# clang with libFuzzer and the sanitizers' runtimes, which clang-14 does not pull in by itself.
+sanitizer_packages=(clang-14 libclang-rt-14-dev)
 
 packages=(cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64
           xvfb googletest imagemagick x11-utils
@@ -11,7 +15,12 @@ packages=(cmake ninja-build g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 w
           # The native suite: the test bed that shows a program /sys and /dev/ttyUSBn.
           umockdev gir1.2-umockdev-1.0 python3-gi
           # The web page: its engine in WebAssembly, and the browser that tests it.
-          emscripten chromium chromium-driver python3-selenium)
+          emscripten chromium chromium-driver python3-selenium
+          "${sanitizer_packages[@]}")
+if [ "${1:-}" = fuzz ]; then
+    packages=(cmake ninja-build googletest umockdev gir1.2-umockdev-1.0 python3-gi
+              "${sanitizer_packages[@]}")
+fi
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
