@@ -11,6 +11,7 @@ const SystemError kErrorEndOfFile = ENODATA;
 const SystemError kErrorTooLarge = EFBIG;
 const SystemError kErrorNoSuchPort = ENOENT;
 const SystemError kErrorRemoved = ENODEV;
+const SystemError kErrorNoSuchFile = ENOENT;
 
 SystemError LastSystemError() {
     return static_cast<SystemError>(errno);

@@ -6,6 +6,7 @@
 #include "FuzzCheck.h"
 #include "cli/FirmwareCatalog.h"
 #include "cli/UnitText.h"
+#include "common/Sha256Digest.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -55,6 +56,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const bool allowDowngrade = input.ConsumeBool();
 
     std::set<std::string> written;
+    // The SHA256SUMS, when there is one: each file listed or not, with its digest or another.
+    const bool published = input.ConsumeBool();
+    std::string sums;
     const int count = input.ConsumeIntegralInRange(0, 6);
     for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {
         std::string name = input.ConsumeRandomLengthString(24);
@@ -77,7 +81,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
             std::ofstream(folder / name, std::ios::binary) << bytes;
         }
         written.insert(name);
+        const int listing = input.ConsumeIntegralInRange(0, 3); // 0: not listed; 1: wrong
+        if (published && listing > 0 && name.find_first_of("\\\n\r") == std::string::npos) {
+            Sha256Digest digest;
+            digest.Add(bytes.data(), bytes.size());
+            std::string hex = digest.Finish();
+            if (listing == 1)
+                hex[5] = hex[5] == 'a' ? 'b' : 'a';
+            sums += hex + "  " + name + "\n";
+        }
     }
+    if (published)
+        std::ofstream(folder / "SHA256SUMS", std::ios::binary) << sums;
 
     FirmwareCatalog catalog;
     Console console;
@@ -97,6 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         Require(file.fields.deviceId == file.deviceId && file.fields.version == file.version,
                 "a file's fields are both numbers");
         Require(file.sha256.size() == 64, "a file has its SHA-256");
+        Require(fs::exists(folder / "SHA256SUMS") == (file.checksum != ChecksumVerdict::NoList),
+                "a file is judged against the SHA256SUMS when there is one");
     }
     if (catalog.Files().empty())
         return 0;
@@ -112,6 +129,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     for (const CatalogFile& file : catalog.Files())
         if (file.deviceId == model)
             ofModel.push_back(&file);
+    const bool anyUntrusted = std::any_of(ofModel.begin(), ofModel.end(), [](auto* file) {
+        return file->checksum == ChecksumVerdict::Differs ||
+               file->checksum == ChecksumVerdict::NotListed;
+    });
+    if (choice.untrusted) {
+        Require(!choice.file && !choice.refusal.empty(), "an untrusted file is never sent");
+        Require(anyUntrusted || choice.refusal.ends_with("(its header names no model)"),
+                "refused for a checksum only for a file of its model, or of no model known",
+                choice.refusal);
+        return 0;
+    }
+    Require(!anyUntrusted,
+            "a model with a file that is damaged or not published gets no file at all");
     bool twoOfOneVersion = false;
     for (const CatalogFile* a : ofModel)
         for (const CatalogFile* b : ofModel)
