@@ -16,8 +16,10 @@ cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$native" --target native_engine_tests orvane-update orvane-sim-equipment
 ctest --test-dir "$native" --output-on-failure --timeout 120 -j2 -E "^sim_equipment_"
 
-# Each fuzz target for a few seconds, under AddressSanitizer and UndefinedBehaviorSanitizer
-# (docs/reliability.md has longer runs).
+# The native suite again under AddressSanitizer and UndefinedBehaviorSanitizer, the threaded
+# console parts under ThreadSanitizer, then each fuzz target for a few seconds (docs/reliability.md
+# has longer runs).
+bash "$root/scripts/sanitizers.sh"
 bash "$root/scripts/fuzz.sh" "${ORVANE_FUZZ_SECONDS:-3}"
 
 # The web page: its engine in WebAssembly, then the page in a real headless Chromium against
