@@ -12,6 +12,7 @@ const SystemError kErrorTooLarge = EFBIG;
 const SystemError kErrorNoSuchPort = ENOENT;
 const SystemError kErrorRemoved = ENODEV;
 const SystemError kErrorNoSuchFile = ENOENT;
+const SystemError kErrorNoSuchPath = ENOTDIR;
 
 SystemError LastSystemError() {
     return static_cast<SystemError>(errno);

@@ -11,6 +11,7 @@ const SystemError kErrorTooLarge = ERROR_FILE_TOO_LARGE;
 const SystemError kErrorNoSuchPort = ERROR_FILE_NOT_FOUND;
 const SystemError kErrorRemoved = ERROR_DEVICE_REMOVED;
 const SystemError kErrorNoSuchFile = ERROR_FILE_NOT_FOUND;
+const SystemError kErrorNoSuchPath = ERROR_PATH_NOT_FOUND;
 
 SystemError LastSystemError() {
     return ::GetLastError();

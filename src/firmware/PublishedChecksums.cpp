@@ -107,7 +107,8 @@ FirmwareResult ReadChecksumListBeside(const std::string& path, bool pathIsFolder
                         : path.substr(0, FileNameStart(path)) + kChecksumListName;
     FirmwareFile sums;
     if (const FirmwareResult opened = sums.Open(file.c_str(), FileSharing::Readers); !opened) {
-        if (opened.systemError == kErrorNoSuchFile)
+        // A folder that is not there has no list either: the firmware file fails as before.
+        if (opened.systemError == kErrorNoSuchFile || opened.systemError == kErrorNoSuchPath)
             return FirmwareResult::Success();
         return opened;
     }

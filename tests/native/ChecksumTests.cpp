@@ -110,6 +110,12 @@ TEST(PublishedChecksums, TheListBesideAFileOrInAFolder) {
     EXPECT_FALSE(list);
     EXPECT_EQ(where, folder.path + "/SHA256SUMS");
 
+    // Nor in a folder that is not there, or under a file: the firmware file itself fails later.
+    for (const std::string& missing : {folder.path + "/none/Amp.ace", firmware + "/Amp.ace"}) {
+        ASSERT_TRUE(ReadChecksumListBeside(missing, false, list, where)) << missing;
+        EXPECT_FALSE(list) << missing;
+    }
+
     folder.Write("SHA256SUMS", kDigestA + "  Amp.ace\n");
     ASSERT_TRUE(ReadChecksumListBeside(firmware, false, list, where));
     ASSERT_TRUE(list);
