@@ -5,7 +5,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVANE_ASAN_BUILD_DIR:-$root/build-asan}
-flags="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all -fno-omit-frame-pointer"
-CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+# -O1 with line tables only: reports name their lines, and the build stays quick.
+flags="-O1 -gline-tables-only -fno-omit-frame-pointer"
+flags+=" -fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=all"
+CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE= \
     -DORVANE_FUZZ=ON -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" >/dev/null
 cmake --build "$build" --target "$@"

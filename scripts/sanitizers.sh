@@ -15,7 +15,10 @@ which=${1:-all}
 "$root/scripts/setup.sh" fuzz
 
 if [ "$which" != tsan ]; then
-    bash "$root/scripts/asan-build.sh" native_engine_tests orvane-update orvane-sim-equipment
+    # The fuzz targets are built with the suite, which makes scripts/fuzz.sh's build a no-op.
+    mapfile -t fuzz_targets < <(ls "$root/tests/fuzz/corpus")
+    bash "$root/scripts/asan-build.sh" native_engine_tests orvane-update orvane-sim-equipment \
+        "${fuzz_targets[@]/#/fuzz_}"
     # umockdev's library is preloaded before the sanitizers' runtime: allowed, as it intercepts
     # only the calls that reach the test bed. The packages are the native build's to check.
     ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:abort_on_error=1 \
@@ -25,9 +28,9 @@ if [ "$which" != tsan ]; then
 fi
 
 if [ "$which" != asan ]; then
-    flags="-fsanitize=thread -fno-omit-frame-pointer"
+    flags="-O1 -gline-tables-only -fsanitize=thread -fno-omit-frame-pointer"
     CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$tsan" -G Ninja \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_BUILD_TESTS=OFF -DCMAKE_C_FLAGS="$flags" \
+        -DCMAKE_BUILD_TYPE= -DORVANE_BUILD_TESTS=OFF -DCMAKE_C_FLAGS="$flags" \
         -DCMAKE_CXX_FLAGS="$flags" >/dev/null
     cmake --build "$tsan" --target orvane-update
     if [ ! -x "$native/bin/orvane-sim-equipment" ]; then
