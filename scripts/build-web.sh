@@ -14,7 +14,7 @@ export NODE_PATH=/usr/share/nodejs
 unset EM_CACHE
 
 src=$root/src
-engine=(common/SystemError.cpp common/SystemErrorWeb.cpp common/ClockWeb.cpp
+engine=(common/SystemError.cpp common/SystemErrorPosix.cpp common/ClockWeb.cpp
         common/Sha256Digest.cpp device/SerialLine.cpp device/SerialLineWeb.cpp
         device/UnitCommands.cpp firmware/HeaderField.cpp firmware/FirmwareFile.cpp
         firmware/FirmwareFileWeb.cpp firmware/Compatibility.cpp update/FirmwareTransfer.cpp
