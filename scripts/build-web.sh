@@ -17,7 +17,7 @@ src=$root/src
 engine=(common/SystemError.cpp common/SystemErrorWeb.cpp common/ClockWeb.cpp
         common/Sha256Digest.cpp device/SerialLine.cpp device/SerialLineWeb.cpp
         device/UnitCommands.cpp firmware/HeaderField.cpp firmware/FirmwareFile.cpp
-        firmware/FirmwareFileWeb.cpp firmware/Compatibility.cpp update/FirmwareTransfer.cpp
+        firmware/FirmwareFileWeb.cpp firmware/Compatibility.cpp firmware/NewestFile.cpp update/FirmwareTransfer.cpp
         update/UpdateSession.cpp text/Messages.cpp web/Engine.cpp)
 mkdir -p "$out/obj" "$site"
 objects=()

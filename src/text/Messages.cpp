@@ -140,3 +140,11 @@ std::string SessionFailureText(const SessionResult& result, const CheckedUnit& u
         return "";
     }
 }
+
+std::string AmbiguousModelText(int model, const std::string& one, const std::string& other,
+                               int version) {
+    char three[16];
+    std::snprintf(three, sizeof(three), "%.3d", version);
+    return "model " + std::to_string(model) + " is ambiguous: " + one + " and " + other +
+           " are both version " + three;
+}

@@ -23,6 +23,11 @@ const char* MessageFor(DiscoveryError error);
 // answers model 2, firmware 007, not model 1, firmware 005". "" for a cancel.
 std::string SessionFailureText(const SessionResult& result, const CheckedUnit& unit);
 
+// Why a model gets no file from a folder or a catalog (NewestFor): "model 1 is ambiguous:
+// Amplifier-a.ace and Amplifier-b.ace are both version 006".
+std::string AmbiguousModelText(int model, const std::string& one, const std::string& other,
+                               int version);
+
 // The status line after a refresh that found its bridges in the system's device list, naming
 // why the bridge library was not used.
 const char* DeviceListNotice(DiscoveryError libraryProblem);
