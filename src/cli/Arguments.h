@@ -2,6 +2,8 @@
 // The console program's command line: one command, its file, one way of naming units and the
 // switches. Parsing only reads the words; whether the file or the units exist is found later.
 
+#include "update/UnitConfirmation.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -21,7 +23,7 @@ struct Arguments {
     bool verify = false;               // update, watch --verify
     std::optional<std::string> record; // update, watch --record FILE.csv
     // How long --verify waits for the new version; tests shorten it (ORVANE_VERIFY_LIMIT_MS).
-    std::uint32_t verifyLimitMs = 60000;
+    std::uint32_t verifyLimitMs = kConfirmLimitMs;
 };
 
 // Reads the words after the program's name. false with a one-line reason on a usage error.
