@@ -118,11 +118,14 @@ class SimBed:
 
     def pass_ioctls(self, tty):
         """Passes every ioctl on the node to the port behind it. umockdev's own handler refuses
-        the ones it does not know, such as a browser's TIOCEXCL, TCGETS2 and TCSETS2."""
+        the ones it does not know, such as a browser's TIOCEXCL, TCGETS2 and TCSETS2. Called
+        again after a plug-in, it attaches afresh to the new node."""
         def execute(handler, client):
             result, error = client.execute()
             client.complete(result, error)
             return True
+        if tty in self.ioctl_handlers:
+            self.testbed.detach_ioctl("/dev/" + tty)
         handler = UMockdev.IoctlBase()
         handler.connect("handle-ioctl", execute)
         self.ioctl_handlers[tty] = handler
@@ -171,8 +174,10 @@ class SimBed:
             open(self.state_file(tty, suffix), "wb").close()
 
     def remove(self, tty):
-        """Unplugs the adapter: its /sys entries and its /dev node go, children first."""
+        """Unplugs the adapter: its /sys entries and its /dev node go, children first, each with
+        the "remove" event the kernel sends (which a browser's udev monitor follows)."""
         for path in reversed(self.syspaths.pop(tty)):
+            self.testbed.uevent("/sys" + path, "remove")
             self.testbed.remove_device("/sys" + path)
         # The link that replaced umockdev's node is not umockdev's to remove.
         node = f"{self.testbed.get_root_dir()}/dev/{tty}"

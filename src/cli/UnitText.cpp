@@ -71,18 +71,3 @@ std::string Seconds(std::uint32_t milliseconds) {
     std::snprintf(text, sizeof(text), "%.1f", milliseconds / 1000.0);
     return text;
 }
-
-std::string ConfirmationText(const Confirmation& confirmation, int version) {
-    if (confirmation.confirmed)
-        return "updated, version " + ThreeDigits(version) + " confirmed";
-    std::string why = "the unit did not answer";
-    if (confirmation.indistinct)
-        why = "the unit cannot be told from others by its bridge's serial";
-    else if (!confirmation.otherSerial.empty())
-        why = "another unit (serial " + confirmation.otherSerial + ") answered";
-    else if (confirmation.answered)
-        why = "the unit answered model " +
-              std::to_string(static_cast<signed char>(confirmation.last.deviceId)) + ", version " +
-              ThreeDigits(static_cast<signed char>(confirmation.last.version));
-    return "sent, not confirmed: " + (confirmation.cancelled ? "cancelled; " + why : why);
-}

@@ -43,7 +43,3 @@ std::string Judge(const HeaderFields& fields, const Unit& unit, bool allowDowngr
 
 // Milliseconds as seconds with one decimal: "12.3".
 std::string Seconds(std::uint32_t milliseconds);
-
-// The result of an update asked to confirm version: "updated, version 006 confirmed", or "sent,
-// not confirmed: " and what the unit last answered, or that it did not answer.
-std::string ConfirmationText(const Confirmation& confirmation, int version);

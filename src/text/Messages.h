@@ -7,6 +7,7 @@
 #include "firmware/Compatibility.h"
 #include "firmware/FirmwareFile.h"
 #include "update/FirmwareTransfer.h"
+#include "update/UnitConfirmation.h"
 #include "update/UpdateSession.h"
 
 #include <string>
@@ -22,6 +23,22 @@ const char* MessageFor(DiscoveryError error);
 // COM port: Device or resource busy", "the unit on /dev/ttyUSB0 is not the one checked: it
 // answers model 2, firmware 007, not model 1, firmware 005". "" for a cancel.
 std::string SessionFailureText(const SessionResult& result, const CheckedUnit& unit);
+
+// Why a model gets no file from a folder or a catalog (NewestFor): "model 1 is ambiguous:
+// Amplifier-a.ace and Amplifier-b.ace are both version 006".
+std::string AmbiguousModelText(int model, const std::string& one, const std::string& other,
+                               int version);
+
+// The result of an update asked to confirm version: "updated, version 006 confirmed", or "sent,
+// not confirmed: " and what the unit last answered, that it did not answer, or that it cannot be
+// told from other units.
+std::string ConfirmationText(const Confirmation& confirmation, int version);
+
+// Why a file of the page's catalog is refused: it is not the file the catalog lists (size,
+// SHA-256, or the header's model and version).
+std::string NotAsListedText(const std::string& name, std::uint32_t size, const std::string& sha256,
+                            int model, int version, std::uint32_t listedSize,
+                            const std::string& listedSha256, int listedModel, int listedVersion);
 
 // The status line after a refresh that found its bridges in the system's device list, naming
 // why the bridge library was not used.
