@@ -128,6 +128,20 @@ class SimBed:
         self.ioctl_handlers[tty] = handler
         self.testbed.attach_ioctl("/dev/" + tty, handler)
 
+    def own(self, tty, uid, gid, mode):
+        """Gives a node the test bed backs with its own pty the owner and mode of a real one
+        (root:dialout 0660, say), and lets other users reach the bed, so that a program run as
+        another user meets the permission a real port would ask of it."""
+        root = self.testbed.get_root_dir()
+        os.chmod(root, 0o755)
+        # umockdev's preload connects to the bed's ioctl sockets on every open of a node.
+        for folder, _, names in os.walk(root + "/ioctl"):
+            for name in names:
+                os.chmod(os.path.join(folder, name), 0o777)
+        pty_node = os.readlink(f"{root}/dev/{tty}")
+        os.chown(pty_node, uid, gid)
+        os.chmod(pty_node, mode)
+
     def state_file(self, tty, suffix):
         return f"{self.folder}/state/port{self.ports[tty]}{suffix}"
 

@@ -172,7 +172,17 @@ int RunList(const Arguments& arguments, Console& console) {
         if (units.empty())
             console.Result(kNoEquipmentEntry);
     }
-    return units.empty() ? kExitNoUnit : kExitDone;
+    // A port this user may not open is said with what to do; when that kept every unit from
+    // being asked, nothing was listed but names, so the list has failed.
+    bool anyAsked = false, anyDenied = false;
+    for (const Unit& unit : units) {
+        anyAsked = anyAsked || (unit.queried && unit.portOpened);
+        if (PermissionDenied(unit)) {
+            anyDenied = true;
+            console.Error(PortText(unit) + ": " + WhyNotChecked(unit));
+        }
+    }
+    return units.empty() || (anyDenied && !anyAsked) ? kExitNoUnit : kExitDone;
 }
 
 int RunCheck(const Arguments& arguments, Console& console) {

@@ -2,6 +2,7 @@
 
 #include "cli/Commands.h"
 #include "cli/JsonEvents.h"
+#include "cli/PortAccess.h"
 #include "cli/UnitSearch.h"
 #include "cli/UnitText.h"
 #include "text/Messages.h"
@@ -38,11 +39,11 @@ int RunDoctor(const Arguments&, Console& console) {
     QueryUnits(finder, units);
     unsigned updatable = 0;
     for (const Unit& unit : units) {
-        const std::string why = WhyNotChecked(unit);
+        const std::string why = WhyNotChecked(unit, false);
         DoctorCheck check{"unit", why.empty(), false, Describe(unit), ""};
         if (!why.empty()) {
             check.detail += ": " + why;
-            check.fix = PermissionDenied(unit) ? kPortPermissionHint
+            check.fix = PermissionDenied(unit) ? PortPermissionFixFor(unit.device)
                         : unit.portOpened      ? "check that the unit is switched on and its "
                                                  "cable plugged in; restart it and try again"
                                                : "close the program that holds the port, or "

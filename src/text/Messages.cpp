@@ -140,3 +140,16 @@ std::string SessionFailureText(const SessionResult& result, const CheckedUnit& u
         return "";
     }
 }
+
+std::string PortPermissionFix(const std::string& group, const std::string& installedRule) {
+    const std::string joined = group.empty() || group == "root" ? "dialout" : group;
+    return "sudo usermod -aG " + joined +
+           " $USER, then log in again (the port's group: the way for a login over ssh and for "
+           "a service); " +
+           (installedRule.empty()
+                ? std::string("or install orvane-update's udev rule, which gives the user at the "
+                              "machine's own seat access")
+                : "the udev rule (" + installedRule +
+                      ") gives access only to the user at the machine's own seat, once the unit "
+                      "is plugged in again");
+}

@@ -124,13 +124,18 @@ def firmware(folder, name, model, version, size):
     return path
 
 
-def run(*args, timeout=90, env=None, cwd=None):
+# A user who is not root and in no group, for the runs that must meet a port's permission.
+AS_NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+DIALOUT_GID = 20
+
+
+def run(*args, timeout=90, env=None, cwd=None, as_nobody=False):
     # The test bed's own variables are in the process's environment, not in os.environ: the
     # program inherits that environment, with env's variables put in for its run.
     for name, value in (env or {}).items():
         os.environ[name] = value
     try:
-        return subprocess.run([TOOL, *args], capture_output=True, text=True, timeout=timeout,
+        return subprocess.run([*(AS_NOBODY if as_nobody else []), TOOL, *args], capture_output=True, text=True, timeout=timeout,
                               stdin=subprocess.DEVNULL, check=False, cwd=cwd)
     finally:
         for name in env or {}:
@@ -332,6 +337,51 @@ class HeldPort(Bench):
         except (BlockingIOError, OSError):
             sent = b""
         self.assertEqual(sent, b"")
+
+
+class Permission(Bench):
+    # The test bed's own ptys behind the nodes, owned as a real ttyUSB is: root:dialout 0660.
+    devices = [{**AMPLIFIER, "unit": None}, {**MIXER, "unit": None}]
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        for tty in ("ttyUSB0", "ttyUSB1"):
+            cls.bed.own(tty, 0, DIALOUT_GID, 0o660)
+
+    def sent(self, tty):
+        end = self.bed.pty_end(tty)
+        os.set_blocking(end, False)
+        try:
+            return os.read(end, 4096)
+        except (BlockingIOError, OSError):
+            return b""
+
+    def test_list_says_which_ports_may_not_be_opened_and_how_to_get_them(self):
+        fix = ("; sudo usermod -aG dialout $USER, then log in again (the port's group: the way for "
+               "a login over ssh and for a service); or install orvane-update's udev rule, which "
+               "gives the user at the machine's own seat access\n")
+        denied = "Error opening Master COM port: Permission denied (system error 13)"
+        outcome = run("list", as_nobody=True)
+        # No unit could be asked: the list has failed, and says why for each port.
+        self.expect(outcome, EXIT_NO_UNIT,
+                    '/dev/ttyUSB0  "Orvane Amplifier"  serial ORV1001  model unknown  firmware '
+                    'unknown  via sysfs\n/dev/ttyUSB1  "Orvane Mixer"  serial ORV2001  model unknown'
+                    '  firmware unknown  via sysfs\n',
+                    f"orvane-update: /dev/ttyUSB0: {denied}{fix}"
+                    f"orvane-update: /dev/ttyUSB1: {denied}{fix}")
+        self.assertEqual((self.sent("ttyUSB0"), self.sent("ttyUSB1")), (b"", b""))
+        # One port it may open: that unit was asked, so the list stands; the other is still said.
+        self.bed.own("ttyUSB1", 0, DIALOUT_GID, 0o666)
+        try:
+            outcome = run("list", as_nobody=True)
+        finally:
+            self.bed.own("ttyUSB1", 0, DIALOUT_GID, 0o660)
+        self.expect(outcome, EXIT_DONE, stderr=f"orvane-update: /dev/ttyUSB0: {denied}{fix}")
+        self.assertEqual(self.sent("ttyUSB1"), b"ver\r")
+        self.assertEqual(self.sent("ttyUSB0"), b"")
+        # As root the same ports open: the advice is only for want of permission.
+        self.expect(run("list"), EXIT_DONE, stderr="")
 
 
 class Cancel(Bench):
