@@ -42,14 +42,15 @@ def records(device, position, node=True):
         return [f"P: /devices/platform/serial8250\nE: SUBSYSTEM=platform\n",
                 f"P: /devices/platform/serial8250/tty/{tty}\n{node}L: device=../../../serial8250\n"]
     usb = f"{USB_ROOT}/1-{position}"
-    # A product of bytes may be text in any encoding, or none: it goes in as hex.
+    # A product of bytes may be text in any encoding: it goes in as hex. None: the adapter
+    # reports no product string, and sysfs has no product attribute.
     product = device["product"]
-    product = (f"H: product={product.hex()}" if isinstance(product, bytes)
-               else f"A: product={product}")
+    product = ("" if product is None else f"H: product={product.hex()}\n"
+               if isinstance(product, bytes) else f"A: product={product}\n")
     interface = f"{usb}/1-{position}:1.0"
     found = [f"P: {usb}\nN: bus/usb/001/{position + 1:03d}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
              f"A: idVendor={device['vid']}\nA: idProduct={device['pid']}\n"
-             f"A: serial={device['serial']}\n{product}\n",
+             f"A: serial={device['serial']}\n{product}",
              f"P: {interface}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n"]
     if kind == "acm":
         found.append(f"P: {interface}/tty/{tty}\n{node}L: device=../../../1-{position}:1.0\n")

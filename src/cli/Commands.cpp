@@ -112,6 +112,8 @@ int OpenFileAndSelectUnits(const Arguments& arguments, Console& console, Prepare
     std::vector<Unit> found;
     if (const int status = FindUnits(console, found); status != kExitDone)
         return status;
+    // Another device with the same bridge chip is no unit: it is neither named nor counted.
+    std::erase_if(found, [](const Unit& unit) { return unit.OtherDevice(); });
     const int selected = SelectUnits(arguments, found, console, prepared.units);
     if (selected == kExitDone)
         for (const Unit& unit : prepared.units)
@@ -151,6 +153,8 @@ int RunList(const Arguments& arguments, Console& console) {
     if (const int found = FindUnits(console, units, &source); found != kExitDone)
         return found;
     const char* sourceText = source == BridgeSource::Library ? "library" : kSystemListSource;
+    const size_t equipment = static_cast<size_t>(std::count_if(
+        units.begin(), units.end(), [](const Unit& unit) { return !unit.OtherDevice(); }));
     if (arguments.json) {
         std::string json = "[";
         for (size_t i = 0; i < units.size(); ++i) {
@@ -161,28 +165,34 @@ int RunList(const Arguments& arguments, Console& console) {
                     ", \"serial\": " + JsonString(unit.serial) +
                     ", \"model\": " + (unit.answered ? ModelText(unit) : "null") +
                     ", \"firmware\": " + JsonString(FirmwareText(unit)) +
-                    ", \"source\": " + JsonString(sourceText) + "}";
+                    ", \"source\": " + JsonString(sourceText) +
+                    ", \"kind\": " + (unit.OtherDevice() ? "\"other\"" : "\"unit\"") + "}";
         }
         console.JsonLine(json + (units.empty() ? "]" : "\n]"));
     } else {
         for (const Unit& unit : units)
             console.Result(PortText(unit) + "  " + Quoted(unit.product) + "  serial " +
-                           unit.serial + "  model " + ModelText(unit) + "  firmware " +
-                           FirmwareText(unit) + "  via " + sourceText);
-        if (units.empty())
+                           unit.serial + "  " +
+                           (unit.OtherDevice()
+                                ? OtherDeviceText(unit)
+                                : "model " + ModelText(unit) + "  firmware " + FirmwareText(unit)) +
+                           "  via " + sourceText);
+        if (!equipment)
             console.Result(kNoEquipmentEntry);
     }
     // A port this user may not open is said with what to do; when that kept every unit from
     // being asked, nothing was listed but names, so the list has failed.
     bool anyAsked = false, anyDenied = false;
     for (const Unit& unit : units) {
+        if (unit.OtherDevice())
+            continue;
         anyAsked = anyAsked || (unit.queried && unit.portOpened);
         if (PermissionDenied(unit)) {
             anyDenied = true;
             console.Error(PortText(unit) + ": " + WhyNotChecked(unit));
         }
     }
-    return units.empty() || (anyDenied && !anyAsked) ? kExitNoUnit : kExitDone;
+    return !equipment || (anyDenied && !anyAsked) ? kExitNoUnit : kExitDone;
 }
 
 int RunCheck(const Arguments& arguments, Console& console) {

@@ -37,8 +37,14 @@ int RunDoctor(const Arguments&, Console& console) {
                          "put the bridge library beside the program, or install the bridge's "
                          "driver so that the system lists its ports"});
     QueryUnits(finder, units);
-    unsigned updatable = 0;
+    unsigned updatable = 0, equipment = 0;
     for (const Unit& unit : units) {
+        if (unit.OtherDevice()) {
+            Report(console,
+                   {"device", true, true, Describe(unit) + ": " + OtherDeviceText(unit), ""});
+            continue;
+        }
+        ++equipment;
         const std::string why = WhyNotChecked(unit, false);
         DoctorCheck check{"unit", why.empty(), false, Describe(unit), ""};
         if (!why.empty()) {
@@ -52,16 +58,16 @@ int RunDoctor(const Arguments&, Console& console) {
         updatable += why.empty() ? 1 : 0;
         Report(console, check);
     }
-    if (units.empty())
+    if (!equipment)
         Report(console, {"units", false, false, kNoEquipmentEntry,
                          "plug the unit in with its USB cable and switch it on"});
     const int code = updatable ? kExitDone : kExitNoUnit;
     if (console.Json())
-        console.JsonLine("{\"check\": \"summary\", \"units\": " + std::to_string(units.size()) +
+        console.JsonLine("{\"check\": \"summary\", \"units\": " + std::to_string(equipment) +
                          ", \"updatable\": " + std::to_string(updatable) +
                          ", \"exit\": " + std::to_string(code) + "}");
     else
-        console.Result(std::to_string(updatable) + " of " + std::to_string(units.size()) +
-                       (units.size() == 1 ? " unit" : " units") + " can be updated");
+        console.Result(std::to_string(updatable) + " of " + std::to_string(equipment) +
+                       (equipment == 1 ? " unit" : " units") + " can be updated");
     return code;
 }

@@ -46,6 +46,12 @@ std::string Describe(const Unit& unit) {
            ModelText(unit) + ", firmware " + FirmwareText(unit) + ")";
 }
 
+std::string OtherDeviceText(const Unit& unit) {
+    return std::string("another device, not Orvane equipment: ") +
+           (unit.portOpened ? "it did not answer" : "its port could not be opened") +
+           " and its product string does not name Orvane";
+}
+
 std::string WhyNotChecked(const Unit& unit, bool withFix) {
     if (unit.device.empty())
         return unit.port < 0 ? std::string("the system names no ") + kPortKind + " for it"

@@ -90,6 +90,7 @@ std::vector<BridgeIdentity> ListSysfsBridges(const std::string& sysRoot) {
             bridge.vid != kBridgeVendorId)
             continue;
         bridge.product = Attribute(usbDevice, "product", kProductLimit);
+        bridge.ownProduct = fs::exists(usbDevice / "product", error);
         bridge.serial = Attribute(usbDevice, "serial", kSerialLimit);
         bridge.device = "/dev/" + name;
         found.emplace_back(name, bridge);

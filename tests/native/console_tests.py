@@ -59,6 +59,16 @@ def product_texts():
              text) for raw, text in rows]
 
 
+def other_device_cases():
+    """The other-device cases shared with the Windows suite: (product or None, the unit's conf,
+    what list calls it, the exit code of update --all)."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../cli/other-device-cases.txt")
+    with open(path, encoding="utf-8") as cases:
+        rows = [line.rstrip("\n").split("\t") for line in cases if not line.startswith("#")]
+    return [(None if product == "-" else product, conf.replace(";", "\n"), kind, int(code))
+            for product, conf, kind, code in rows]
+
+
 def verify_cases():
     """The --verify cases shared with the Windows suite: (name, the unit's conf, the wait's limit
     in ms or None, exit code, the unit's result)."""
@@ -221,7 +231,7 @@ class Listing(Bench):
         self.expect(result, EXIT_DONE)
         self.assertEqual(json.loads(result.stdout), [
             {"port": port, "product": product, "serial": serial, "model": model,
-             "firmware": version, "source": "sysfs"}
+             "firmware": version, "source": "sysfs", "kind": "unit"}
             for port, product, serial, model, version in self.units])
         self.expect_others_untouched()
 
@@ -382,6 +392,39 @@ class Permission(Bench):
         self.assertEqual(self.sent("ttyUSB0"), b"")
         # As root the same ports open: the advice is only for want of permission.
         self.expect(run("list"), EXIT_DONE, stderr="")
+
+
+class OtherDevices(Bench):
+    # One unit the file is meant for, then a bridge per shared case.
+    cases = other_device_cases()
+    devices = [bridge("ttyUSB0", "G0", "Orvane Amplifier", "0105")] + [
+        {**bridge(f"ttyUSB{i}", f"C{i}", product, "0105"), "unit": conf}
+        for i, (product, conf, _, _) in enumerate(cases, start=1)]
+
+    def test_a_silent_bridge_not_named_orvane_is_another_device_and_no_unit(self):
+        listed = json.loads(run("list", "--json").stdout)
+        self.assertEqual([unit["kind"] for unit in listed],
+                         ["unit"] + [kind for _, _, kind, _ in self.cases])
+        text = run("list").stdout.splitlines()
+        self.assertEqual(text[2], '/dev/ttyUSB2  "CP2102N USB to UART Bridge Controller"  serial C2'
+                         "  another device, not Orvane equipment: it did not answer and its "
+                         "product string does not name Orvane  via sysfs")
+        ttys = [f"ttyUSB{i}" for i in range(1, len(self.cases) + 1)]
+        for tty in ttys:
+            self.bed.remove(tty)
+        try:
+            for tty, (product, conf, kind, code) in zip(ttys, self.cases):
+                with self.subTest(product=product, conf=conf):
+                    self.bed.plug(tty)
+                    self.setUp()
+                    outcome = run("update", self.amplifier6, "--all", "--yes")
+                    self.bed.remove(tty)
+                    self.assertEqual(outcome.returncode, code, outcome.stdout + outcome.stderr)
+                    self.assertEqual(tty in outcome.stdout, kind == "unit", outcome.stdout)
+                    self.assertNotIn("pgm", self.bed.events(tty))
+        finally:
+            for tty in ttys:
+                self.bed.plug(tty)
 
 
 class Cancel(Bench):
@@ -1149,14 +1192,14 @@ class JsonEvents(Bench):
 
 class Doctor(Bench):
     devices = [bridge("ttyUSB0", "D0", "Unit 0105", "0105"),
-               bridge("ttyUSB1", "D1", "Unit 0105", "0105", "mode=silent")]
+               bridge("ttyUSB1", "D1", "Orvane Amplifier", "0105", "mode=silent")]
 
     def test_doctor_names_the_unit_it_can_update_and_the_one_it_cannot(self):
         outcome = run("doctor")
         self.assertEqual(outcome.returncode, EXIT_DONE, outcome.stdout + outcome.stderr)
         self.assertIn("ok    unit: /dev/ttyUSB0 (Unit 0105, serial D0, model 1, firmware 005)\n",
                       outcome.stdout)
-        self.assertIn("FAIL  unit: /dev/ttyUSB1 (Unit 0105, serial D1, model unknown, firmware "
+        self.assertIn("FAIL  unit: /dev/ttyUSB1 (Orvane Amplifier, serial D1, model unknown, firmware "
                       "unknown): the unit did not answer the version query\n", outcome.stdout)
         self.assertIn("ok    port: /dev/ttyUSB0 owner ", outcome.stdout)
         self.assertTrue(outcome.stdout.endswith("1 of 2 units can be updated\n"), outcome.stdout)
