@@ -27,12 +27,13 @@ from gi.repository import UMockdev  # noqa: E402
 USB_ROOT = "/devices/pci0000:00/0000:00:14.0/usb1"
 
 
-def records(device, position, node=True):
+def records(device, position, node=True, bound=True):
     """umockdev records for one device, parents first, as the kernel lays it out.
 
     kind "usb-serial": a USB device, its interface, the usb-serial port and its tty (ttyUSBn);
     "acm": a USB modem whose tty (ttyACMn) hangs off the interface; "uart": a board's ttySn.
-    Without node, umockdev makes no /dev node for the tty (the caller makes its own).
+    Without node, umockdev makes no /dev node for the tty (the caller makes its own). Without
+    bound, no driver has taken the USB adapter: it has no usb-serial port and no tty.
     """
     tty, kind = device["tty"], device.get("kind", "usb-serial")
     major = {"usb-serial": 188, "acm": 166, "uart": 4}[kind]
@@ -52,6 +53,8 @@ def records(device, position, node=True):
              f"A: idVendor={device['vid']}\nA: idProduct={device['pid']}\n"
              f"A: serial={device['serial']}\n{product}",
              f"P: {interface}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n"]
+    if not bound:
+        return found
     if kind == "acm":
         found.append(f"P: {interface}/tty/{tty}\n{node}L: device=../../../1-{position}:1.0\n")
     else:
@@ -67,11 +70,16 @@ def records(device, position, node=True):
 class SimBed:
     """The bed: device dicts with tty, kind, vid, pid, serial, product (text, or bytes as the
     adapter reports them), and unit (the simulated unit's conf text; None keeps the test bed's
-    own pty behind the node). A device with "plugged": False (or a "plug_at" time, see main) is
+    own pty behind the node). Without driver, no adapter gets its tty. A device with "plugged": False (or a "plug_at" time, see main) is
     not attached at the start: its unit is there, and plug() attaches it."""
 
-    def __init__(self, devices, simulator=None):
+    def __init__(self, devices, simulator=None, driver=True):
         self.testbed = UMockdev.Testbed.new()
+        # The kernel's driver of the bridge maker's adapters, loaded; without it, the adapters
+        # are on the bus but get no tty.
+        self.driver = driver
+        if driver:
+            os.makedirs(self.testbed.get_sys_dir() + "/bus/usb-serial/drivers/cp210x")
         self.folder = tempfile.mkdtemp(prefix="orvane-simbed.")
         self.ports, self.syspaths, self.devices, self.seq = {}, {}, {}, 0
         self.ioctl_handlers = {}
@@ -108,10 +116,10 @@ class SimBed:
         a node twice, so only a device with a unit can be plugged in again.)"""
         device, position = self.devices[tty]
         self.syspaths[tty] = []
-        for record in records(device, position, node=tty not in self.ports):
+        for record in records(device, position, node=tty not in self.ports, bound=self.driver):
             self.testbed.add_from_string(record)
             self.syspaths[tty].append(record.split("\n")[0][3:])
-        if tty in self.ports:
+        if tty in self.ports and self.driver:
             # Not a pty of umockdev's: the node leads to the unit's link, which always names the
             # pty of the unit's next session.
             os.symlink(f"{self.folder}/ports/com{self.ports[tty]}",

@@ -2,6 +2,7 @@
 
 #include "cli/PortAccess.h"
 #include "cli/UnitText.h"
+#include "discovery/SysfsBridges.h"
 #include "text/Messages.h"
 
 #include <dirent.h>
@@ -80,13 +81,25 @@ std::vector<DoctorCheck> SystemChecks(const std::vector<Unit>& bridges) {
          driver ? "the bridge's kernel driver cp210x is present"
                 : "the bridge's kernel driver cp210x is not loaded",
          driver ? "" : "sudo modprobe cp210x (on Ubuntu it is in linux-modules-extra)"});
-    checks.push_back({"adapters", !bridges.empty(), false,
-                      std::to_string(bridges.size()) +
-                          " adapter(s) of the bridge maker (USB vendor "
-                          "10c4) with a tty in sysfs",
-                      bridges.empty() ? "plug the unit in and switch it on; lsusb should show "
-                                        "10c4:ea60"
-                                      : ""});
+    // An adapter on the bus without a tty is one no driver has taken.
+    const size_t adapters = ListSysfsBridgeAdapters().size();
+    std::string ttys;
+    for (const Unit& unit : bridges)
+        ttys += (ttys.empty() ? ": " : ", ") + PortText(unit);
+    if (adapters > bridges.size())
+        checks.push_back({"adapters", false, false,
+                          std::to_string(adapters) +
+                              " adapter(s) of the bridge maker (USB vendor 10c4) on the bus, " +
+                              std::to_string(adapters - bridges.size()) + " without a tty" + ttys,
+                          driver ? "plug the unit in again; dmesg should show cp210x taking it"
+                                 : "load the driver (above), then plug the unit in again"});
+    else
+        checks.push_back({"adapters", !bridges.empty(), false,
+                          std::to_string(bridges.size()) +
+                              " adapter(s) of the bridge maker (USB vendor 10c4) with a tty" + ttys,
+                          bridges.empty() ? "plug the unit in and switch it on; lsusb should show "
+                                            "10c4:ea60"
+                                          : ""});
     const std::string rule = InstalledUdevRule();
     checks.push_back(
         {"udev rule", true, rule.empty(),

@@ -183,10 +183,11 @@ def record_rows(path):
 
 class Bench(unittest.TestCase):
     devices = []
+    driver = True  # the bridge's kernel driver is loaded
 
     @classmethod
     def setUpClass(cls):
-        cls.bed = SimBed(cls.devices)
+        cls.bed = SimBed(cls.devices, driver=cls.driver)
         cls.files = tempfile.mkdtemp(prefix="orvane-files.")
         cls.amplifier6 = firmware(cls.files, "Amplifier-v006.ace", 1, 6, 64 * 1024)
 
@@ -1202,6 +1203,10 @@ class Doctor(Bench):
         self.assertIn("FAIL  unit: /dev/ttyUSB1 (Orvane Amplifier, serial D1, model unknown, firmware "
                       "unknown): the unit did not answer the version query\n", outcome.stdout)
         self.assertIn("ok    port: /dev/ttyUSB0 owner ", outcome.stdout)
+        self.assertTrue(outcome.stdout.startswith(
+            "ok    driver: the bridge's kernel driver cp210x is present\nok    adapters: 2 adapter(s)"
+            " of the bridge maker (USB vendor 10c4) with a tty: /dev/ttyUSB0, /dev/ttyUSB1\n"),
+            outcome.stdout)
         self.assertTrue(outcome.stdout.endswith("1 of 2 units can be updated\n"), outcome.stdout)
         checks = json_events(run("doctor", "--json").stdout)
         self.assertEqual(checks[-1], {"check": "summary", "units": 2, "updatable": 1, "exit": 0})
@@ -1209,16 +1214,71 @@ class Doctor(Bench):
 
 
 class DoctorHeld(Bench):
-    # The test bed's own pty behind the node: the test holds its other end.
-    devices = [{**AMPLIFIER, "unit": None}]
+    # The test bed's own ptys behind the nodes: a port this user (not root) may not open, one
+    # another program holds, and a process named ModemManager, as doctor knows it (by name
+    # among the running processes; it asks nothing of it).
+    devices = [{**AMPLIFIER, "unit": None}, {**MIXER, "unit": None}]
 
-    def test_a_held_port_gives_exit_2_and_says_what_to_do(self):
-        with open("/dev/ttyUSB0", "rb", buffering=0) as holder:
-            fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
-            outcome = run("doctor")
+    def test_a_held_port_a_port_without_permission_and_modemmanager(self):
+        self.bed.own("ttyUSB0", 0, DIALOUT_GID, 0o660)
+        self.bed.own("ttyUSB1", 0, DIALOUT_GID, 0o666)
+        fake = os.path.join(self.files, "ModemManager")
+        shutil.copy("/bin/sleep", fake)
+        modem_manager = subprocess.Popen([fake, "60"])
+        try:
+            with open("/dev/ttyUSB1", "rb", buffering=0) as holder:
+                fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                outcome = run("doctor", as_nobody=True)
+                checks = json_events(run("doctor", "--json", as_nobody=True).stdout)
+        finally:
+            modem_manager.kill()
+            modem_manager.wait()
         self.assertEqual(outcome.returncode, EXIT_NO_UNIT, outcome.stdout + outcome.stderr)
-        self.assertIn("Device or resource busy", outcome.stdout)
-        self.assertIn("fix: close the program that holds the port", outcome.stdout)
+        said = outcome.stdout
+        for line in [
+            "FAIL  port: /dev/ttyUSB0 owner root, group dialout, mode 0660: this user may not open "
+            "it\n      fix: sudo usermod -aG dialout $USER, then log in again",
+            "ok    port: /dev/ttyUSB1 owner root, group dialout, mode 0666: this user may open it\n",
+            "note  ModemManager: running, and may probe the ports (no udev rule tells it to leave "
+            "them alone)\n",
+            "FAIL  unit: /dev/ttyUSB0 (Orvane Amplifier, serial ORV1001, model unknown, firmware "
+            "unknown): Error opening Master COM port: Permission denied (system error 13)\n",
+            "FAIL  unit: /dev/ttyUSB1 (Orvane Mixer, serial ORV2001, model unknown, firmware "
+            "unknown): Error opening Master COM port: Device or resource busy",
+            "fix: close the program that holds the port",
+        ]:
+            self.assertIn(line, said)
+        self.assertTrue(said.endswith("0 of 2 units can be updated\n"), said)
+        self.assertEqual([(c["check"], c.get("passed")) for c in checks if c["check"] != "udev rule"],
+                         [("driver", True), ("adapters", True), ("port", False), ("port", True),
+                          ("ModemManager", True), ("unit", False), ("unit", False),
+                          ("summary", None)])
+        self.assertEqual(checks[-1], {"check": "summary", "units": 2, "updatable": 0, "exit": 2})
+        # Nothing reached either port.
+        for tty in ("ttyUSB0", "ttyUSB1"):
+            end = self.bed.pty_end(tty)
+            os.set_blocking(end, False)
+            with self.assertRaises((BlockingIOError, OSError)):
+                os.read(end, 4096)
+
+
+class DoctorNoDriver(Bench):
+    # The bridge's kernel driver is not loaded: the adapter is on the bus, without a tty.
+    driver = False
+    devices = [AMPLIFIER]
+
+    def test_the_missing_driver_and_the_adapter_it_left_without_a_tty(self):
+        outcome = run("doctor")
+        self.assertEqual(outcome.returncode, EXIT_NO_UNIT, outcome.stdout + outcome.stderr)
+        self.assertTrue(outcome.stdout.startswith(
+            "FAIL  driver: the bridge's kernel driver cp210x is not loaded\n"
+            "      fix: sudo modprobe cp210x (on Ubuntu it is in linux-modules-extra)\n"
+            "FAIL  adapters: 1 adapter(s) of the bridge maker (USB vendor 10c4) on the bus, 1 "
+            "without a tty\n      fix: load the driver (above), then plug the unit in again\n"),
+            outcome.stdout)
+        self.assertIn("FAIL  units: No Orvane equipment connected\n", outcome.stdout)
+        self.assertNotIn("ModemManager", outcome.stdout)
+        self.assertEqual(self.bed.received("ttyUSB0"), b"")
 
 
 if __name__ == "__main__":
