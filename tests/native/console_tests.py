@@ -428,6 +428,73 @@ class OtherDevices(Bench):
                 self.bed.plug(tty)
 
 
+COMPLETION = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                          "../../packaging/linux/orvane-update.bash")
+
+
+def completions(line, cwd=None):
+    """What an interactive bash with the completion loaded offers at the end of line: the words
+    as bash splits them go in COMP_WORDS, the last one's index in COMP_CWORD, then the function
+    that complete -p names for orvane-update runs."""
+    words = re.findall(r"[^ =]+|=", line) + ([""] if line.endswith((" ", "=")) else [])
+    script = (f"source {COMPLETION}\n"
+              "function=$(complete -p orvane-update | sed -n 's/.*-F \\([^ ]*\\).*/\\1/p')\n"
+              f"COMP_WORDS=({' '.join(repr(w) for w in words)})\n"
+              f"COMP_CWORD={len(words) - 1}\nCOMP_LINE={line!r}\nCOMP_POINT={len(line)}\n"
+              "\"$function\" orvane-update \"${COMP_WORDS[COMP_CWORD]}\" "
+              "\"${COMP_WORDS[COMP_CWORD-1]}\"\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n")
+    result = subprocess.run(["bash", "--norc", "-i", "-c", script], capture_output=True, text=True,
+                            timeout=30, stdin=subprocess.DEVNULL, cwd=cwd, check=False)
+    assert result.returncode == 0, result.stderr
+    return sorted(word for word in result.stdout.splitlines() if word)
+
+
+class Completion(Bench):
+    devices = [AMPLIFIER, MIXER, OTHERS[2]]
+
+    def test_commands_options_files_and_ports_and_no_port_is_opened(self):
+        registered = subprocess.run(["bash", "--norc", "-i", "-c", f"source {COMPLETION}; "
+                                     "complete -p orvane-update"], capture_output=True, text=True,
+                                    stdin=subprocess.DEVNULL, timeout=30, check=False)
+        self.assertEqual(registered.stdout, "complete -F _orvane_update orvane-update\n")
+        by_id = self.bed.testbed.get_root_dir() + "/dev/serial/by-id"
+        os.makedirs(by_id, exist_ok=True)
+        link = by_id + "/usb-Orvane_Mixer_ORV2001-if00-port0"
+        if not os.path.lexists(link):
+            os.symlink("../../ttyUSB1", link)
+        for name in ("Mixer-v004.ace", "notes.txt", "bench.csv"):
+            open(os.path.join(self.files, name), "w").close()
+        os.makedirs(os.path.join(self.files, "older"), exist_ok=True)
+        ports = ["/dev/serial/by-id/usb-Orvane_Mixer_ORV2001-if00-port0", "/dev/ttyUSB0",
+                 "/dev/ttyUSB1"]
+        for line, offered in [
+            ("orvane-update ", ["--help", "--version", "-V", "-h", "check", "doctor", "list",
+                                "update", "watch"]),
+            ("orvane-update u", ["update"]),
+            ("orvane-update help w", ["watch"]),
+            ("orvane-update watch x.ace --", ["--allow-downgrade", "--help", "--json", "--quiet",
+                                              "--record", "--verbose", "--verify", "--yes"]),
+            ("orvane-update check x.ace --", ["--help", "--json", "--port", "--quiet", "--serial",
+                                              "--verbose"]),
+            ("orvane-update doctor -", ["--help", "--json", "--quiet", "--verbose", "-h", "-q",
+                                        "-v"]),
+            # The ports present, the board's built-in ttyS0 not among them.
+            ("orvane-update update x.ace --port ", ports),
+            ("orvane-update update x.ace -p /dev/ttyUSB", ["/dev/ttyUSB0", "/dev/ttyUSB1"]),
+            ("orvane-update check x.ace --port=/dev/tty", ["/dev/ttyUSB0", "/dev/ttyUSB1"]),
+            ("orvane-update update ", ["Amplifier-v006.ace", "Mixer-v004.ace", "older"]),
+            ("orvane-update update M", ["Mixer-v004.ace"]),
+            ("orvane-update update x.ace --record ", ["bench.csv", "older"]),
+            ("orvane-update update x.ace --serial ", []),
+        ]:
+            with self.subTest(line):
+                self.assertEqual(completions(line, cwd=self.files), offered)
+        # A Tab reads names only: no port was opened, no unit asked.
+        for tty in ("ttyUSB0", "ttyUSB1", "ttyS0"):
+            self.assertNotIn("open", self.bed.events(tty), tty)
+            self.assertEqual(self.bed.received(tty), b"", tty)
+
+
 class Cancel(Bench):
     # A slow unit, so that the update is still running when the signal comes.
     devices = [{**AMPLIFIER, "unit": "reply=0105\nxonxoff=1\nmode=paced\npaced_rate=20000"}]
