@@ -410,6 +410,17 @@ class OtherDevices(Bench):
         self.assertEqual(text[2], '/dev/ttyUSB2  "CP2102N USB to UART Bridge Controller"  serial C2'
                          "  another device, not Orvane equipment: it did not answer and its "
                          "product string does not name Orvane  via sysfs")
+        # watch reports it as another device, neither failed nor counted.
+        watch = Watching(self.amplifier6, "--yes")
+        try:
+            self.assertTrue(watch.wait_for(re.escape(
+                "other /dev/ttyUSB2 (serial C2): another device, not Orvane equipment")), watch.lines)
+            self.assertTrue(watch.wait_for("failed /dev/ttyUSB4 "), watch.lines)
+        finally:
+            watch.stop()
+        self.assertFalse(watch.events("failed /dev/ttyUSB2 "), watch.lines)
+        self.assertEqual(watch.lines[-1],
+                         "Totals: 1 updated, 0 up to date, 1 refused, 2 failed")
         ttys = [f"ttyUSB{i}" for i in range(1, len(self.cases) + 1)]
         for tty in ttys:
             self.bed.remove(tty)
