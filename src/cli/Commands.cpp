@@ -52,26 +52,34 @@ int FindUnits(Console& console, std::vector<Unit>& units, BridgeSource* source =
     return kExitDone;
 }
 
-// The units the command line names: the one on --port, the one with --serial, or all.
+// The units the command line names: the one on --port, the one with --serial, or all. Another
+// device with the same bridge chip is no unit: it is never selected nor counted, but a port or
+// serial it shares with a unit still names two bridges, which could be either.
 int SelectUnits(const Arguments& arguments, const std::vector<Unit>& found, Console& console,
                 std::vector<Unit>& selected) {
-    if (found.empty()) {
+    const auto units = static_cast<size_t>(std::count_if(
+        found.begin(), found.end(), [](const Unit& unit) { return !unit.OtherDevice(); }));
+    if (!units) {
         console.Error(kNoEquipmentEntry);
         return kExitNoUnit;
     }
     // An update that names no unit takes the one connected; of several it would have to guess.
-    if (arguments.command == Command::Update && !arguments.NamesUnits() && found.size() > 1) {
-        console.Error(std::to_string(found.size()) +
+    if (arguments.command == Command::Update && !arguments.NamesUnits() && units > 1) {
+        console.Error(std::to_string(units) +
                       " units are connected: name one with --port or --serial, or use --all:");
         for (const Unit& unit : found)
-            console.Error("  " + Describe(unit));
+            if (!unit.OtherDevice())
+                console.Error("  " + Describe(unit));
         return kExitUsage;
     }
+    size_t named = 0;
     for (const Unit& unit : found) {
         if ((arguments.port && !SamePort(unit.device, *arguments.port)) ||
             (arguments.serial && unit.serial != *arguments.serial))
             continue;
-        selected.push_back(unit);
+        ++named;
+        if (!unit.OtherDevice())
+            selected.push_back(unit);
     }
     if (selected.empty()) {
         console.Error(arguments.port
@@ -79,15 +87,15 @@ int SelectUnits(const Arguments& arguments, const std::vector<Unit>& found, Cons
                           : "no Orvane equipment with serial " + Quoted(*arguments.serial));
         return kExitNoUnit;
     }
-    // A name that fits more than one unit names none of them: the wrong one could be sent the
+    // A name that fits more than one bridge names none of them: the wrong one could be sent the
     // file.
-    if (arguments.serial && selected.size() > 1) {
-        console.Error("serial " + Quoted(*arguments.serial) + " is on " +
-                      std::to_string(selected.size()) + " units: name one with --port");
+    if (arguments.serial && named > 1) {
+        console.Error("serial " + Quoted(*arguments.serial) + " is on " + std::to_string(named) +
+                      " units: name one with --port");
         return kExitUsage;
     }
-    if (arguments.port && selected.size() > 1) {
-        console.Error(*arguments.port + " is reported by " + std::to_string(selected.size()) +
+    if (arguments.port && named > 1) {
+        console.Error(*arguments.port + " is reported by " + std::to_string(named) +
                       " units: name one with --serial");
         return kExitUsage;
     }
@@ -112,8 +120,6 @@ int OpenFileAndSelectUnits(const Arguments& arguments, Console& console, Prepare
     std::vector<Unit> found;
     if (const int status = FindUnits(console, found); status != kExitDone)
         return status;
-    // Another device with the same bridge chip is no unit: it is neither named nor counted.
-    std::erase_if(found, [](const Unit& unit) { return unit.OtherDevice(); });
     const int selected = SelectUnits(arguments, found, console, prepared.units);
     if (selected == kExitDone)
         for (const Unit& unit : prepared.units)
