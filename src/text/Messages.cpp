@@ -189,3 +189,16 @@ std::string NotAsListedText(const std::string& name, std::uint32_t size, const s
         return "";
     return "The file " + name + " is not the one the catalog lists: " + why;
 }
+
+std::string PortPermissionFix(const std::string& group, const std::string& installedRule) {
+    const std::string joined = group.empty() || group == "root" ? "dialout" : group;
+    return "sudo usermod -aG " + joined +
+           " $USER, then log in again (the port's group: the way for a login over ssh and for "
+           "a service); " +
+           (installedRule.empty()
+                ? std::string("or install orvane-update's udev rule, which gives the user at the "
+                              "machine's own seat access")
+                : "the udev rule (" + installedRule +
+                      ") gives access only to the user at the machine's own seat, once the unit "
+                      "is plugged in again");
+}

@@ -56,10 +56,11 @@ constexpr const char* kCancelQuestion =
     "Do you want to abort this update?\nWarning: This may result in lost memory.";
 constexpr const char* kCancelCaption = "Cancel Transfer?";
 constexpr const char* kErrorCaption = "Error";
-// After the system's words when a port may not be opened for want of permission (Linux).
-constexpr const char* kPortPermissionHint =
-    "serial ports belong to a group that your user must be in (dialout on Debian and Ubuntu: "
-    "sudo usermod -aG dialout $USER, then log in again), or install orvane-update's udev rule";
+// What to do when a port may not be opened for want of permission (Linux): join group, the
+// port's (dialout when it is not known or is root's), which serves every login, ssh and services
+// included; the udev rule, installed at installedRule ("" when it is not), serves only the user
+// at the machine's own seat.
+std::string PortPermissionFix(const std::string& group, const std::string& installedRule);
 
 // The window's additions: the title-bar menu's item, and the status lines of a refused drop and
 // of a log folder that cannot be shown.
