@@ -46,9 +46,14 @@ fi
 desktop=1024x768
 [ -n "$dpi" ] && desktop=1280x1024
 
-"$root/scripts/setup.sh" >&2
-if [ -z "$console" ] && [ -z "$web" ]; then
-    "$root/scripts/build.sh"
+# Each form installs only its own packages.
+if [ -n "$console" ]; then
+    "$root/scripts/setup.sh" console >&2
+elif [ -n "$web" ]; then
+    "$root/scripts/setup.sh" web
+else
+    "$root/scripts/setup.sh" run
+    "$root/scripts/build.sh" window
 fi
 
 work=$(mktemp -d /tmp/orvane-run.XXXXXX)
