@@ -53,7 +53,6 @@ elif [ -n "$web" ]; then
     "$root/scripts/setup.sh" web
 else
     "$root/scripts/setup.sh" run
-    "$root/scripts/build.sh" window
 fi
 
 work=$(mktemp -d /tmp/orvane-run.XXXXXX)
@@ -62,15 +61,16 @@ markers="$work/markers"
 mkdir -p "$equipment" "$markers"
 sim_pid=""
 user_pid=""
+prefix_pid=""
 
 # shellcheck source=scripts/wine-session.sh
 source "$root/scripts/wine-session.sh"
 cleanup() {
     local pid
-    for pid in $user_pid $sim_pid; do
+    for pid in $user_pid $sim_pid $prefix_pid; do
         kill "$pid" 2>/dev/null || true
     done
-    for pid in $user_pid $sim_pid; do
+    for pid in $user_pid $sim_pid $prefix_pid; do
         wait "$pid" 2>/dev/null || true
     done
     wine_session_stop
@@ -78,6 +78,15 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+
+if [ -z "$console" ] && [ -z "$web" ]; then
+    # A first run makes the cached Wine prefix (10 to 20 s of wineboot) while it builds.
+    wine_session_prepare &
+    prefix_pid=$!
+    "$root/scripts/build.sh" window
+    wait "$prefix_pid" || true
+    prefix_pid=""
+fi
 
 # Seconds from the command's start to $1 (an $EPOCHREALTIME), to the hundredth.
 since_start() {

@@ -17,10 +17,11 @@ set -euo pipefail
 native=(cmake ninja-build g++)
 # The 64-bit Windows build, with Debian's default (win32) thread model.
 windows=(g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64)
-# Wine and its virtual display. Wine's windows need its own fonts, and its X11 driver loads the
-# X extensions' libraries at run time.
-wine=(wine wine64 fonts-wine xvfb libxcomposite1 libxcursor1 libxfixes3 libxi6 libxinerama1
-      libxrandr2 libxrender1 libxxf86vm1)
+# Wine and its virtual display, with the fonts and the X extensions' libraries that Wine takes
+# at run time. The window's font comes from Liberation Sans: without it, from DejaVu Sans, and the
+# window is a sixth wider than in the pictures.
+wine=(wine wine64 fonts-wine fonts-liberation xvfb libxcomposite1 libxcursor1 libxfixes3 libxi6
+      libxinerama1 libxrandr2 libxrender1 libxxf86vm1)
 # The scripted run's checks of the display and its screenshots.
 screen=(x11-utils imagemagick)
 # The test bed that shows a program /sys and /dev/ttyUSBn.
