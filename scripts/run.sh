@@ -137,13 +137,19 @@ make_firmware() {
     } >"$file"
 }
 
+# The native build for --console and --web. A new build directory is configured without the
+# tests, whose packages these forms do not install; a configured one is kept as it is.
+native=${ORVANE_NATIVE_BUILD_DIR:-$root/build-linux}
+native_configure() {
+    [ -e "$native/build.ninja" ] ||
+        cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_BUILD_TESTS=OFF
+}
+
 # --console: the native orvane-update with the two units plugged in as /dev/ttyUSB0 and
 # /dev/ttyUSB1 of the bridge maker, under umockdev, in the caller's folder; its status is ours.
 if [ -n "$console" ]; then
-    native=${ORVANE_NATIVE_BUILD_DIR:-$root/build-linux}
     {
-        cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release &&
-            cmake --build "$native" --target orvane-update orvane-sim-equipment
+        native_configure && cmake --build "$native" --target orvane-update orvane-sim-equipment
     } >"$work/build.log" 2>&1 || {
         cat "$work/build.log" >&2
         exit 1
@@ -174,10 +180,8 @@ fi
 # With a display the page opens there; without one a scripted user updates the amplifier and
 # the screenshots go to docs/images/web-*.png (ORVANE_WEB_SHOTS names another folder).
 if [ -n "$web" ]; then
-    native=${ORVANE_NATIVE_BUILD_DIR:-$root/build-linux}
     {
-        cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release &&
-            cmake --build "$native" --target orvane-sim-equipment &&
+        native_configure && cmake --build "$native" --target orvane-sim-equipment &&
             "$root/scripts/build-web.sh"
     } >"$work/build.log" 2>&1 || {
         cat "$work/build.log" >&2

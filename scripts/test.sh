@@ -24,7 +24,7 @@ quiet_step() {
 native=${ORVANE_NATIVE_BUILD_DIR:-$root/build-linux}
 started=$SECONDS
 native_build() {
-    cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release &&
+    cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_BUILD_TESTS=ON &&
         # The simulator's own tests run with the Windows suite, so their program is not built
         # here.
         cmake --build "$native" --target native_engine_tests orvane-update orvane-sim-equipment
