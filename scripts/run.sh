@@ -247,10 +247,15 @@ if [ -n "$dpi" ]; then
 "Default"="$desktop"
 EOF
 fi
-# The import starts the session's first Wine programs (a second or so): the units and the
-# firmware files are made meanwhile.
-quietly wine reg import "$(windows_path "$work/ports.reg")" &
-import_pid=$!
+quietly wine reg import "$(windows_path "$work/ports.reg")"
+if [ -z "$scripted" ] || [ -n "$dpi" ]; then
+    # The desktop process that the import started has read the old setting; the tool's own
+    # one reads the new one once this one has gone (about a second after its last program).
+    for ((i = 0; i < 100; i++)); do
+        desktop_running || break
+        sleep 0.1
+    done
+fi
 
 # The units: the amplifier takes data no faster than 460800 baud allows, as the real one does.
 printf 'reply=0105\nmode=paced\n' >"$equipment/port5.conf"
@@ -260,25 +265,15 @@ lifetime=600
 "$build/sim-equipment/orvane-sim-equipment" --lifetime "$lifetime" --parent-pid $$ \
     "$equipment" "$WINEPREFIX/dosdevices" 5 6 >"$work/equipment.log" 2>&1 &
 sim_pid=$!
-
-amplifier_file='C:\Orvane\firmware\Amplifier-v006.ace'
-make_firmware "$demo/firmware/Amplifier-v006.ace" 01 06 $((180 * 1024))
-make_firmware "$demo/firmware/Mixer-v004.ace" 02 04 $((160 * 1024))
-
-wait "$import_pid"
-if [ -z "$scripted" ] || [ -n "$dpi" ]; then
-    # The desktop process that the import started has read the old setting; the tool's own
-    # one reads the new one once this one has gone (about a second after its last program).
-    for ((i = 0; i < 100; i++)); do
-        desktop_running || break
-        sleep 0.1
-    done
-fi
 if ! wait_for_file 10 "$equipment/ready"; then
     echo "The simulated equipment did not start:" >&2
     cat "$work/equipment.log" "$equipment/failed" 2>/dev/null >&2 || true
     exit 1
 fi
+
+amplifier_file='C:\Orvane\firmware\Amplifier-v006.ace'
+make_firmware "$demo/firmware/Amplifier-v006.ace" 01 06 $((180 * 1024))
+make_firmware "$demo/firmware/Mixer-v004.ace" 02 04 $((160 * 1024))
 
 echo "Simulated equipment: Orvane Amplifier (model 1, firmware 005) on COM5,"
 echo "                     Orvane Mixer (model 2, firmware 003) on COM6."
