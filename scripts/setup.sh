@@ -28,8 +28,9 @@ screen=(x11-utils imagemagick)
 umockdev=(umockdev gir1.2-umockdev-1.0 python3-gi)
 # The web page's engine in WebAssembly.
 wasm=(emscripten)
-# The browser that runs the page, with the fonts its figures were measured with.
-browser=(chromium chromium-driver python3-selenium fonts-liberation)
+# The browser that runs the page, with the fonts its pictures were made with: without DejaVu,
+# fontconfig gives the page's sans-serif text Liberation Mono.
+browser=(chromium chromium-driver python3-selenium fonts-dejavu-core fonts-liberation)
 # The packages: the 32-bit build, the installer, signing, zips, checksums, the .deb.
 packaging=(g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 nsis osslsigncode zip unzip openssl
            dpkg-dev binutils)
