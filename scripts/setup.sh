@@ -9,8 +9,10 @@
 # usage: bash scripts/setup.sh PURPOSE...
 #
 # With everything there it makes no apt call at all. Otherwise it prints one line naming the
-# packages and a log file, installs them without their recommended packages (each set lists what
-# it needs), and shows the package manager's output only when the install fails.
+# packages and a log file, installs them, and shows the package manager's output only when the
+# install fails. The run command's sets go without their recommended packages (each lists what it
+# needs, as checked on a fresh machine); the test command and packaging take them, as CI always
+# has.
 set -euo pipefail
 
 # The native build: the simulated equipment, the console program and the native tests.
@@ -43,7 +45,9 @@ usage="usage: bash scripts/setup.sh run|console|web|web-build|package|test..."
     exit 2
 }
 wanted=()
+recommends=(--no-install-recommends)
 for purpose in "$@"; do
+    [[ "$purpose" == test || "$purpose" == package ]] && recommends=()
     case "$purpose" in
     run) wanted+=("${native[@]}" "${windows[@]}" "${wine[@]}" "${screen[@]}") ;;
     console) wanted+=("${native[@]}" "${umockdev[@]}") ;;
@@ -74,7 +78,7 @@ done
 if [ "$(id -u)" -ne 0 ]; then
     echo "Missing packages: ${missing[*]}" >&2
     echo "Run this command as root, or install them first:" \
-        "sudo apt-get install --no-install-recommends ${missing[*]}" >&2
+        "sudo apt-get install ${recommends[*]} ${missing[*]}" >&2
     exit 1
 fi
 
@@ -86,7 +90,7 @@ export DEBIAN_FRONTEND=noninteractive
 # skipping dpkg's fsync of each file makes unpacking several times faster, as Debian's container
 # images do.
 install_missing() {
-    apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 \
+    apt-get install -y "${recommends[@]}" -o DPkg::Lock::Timeout=600 \
         -o Dpkg::Options::=--force-unsafe-io "${missing[@]}"
 }
 # The package lists are fetched only when the install cannot do with the ones there (none on a

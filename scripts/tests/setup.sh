@@ -73,6 +73,14 @@ grep -q "apt-get: done" "$work/out.txt" "$work/err.txt" && fail "apt-get's outpu
 [ "$(sed -n 2p "$work/out.txt")" = "Installed in 0 s." ] || fail "no time line: $(cat "$work/out.txt")"
 [ -n "$log" ] && rm -f "$log"
 
+# The test command and packaging take the recommended packages too.
+for purpose in test package; do
+    HIDE="cmake" run_setup "$purpose"
+    [ "$(calls)" = "install -y -o DPkg::Lock::Timeout=600 -o Dpkg::Options::=--force-unsafe-io cmake" ] ||
+        fail "$purpose with cmake missing called: $(calls)"
+    rm -f "$(sed -n 's/.*output: \(.*\))$/\1/p' "$work/out.txt")"
+done
+
 # The first install fails without new lists: the lists are fetched, and the install tried again.
 HIDE="cmake" APT_ANSWERS="fail ok ok" run_setup console
 [ "$(status)" = 0 ] || fail "a retried install: status $(status)"
