@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 out=${ORVANE_WEB_BUILD_DIR:-$root/build-web}
 site=$out/site
 
-"$root/scripts/setup.sh" web
+"$root/scripts/setup.sh" web-build
 # Debian's emcc runs its JavaScript tools under node, which does not look in Debian's module
 # folder by itself; its prebuilt cache is frozen, so EM_CACHE stays unset.
 export NODE_PATH=/usr/share/nodejs

@@ -31,7 +31,7 @@ esac
 dist=${ORVANE_DIST_DIR:-$root/dist}
 maintainer=${ORVANE_DEB_MAINTAINER:-Orvane <support@orvane.example>}
 
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" package
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
 export TZ=UTC LC_ALL=C.UTF-8
 
