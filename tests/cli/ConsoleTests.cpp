@@ -1109,3 +1109,27 @@ TEST_F(Watch, CtrlCDuringTwoTransfersPutsBothLinesBackAndExits130) {
 }
 
 } // namespace
+
+// Wine has no driver service of the bridge maker: the driver's check fails, with its fix.
+TEST_F(Console, DoctorNamesTheUnitItCanUpdateTheOneItCannotAndTheMissingDriver) {
+    Units({{5, "0105", ""}, {7, "0105", "mode=silent", "", "Orvane Unit 0105"}});
+    EXPECT_EQ(RunConsole(m_program, "doctor"), 0u) << m_program.Errors();
+    const std::string report = m_program.Output();
+    for (const char* part :
+         {"ok    program: 64-bit: it needs the 64-bit bridge library\r\n",
+          "FAIL  driver: the bridge's driver service silabser is not installed\r\n"
+          "      fix: install the bridge maker's USB to UART driver, then plug the unit in "
+          "again\r\n",
+          "ok    bridges: 2 bridge(s) found\r\n",
+          "ok    unit: COM5 (Unit 0105, serial T5, model 1, firmware 005)\r\n",
+          "FAIL  unit: COM7 (Orvane Unit 0105, serial T7, model unknown, firmware unknown): the "
+          "unit did not answer the version query\r\n",
+          "1 of 2 units can be updated\r\n"})
+        EXPECT_TRUE(Contains(report, part)) << part << "\n" << report;
+
+    ConsoleProgram json;
+    EXPECT_EQ(RunConsole(json, "doctor --json"), 0u) << json.Errors();
+    EXPECT_TRUE(Contains(json.Output(), "{\"check\": \"summary\", \"units\": 2, \"updatable\": 1, "
+                                        "\"exit\": 0}"))
+        << json.Output();
+}
