@@ -53,7 +53,7 @@ for count in "${counts[@]}"; do
     ((count > max)) && max=$count
 done
 
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" test
 
 # shellcheck source=scripts/sim-units.sh
 source "$root/scripts/sim-units.sh"

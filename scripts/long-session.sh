@@ -14,7 +14,7 @@ cycles=${1:-200}
     exit 2
 }
 
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" test
 "$root/scripts/build.sh"
 
 # shellcheck source=scripts/wine-session.sh

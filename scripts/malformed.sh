@@ -17,7 +17,7 @@ build=${ORVANE_BUILD_DIR:-$root/build}
 source "$root/scripts/sim-units.sh"
 read_count_and_seed "bash scripts/malformed.sh N [SEED]   (N files, 1 or more; SEED a number)" "$@"
 
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" test
 "$root/scripts/build.sh"
 sim_units_work malformed
 

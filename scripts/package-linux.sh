@@ -31,7 +31,7 @@ esac
 dist=${ORVANE_DIST_DIR:-$root/dist}
 maintainer=${ORVANE_DEB_MAINTAINER:-Orvane <support@orvane.example>}
 
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" package
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
 export TZ=UTC LC_ALL=C.UTF-8
 
@@ -87,10 +87,14 @@ if [ -z "$depends" ]; then
 fi
 glibc=$(sed -n 's/.*libc6 (>= \([^)]*\)).*/\1/p' <<<"$depends")
 
-# The files under a prefix: bin/, share/man/man1/, share/doc/orvane-update/.
+# The files under a prefix: bin/, share/man/man1/, share/doc/orvane-update/, and the bash
+# completion in share/bash-completion/completions/ (where bash-completion looks under /usr and
+# /usr/local).
 install_common() {
     local prefix=$1
     install -d -m 0755 "$prefix/bin" "$prefix/share/man/man1" "$prefix/share/doc/orvane-update"
+    install -D -m 0644 "$root/packaging/linux/orvane-update.bash" \
+        "$prefix/share/bash-completion/completions/orvane-update"
     strip --strip-unneeded --remove-section=.comment --remove-section=.note -o \
         "$prefix/bin/orvane-update" "$program"
     chmod 0755 "$prefix/bin/orvane-update"

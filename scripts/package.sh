@@ -53,7 +53,7 @@ while [ $# -gt 0 ]; do
 done
 dist=${ORVANE_DIST_DIR:-$root/dist}
 
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" package
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct)}
 # zip stores local times: the same in every time zone only in one.
 export TZ=UTC

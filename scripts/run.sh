@@ -46,9 +46,13 @@ fi
 desktop=1024x768
 [ -n "$dpi" ] && desktop=1280x1024
 
-"$root/scripts/setup.sh" >&2
-if [ -z "$console" ] && [ -z "$web" ]; then
-    "$root/scripts/build.sh"
+# Each form installs only its own packages.
+if [ -n "$console" ]; then
+    "$root/scripts/setup.sh" console >&2
+elif [ -n "$web" ]; then
+    "$root/scripts/setup.sh" web
+else
+    "$root/scripts/setup.sh" run
 fi
 
 work=$(mktemp -d /tmp/orvane-run.XXXXXX)
@@ -57,15 +61,16 @@ markers="$work/markers"
 mkdir -p "$equipment" "$markers"
 sim_pid=""
 user_pid=""
+prefix_pid=""
 
 # shellcheck source=scripts/wine-session.sh
 source "$root/scripts/wine-session.sh"
 cleanup() {
     local pid
-    for pid in $user_pid $sim_pid; do
+    for pid in $user_pid $sim_pid $prefix_pid; do
         kill "$pid" 2>/dev/null || true
     done
-    for pid in $user_pid $sim_pid; do
+    for pid in $user_pid $sim_pid $prefix_pid; do
         wait "$pid" 2>/dev/null || true
     done
     wine_session_stop
@@ -73,6 +78,15 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+
+if [ -z "$console" ] && [ -z "$web" ]; then
+    # A first run makes the cached Wine prefix (10 to 20 s of wineboot) while it builds.
+    wine_session_prepare &
+    prefix_pid=$!
+    "$root/scripts/build.sh" window
+    wait "$prefix_pid" || true
+    prefix_pid=""
+fi
 
 # Seconds from the command's start to $1 (an $EPOCHREALTIME), to the hundredth.
 since_start() {
@@ -123,13 +137,19 @@ make_firmware() {
     } >"$file"
 }
 
+# The native build for --console and --web. A new build directory is configured without the
+# tests, whose packages these forms do not install; a configured one is kept as it is.
+native=${ORVANE_NATIVE_BUILD_DIR:-$root/build-linux}
+native_configure() {
+    [ -e "$native/build.ninja" ] ||
+        cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVANE_BUILD_TESTS=OFF
+}
+
 # --console: the native orvane-update with the two units plugged in as /dev/ttyUSB0 and
 # /dev/ttyUSB1 of the bridge maker, under umockdev, in the caller's folder; its status is ours.
 if [ -n "$console" ]; then
-    native=${ORVANE_NATIVE_BUILD_DIR:-$root/build-linux}
     {
-        cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release &&
-            cmake --build "$native" --target orvane-update orvane-sim-equipment
+        native_configure && cmake --build "$native" --target orvane-update orvane-sim-equipment
     } >"$work/build.log" 2>&1 || {
         cat "$work/build.log" >&2
         exit 1
@@ -160,10 +180,8 @@ fi
 # With a display the page opens there; without one a scripted user updates the amplifier and
 # the screenshots go to docs/images/web-*.png (ORVANE_WEB_SHOTS names another folder).
 if [ -n "$web" ]; then
-    native=${ORVANE_NATIVE_BUILD_DIR:-$root/build-linux}
     {
-        cmake -S "$root" -B "$native" -G Ninja -DCMAKE_BUILD_TYPE=Release &&
-            cmake --build "$native" --target orvane-sim-equipment &&
+        native_configure && cmake --build "$native" --target orvane-sim-equipment &&
             "$root/scripts/build-web.sh"
     } >"$work/build.log" 2>&1 || {
         cat "$work/build.log" >&2

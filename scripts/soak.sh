@@ -27,7 +27,7 @@ for fault in ${faults//,/ }; do
     }
 done
 
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" test
 "$root/scripts/build.sh"
 sim_units_work soak
 

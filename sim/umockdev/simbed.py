@@ -27,12 +27,13 @@ from gi.repository import UMockdev  # noqa: E402
 USB_ROOT = "/devices/pci0000:00/0000:00:14.0/usb1"
 
 
-def records(device, position, node=True):
+def records(device, position, node=True, bound=True):
     """umockdev records for one device, parents first, as the kernel lays it out.
 
     kind "usb-serial": a USB device, its interface, the usb-serial port and its tty (ttyUSBn);
     "acm": a USB modem whose tty (ttyACMn) hangs off the interface; "uart": a board's ttySn.
-    Without node, umockdev makes no /dev node for the tty (the caller makes its own).
+    Without node, umockdev makes no /dev node for the tty (the caller makes its own). Without
+    bound, no driver has taken the USB adapter: it has no usb-serial port and no tty.
     """
     tty, kind = device["tty"], device.get("kind", "usb-serial")
     major = {"usb-serial": 188, "acm": 166, "uart": 4}[kind]
@@ -42,15 +43,18 @@ def records(device, position, node=True):
         return [f"P: /devices/platform/serial8250\nE: SUBSYSTEM=platform\n",
                 f"P: /devices/platform/serial8250/tty/{tty}\n{node}L: device=../../../serial8250\n"]
     usb = f"{USB_ROOT}/1-{position}"
-    # A product of bytes may be text in any encoding, or none: it goes in as hex.
+    # A product of bytes may be text in any encoding: it goes in as hex. None: the adapter
+    # reports no product string, and sysfs has no product attribute.
     product = device["product"]
-    product = (f"H: product={product.hex()}" if isinstance(product, bytes)
-               else f"A: product={product}")
+    product = ("" if product is None else f"H: product={product.hex()}\n"
+               if isinstance(product, bytes) else f"A: product={product}\n")
     interface = f"{usb}/1-{position}:1.0"
     found = [f"P: {usb}\nN: bus/usb/001/{position + 1:03d}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
              f"A: idVendor={device['vid']}\nA: idProduct={device['pid']}\n"
-             f"A: serial={device['serial']}\n{product}\n",
+             f"A: serial={device['serial']}\n{product}",
              f"P: {interface}\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n"]
+    if not bound:
+        return found
     if kind == "acm":
         found.append(f"P: {interface}/tty/{tty}\n{node}L: device=../../../1-{position}:1.0\n")
     else:
@@ -66,11 +70,16 @@ def records(device, position, node=True):
 class SimBed:
     """The bed: device dicts with tty, kind, vid, pid, serial, product (text, or bytes as the
     adapter reports them), and unit (the simulated unit's conf text; None keeps the test bed's
-    own pty behind the node). A device with "plugged": False (or a "plug_at" time, see main) is
+    own pty behind the node). Without driver, no adapter gets its tty. A device with "plugged": False (or a "plug_at" time, see main) is
     not attached at the start: its unit is there, and plug() attaches it."""
 
-    def __init__(self, devices, simulator=None):
+    def __init__(self, devices, simulator=None, driver=True):
         self.testbed = UMockdev.Testbed.new()
+        # The kernel's driver of the bridge maker's adapters, loaded; without it, the adapters
+        # are on the bus but get no tty.
+        self.driver = driver
+        if driver:
+            os.makedirs(self.testbed.get_sys_dir() + "/bus/usb-serial/drivers/cp210x")
         self.folder = tempfile.mkdtemp(prefix="orvane-simbed.")
         self.ports, self.syspaths, self.devices, self.seq = {}, {}, {}, 0
         self.ioctl_handlers = {}
@@ -107,10 +116,10 @@ class SimBed:
         a node twice, so only a device with a unit can be plugged in again.)"""
         device, position = self.devices[tty]
         self.syspaths[tty] = []
-        for record in records(device, position, node=tty not in self.ports):
+        for record in records(device, position, node=tty not in self.ports, bound=self.driver):
             self.testbed.add_from_string(record)
             self.syspaths[tty].append(record.split("\n")[0][3:])
-        if tty in self.ports:
+        if tty in self.ports and self.driver:
             # Not a pty of umockdev's: the node leads to the unit's link, which always names the
             # pty of the unit's next session.
             os.symlink(f"{self.folder}/ports/com{self.ports[tty]}",
@@ -118,15 +127,32 @@ class SimBed:
 
     def pass_ioctls(self, tty):
         """Passes every ioctl on the node to the port behind it. umockdev's own handler refuses
-        the ones it does not know, such as a browser's TIOCEXCL, TCGETS2 and TCSETS2."""
+        the ones it does not know, such as a browser's TIOCEXCL, TCGETS2 and TCSETS2. Called
+        again after a plug-in, it attaches afresh to the new node."""
         def execute(handler, client):
             result, error = client.execute()
             client.complete(result, error)
             return True
+        if tty in self.ioctl_handlers:
+            self.testbed.detach_ioctl("/dev/" + tty)
         handler = UMockdev.IoctlBase()
         handler.connect("handle-ioctl", execute)
         self.ioctl_handlers[tty] = handler
         self.testbed.attach_ioctl("/dev/" + tty, handler)
+
+    def own(self, tty, uid, gid, mode):
+        """Gives a node the test bed backs with its own pty the owner and mode of a real one
+        (root:dialout 0660, say), and lets other users reach the bed, so that a program run as
+        another user meets the permission a real port would ask of it."""
+        root = self.testbed.get_root_dir()
+        os.chmod(root, 0o755)
+        # umockdev's preload connects to the bed's ioctl sockets on every open of a node.
+        for folder, _, names in os.walk(root + "/ioctl"):
+            for name in names:
+                os.chmod(os.path.join(folder, name), 0o777)
+        pty_node = os.readlink(f"{root}/dev/{tty}")
+        os.chown(pty_node, uid, gid)
+        os.chmod(pty_node, mode)
 
     def state_file(self, tty, suffix):
         return f"{self.folder}/state/port{self.ports[tty]}{suffix}"
@@ -171,8 +197,10 @@ class SimBed:
             open(self.state_file(tty, suffix), "wb").close()
 
     def remove(self, tty):
-        """Unplugs the adapter: its /sys entries and its /dev node go, children first."""
+        """Unplugs the adapter: its /sys entries and its /dev node go, children first, each with
+        the "remove" event the kernel sends (which a browser's udev monitor follows)."""
         for path in reversed(self.syspaths.pop(tty)):
+            self.testbed.uevent("/sys" + path, "remove")
             self.testbed.remove_device("/sys" + path)
         # The link that replaced umockdev's node is not umockdev's to remove.
         node = f"{self.testbed.get_root_dir()}/dev/{tty}"

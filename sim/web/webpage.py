@@ -18,6 +18,7 @@ PORT = int(os.environ.get("ORVANE_WEB_PORT", "8765"))
 DEBUG_PORT = PORT + 1
 URL = f"http://127.0.0.1:{PORT}/index.html"
 STALL_LIMIT_MS = 1500
+VERIFY_LIMIT_MS = 4000
 COMPLETED = "Your equipment has been successfully updated"
 
 
@@ -43,15 +44,33 @@ def read(path):
 
 
 class QuietHandler(http.server.SimpleHTTPRequestHandler):
+    """The site's files, and the test's own beside them (a catalog.json, its firmware files)."""
+
+    def __init__(self, *args, extra, **kwargs):
+        self.extra = extra
+        super().__init__(*args, **kwargs)
+
+    def do_GET(self):
+        body = self.extra.get(self.path.split("?")[0].lstrip("/"))
+        if body is None:
+            return super().do_GET()
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Cache-Control", "no-store")
+        self.end_headers()
+        self.wfile.write(body)
+
     def log_message(self, *args):
         pass
 
 
 class Site:
-    """The site on the fixed port the policy names, served from a thread."""
+    """The site on the fixed port the policy names, served from a thread; extra maps a path to
+    the bytes served there beside the site's files."""
 
     def __init__(self):
-        handler = functools.partial(QuietHandler, directory=SITE)
+        self.extra = {}
+        handler = functools.partial(QuietHandler, directory=SITE, extra=self.extra)
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", PORT), handler)
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
 
@@ -93,7 +112,8 @@ class Browser:
                                         {"identifier": self.script})
         self.script = self.driver.execute_cdp_cmd(
             "Page.addScriptToEvaluateOnNewDocument",
-            {"source": f"window.orvaneTestSettings = {{stallLimitMs: {STALL_LIMIT_MS}}};"
+            {"source": "window.orvaneTestSettings = {stallLimitMs: %d, verifyLimitMs: %d};"
+                       % (STALL_LIMIT_MS, VERIFY_LIMIT_MS)
                        + before_load})["identifier"]
         self.driver.get(URL)
 

@@ -283,7 +283,9 @@ std::string Description(Command command) {
         const std::string sources = std::string(kBridgeSourcesHelp) + ".\n";
         return std::string("      Lists the attached units: ") + kPortKind +
                ", product, serial, model,\n" + found +
-               (found.size() + 1 + sources.size() - 1 > 80 ? "\n      " : " ") + sources;
+               (found.size() + 1 + sources.size() - 1 > 80 ? "\n      " : " ") + sources +
+               "      A bridge that does not answer and whose product string does not name\n"
+               "      Orvane is listed as another device, and no command counts it.\n";
     }
     case Command::Check:
         return "      Checks the firmware file against every unit, or the one named. From a\n"

@@ -6,6 +6,8 @@
 
 #include "cli/Console.h"
 
+#include "update/UnitConfirmation.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -27,7 +29,7 @@ struct Arguments {
     std::optional<std::string> record;       // update, watch --record FILE.csv
     Verbosity verbosity = Verbosity::Normal; // -q, -v
     // How long --verify waits for the new version; tests shorten it (ORVANE_VERIFY_LIMIT_MS).
-    std::uint32_t verifyLimitMs = 60000;
+    std::uint32_t verifyLimitMs = kConfirmLimitMs;
 
     // Whether the command line names the units (--port, --serial or --all).
     bool NamesUnits() const { return port || serial || all; }

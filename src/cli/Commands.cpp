@@ -52,26 +52,34 @@ int FindUnits(Console& console, std::vector<Unit>& units, BridgeSource* source =
     return kExitDone;
 }
 
-// The units the command line names: the one on --port, the one with --serial, or all.
+// The units the command line names: the one on --port, the one with --serial, or all. Another
+// device with the same bridge chip is no unit: it is never selected nor counted, but a port or
+// serial it shares with a unit still names two bridges, which could be either.
 int SelectUnits(const Arguments& arguments, const std::vector<Unit>& found, Console& console,
                 std::vector<Unit>& selected) {
-    if (found.empty()) {
+    const auto units = static_cast<size_t>(std::count_if(
+        found.begin(), found.end(), [](const Unit& unit) { return !unit.OtherDevice(); }));
+    if (!units) {
         console.Error(kNoEquipmentEntry);
         return kExitNoUnit;
     }
     // An update that names no unit takes the one connected; of several it would have to guess.
-    if (arguments.command == Command::Update && !arguments.NamesUnits() && found.size() > 1) {
-        console.Error(std::to_string(found.size()) +
+    if (arguments.command == Command::Update && !arguments.NamesUnits() && units > 1) {
+        console.Error(std::to_string(units) +
                       " units are connected: name one with --port or --serial, or use --all:");
         for (const Unit& unit : found)
-            console.Error("  " + Describe(unit));
+            if (!unit.OtherDevice())
+                console.Error("  " + Describe(unit));
         return kExitUsage;
     }
+    size_t named = 0;
     for (const Unit& unit : found) {
         if ((arguments.port && !SamePort(unit.device, *arguments.port)) ||
             (arguments.serial && unit.serial != *arguments.serial))
             continue;
-        selected.push_back(unit);
+        ++named;
+        if (!unit.OtherDevice())
+            selected.push_back(unit);
     }
     if (selected.empty()) {
         console.Error(arguments.port
@@ -79,15 +87,15 @@ int SelectUnits(const Arguments& arguments, const std::vector<Unit>& found, Cons
                           : "no Orvane equipment with serial " + Quoted(*arguments.serial));
         return kExitNoUnit;
     }
-    // A name that fits more than one unit names none of them: the wrong one could be sent the
+    // A name that fits more than one bridge names none of them: the wrong one could be sent the
     // file.
-    if (arguments.serial && selected.size() > 1) {
-        console.Error("serial " + Quoted(*arguments.serial) + " is on " +
-                      std::to_string(selected.size()) + " units: name one with --port");
+    if (arguments.serial && named > 1) {
+        console.Error("serial " + Quoted(*arguments.serial) + " is on " + std::to_string(named) +
+                      " units: name one with --port");
         return kExitUsage;
     }
-    if (arguments.port && selected.size() > 1) {
-        console.Error(*arguments.port + " is reported by " + std::to_string(selected.size()) +
+    if (arguments.port && named > 1) {
+        console.Error(*arguments.port + " is reported by " + std::to_string(named) +
                       " units: name one with --serial");
         return kExitUsage;
     }
@@ -151,6 +159,8 @@ int RunList(const Arguments& arguments, Console& console) {
     if (const int found = FindUnits(console, units, &source); found != kExitDone)
         return found;
     const char* sourceText = source == BridgeSource::Library ? "library" : kSystemListSource;
+    const size_t equipment = static_cast<size_t>(std::count_if(
+        units.begin(), units.end(), [](const Unit& unit) { return !unit.OtherDevice(); }));
     if (arguments.json) {
         std::string json = "[";
         for (size_t i = 0; i < units.size(); ++i) {
@@ -161,18 +171,34 @@ int RunList(const Arguments& arguments, Console& console) {
                     ", \"serial\": " + JsonString(unit.serial) +
                     ", \"model\": " + (unit.answered ? ModelText(unit) : "null") +
                     ", \"firmware\": " + JsonString(FirmwareText(unit)) +
-                    ", \"source\": " + JsonString(sourceText) + "}";
+                    ", \"source\": " + JsonString(sourceText) +
+                    ", \"kind\": " + (unit.OtherDevice() ? "\"other\"" : "\"unit\"") + "}";
         }
         console.JsonLine(json + (units.empty() ? "]" : "\n]"));
     } else {
         for (const Unit& unit : units)
             console.Result(PortText(unit) + "  " + Quoted(unit.product) + "  serial " +
-                           unit.serial + "  model " + ModelText(unit) + "  firmware " +
-                           FirmwareText(unit) + "  via " + sourceText);
-        if (units.empty())
+                           unit.serial + "  " +
+                           (unit.OtherDevice()
+                                ? OtherDeviceText(unit)
+                                : "model " + ModelText(unit) + "  firmware " + FirmwareText(unit)) +
+                           "  via " + sourceText);
+        if (!equipment)
             console.Result(kNoEquipmentEntry);
     }
-    return units.empty() ? kExitNoUnit : kExitDone;
+    // A port this user may not open is said with what to do; when that kept every unit from
+    // being asked, nothing was listed but names, so the list has failed.
+    bool anyAsked = false, anyDenied = false;
+    for (const Unit& unit : units) {
+        if (unit.OtherDevice())
+            continue;
+        anyAsked = anyAsked || (unit.queried && unit.portOpened);
+        if (PermissionDenied(unit)) {
+            anyDenied = true;
+            console.Error(PortText(unit) + ": " + WhyNotChecked(unit));
+        }
+    }
+    return !equipment || (anyDenied && !anyAsked) ? kExitNoUnit : kExitDone;
 }
 
 int RunCheck(const Arguments& arguments, Console& console) {

@@ -2,6 +2,7 @@
 
 #include "cli/Commands.h"
 #include "cli/JsonEvents.h"
+#include "cli/PortAccess.h"
 #include "cli/UnitSearch.h"
 #include "cli/UnitText.h"
 #include "text/Messages.h"
@@ -36,13 +37,19 @@ int RunDoctor(const Arguments&, Console& console) {
                          "put the bridge library beside the program, or install the bridge's "
                          "driver so that the system lists its ports"});
     QueryUnits(finder, units);
-    unsigned updatable = 0;
+    unsigned updatable = 0, equipment = 0;
     for (const Unit& unit : units) {
-        const std::string why = WhyNotChecked(unit);
+        if (unit.OtherDevice()) {
+            Report(console,
+                   {"device", true, true, Describe(unit) + ": " + OtherDeviceText(unit), ""});
+            continue;
+        }
+        ++equipment;
+        const std::string why = WhyNotChecked(unit, false);
         DoctorCheck check{"unit", why.empty(), false, Describe(unit), ""};
         if (!why.empty()) {
             check.detail += ": " + why;
-            check.fix = PermissionDenied(unit) ? kPortPermissionHint
+            check.fix = PermissionDenied(unit) ? PortPermissionFixFor(unit.device)
                         : unit.portOpened      ? "check that the unit is switched on and its "
                                                  "cable plugged in; restart it and try again"
                                                : "close the program that holds the port, or "
@@ -51,16 +58,16 @@ int RunDoctor(const Arguments&, Console& console) {
         updatable += why.empty() ? 1 : 0;
         Report(console, check);
     }
-    if (units.empty())
+    if (!equipment)
         Report(console, {"units", false, false, kNoEquipmentEntry,
                          "plug the unit in with its USB cable and switch it on"});
     const int code = updatable ? kExitDone : kExitNoUnit;
     if (console.Json())
-        console.JsonLine("{\"check\": \"summary\", \"units\": " + std::to_string(units.size()) +
+        console.JsonLine("{\"check\": \"summary\", \"units\": " + std::to_string(equipment) +
                          ", \"updatable\": " + std::to_string(updatable) +
                          ", \"exit\": " + std::to_string(code) + "}");
     else
-        console.Result(std::to_string(updatable) + " of " + std::to_string(units.size()) +
-                       (units.size() == 1 ? " unit" : " units") + " can be updated");
+        console.Result(std::to_string(updatable) + " of " + std::to_string(equipment) +
+                       (equipment == 1 ? " unit" : " units") + " can be updated");
     return code;
 }

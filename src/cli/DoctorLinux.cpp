@@ -1,6 +1,9 @@
 #include "cli/Doctor.h"
 
+#include "cli/PortAccess.h"
 #include "cli/UnitText.h"
+#include "discovery/SysfsBridges.h"
+#include "text/Messages.h"
 
 #include <dirent.h>
 #include <grp.h>
@@ -38,28 +41,12 @@ bool Running(const std::string& name) {
     return found;
 }
 
-const char* const kRulePaths[] = {"/usr/lib/udev/rules.d/70-orvane-update.rules",
-                                  "/lib/udev/rules.d/70-orvane-update.rules",
-                                  "/etc/udev/rules.d/70-orvane-update.rules"};
-
-std::string InstalledRule() {
-    for (const char* path : kRulePaths)
-        if (Exists(path))
-            return path;
-    return "";
-}
-
-std::string GroupName(gid_t gid) {
-    const group* entry = ::getgrgid(gid);
-    return entry ? entry->gr_name : std::to_string(gid);
-}
-
 std::string UserName(uid_t uid) {
     const passwd* entry = ::getpwuid(uid);
     return entry ? entry->pw_name : std::to_string(uid);
 }
 
-DoctorCheck PortCheck(const Unit& unit, bool ruleInstalled) {
+DoctorCheck PortCheck(const Unit& unit, const std::string& rule) {
     DoctorCheck check{"port", true, false, PortText(unit), ""};
     struct stat node {};
     if (::stat(unit.device.c_str(), &node) != 0) {
@@ -70,20 +57,16 @@ DoctorCheck PortCheck(const Unit& unit, bool ruleInstalled) {
     }
     char mode[8];
     std::snprintf(mode, sizeof(mode), "%04o", node.st_mode & 07777);
-    const std::string group = GroupName(node.st_gid);
-    check.detail += " owner " + UserName(node.st_uid) + ", group " + group + ", mode " + mode;
+    const group* owner = ::getgrgid(node.st_gid);
+    const std::string groupName = owner ? owner->gr_name : std::to_string(node.st_gid);
+    check.detail += " owner " + UserName(node.st_uid) + ", group " + groupName + ", mode " + mode;
     if (::access(unit.device.c_str(), R_OK | W_OK) == 0) {
         check.detail += ": this user may open it";
         return check;
     }
     check.passed = false;
     check.detail += ": this user may not open it";
-    check.fix = "sudo usermod -aG " + group +
-                " $USER, then log in again (the way for a login over ssh or a service)" +
-                (ruleInstalled ? "; the udev rule gives the user at the machine's own seat "
-                                 "access (uaccess) once the unit is plugged in again"
-                               : "; or install orvane-update's udev rule for the user at the "
-                                 "machine's own seat");
+    check.fix = PortPermissionFix(groupName, rule);
     return check;
 }
 
@@ -98,21 +81,33 @@ std::vector<DoctorCheck> SystemChecks(const std::vector<Unit>& bridges) {
          driver ? "the bridge's kernel driver cp210x is present"
                 : "the bridge's kernel driver cp210x is not loaded",
          driver ? "" : "sudo modprobe cp210x (on Ubuntu it is in linux-modules-extra)"});
-    checks.push_back({"adapters", !bridges.empty(), false,
-                      std::to_string(bridges.size()) +
-                          " adapter(s) of the bridge maker (USB vendor "
-                          "10c4) with a tty in sysfs",
-                      bridges.empty() ? "plug the unit in and switch it on; lsusb should show "
-                                        "10c4:ea60"
-                                      : ""});
-    const std::string rule = InstalledRule();
+    // An adapter on the bus without a tty is one no driver has taken.
+    const size_t adapters = ListSysfsBridgeAdapters().size();
+    std::string ttys;
+    for (const Unit& unit : bridges)
+        ttys += (ttys.empty() ? ": " : ", ") + PortText(unit);
+    if (adapters > bridges.size())
+        checks.push_back({"adapters", false, false,
+                          std::to_string(adapters) +
+                              " adapter(s) of the bridge maker (USB vendor 10c4) on the bus, " +
+                              std::to_string(adapters - bridges.size()) + " without a tty" + ttys,
+                          driver ? "plug the unit in again; dmesg should show cp210x taking it"
+                                 : "load the driver (above), then plug the unit in again"});
+    else
+        checks.push_back({"adapters", !bridges.empty(), false,
+                          std::to_string(bridges.size()) +
+                              " adapter(s) of the bridge maker (USB vendor 10c4) with a tty" + ttys,
+                          bridges.empty() ? "plug the unit in and switch it on; lsusb should show "
+                                            "10c4:ea60"
+                                          : ""});
+    const std::string rule = InstalledUdevRule();
     checks.push_back(
         {"udev rule", true, rule.empty(),
          rule.empty() ? "not installed (the group gives access instead)" : "installed: " + rule,
          ""});
     for (const Unit& unit : bridges)
         if (!unit.device.empty())
-            checks.push_back(PortCheck(unit, !rule.empty()));
+            checks.push_back(PortCheck(unit, rule));
     if (Running("ModemManager"))
         checks.push_back({"ModemManager", true, rule.empty(),
                           rule.empty() ? "running, and may probe the ports (no udev rule tells it "

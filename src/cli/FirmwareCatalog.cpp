@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <map>
 
 namespace {
 
@@ -163,26 +162,19 @@ FirmwareChoice FirmwareCatalog::ChooseFor(const Unit& unit, bool allowDowngrade)
             return choice;
         }
     }
-    std::map<int, const CatalogFile*> byVersion;
-    for (const CatalogFile& file : m_files) {
-        if (file.deviceId != model)
-            continue;
-        const CatalogFile*& same = byVersion[file.version];
-        if (same && same->sha256 != file.sha256) {
-            choice.refusal = "model " + std::to_string(model) + " is ambiguous: " + same->name +
-                             " and " + file.name + " are both version " + ThreeDigits(file.version);
-            choice.ambiguous = true;
-            return choice;
-        }
-        if (!same)
-            same = &file;
+    const NewestFile newest = NewestFor(m_files, model);
+    if (newest.Ambiguous()) {
+        choice.refusal =
+            AmbiguousModelText(model, newest.same->name, newest.other->name, newest.other->version);
+        choice.ambiguous = true;
+        return choice;
     }
-    if (byVersion.empty()) {
+    if (!newest.file) {
         choice.refusal = std::string(MessageFor(Verdict::OtherModel)) +
                          " (no file in the folder is for model " + std::to_string(model) + ")";
         return choice;
     }
-    choice.file = byVersion.rbegin()->second;
+    choice.file = newest.file;
     choice.refusal = Judge(choice.file->fields, unit, allowDowngrade, &choice.overridden);
     return choice;
 }

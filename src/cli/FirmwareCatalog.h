@@ -3,30 +3,20 @@
 // subfolders), each read once (header fields, size, SHA-256) and held with readers only until
 // the command ends, so that no one changes a file between its check and its transfers. For each
 // unit it chooses the file to send: the one file, or the newest file of the folder meant for the
-// unit's model.
+// unit's model (NewestFor, the rule the web page's catalog shares).
 
 #include "cli/Console.h"
 #include "discovery/EquipmentFinder.h"
 #include "firmware/Compatibility.h"
 #include "firmware/FirmwareFile.h"
 #include "firmware/PublishedChecksums.h"
+#include "firmware/NewestFile.h"
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-struct CatalogFile {
-    std::string path; // to open: the file as given, or the folder joined with its name
-    std::string name; // to name it on a unit's line: its name within the folder
-    int deviceId = 0; // the header's two fields, both numbers
-    int version = 0;
-    HeaderFields fields;
-    std::uint32_t size = 0;
-    std::string sha256;                                 // lowercase hex
-    ChecksumVerdict checksum = ChecksumVerdict::NoList; // against the SHA256SUMS beside it
-};
 
 // What a unit gets: the file chosen (nullptr when the folder has none for it, or when a file
 // fails its published checksum) and "" when it may be sent, else why not; overridden when

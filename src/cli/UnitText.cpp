@@ -1,5 +1,6 @@
 #include "cli/UnitText.h"
 
+#include "cli/PortAccess.h"
 #include "cli/PortArgument.h"
 #include "text/Messages.h"
 
@@ -45,14 +46,20 @@ std::string Describe(const Unit& unit) {
            ModelText(unit) + ", firmware " + FirmwareText(unit) + ")";
 }
 
-std::string WhyNotChecked(const Unit& unit) {
+std::string OtherDeviceText(const Unit& unit) {
+    return std::string("another device, not Orvane equipment: ") +
+           (unit.portOpened ? "it did not answer" : "its port could not be opened") +
+           " and its product string does not name Orvane";
+}
+
+std::string WhyNotChecked(const Unit& unit, bool withFix) {
     if (unit.device.empty())
         return unit.port < 0 ? std::string("the system names no ") + kPortKind + " for it"
                              : PortText(unit) + " is above COM255, which cannot be named";
     if (!unit.portOpened)
         return std::string(MessageFor(unit.portOpened.failed)) + ": " +
                SystemErrorText(unit.portOpened.systemError) +
-               (PermissionDenied(unit) ? std::string("; ") + kPortPermissionHint : "");
+               (withFix && PermissionDenied(unit) ? "; " + PortPermissionFixFor(unit.device) : "");
     if (!unit.answered)
         return "the unit did not answer the version query";
     return "";
@@ -70,19 +77,4 @@ std::string Seconds(std::uint32_t milliseconds) {
     char text[32];
     std::snprintf(text, sizeof(text), "%.1f", milliseconds / 1000.0);
     return text;
-}
-
-std::string ConfirmationText(const Confirmation& confirmation, int version) {
-    if (confirmation.confirmed)
-        return "updated, version " + ThreeDigits(version) + " confirmed";
-    std::string why = "the unit did not answer";
-    if (confirmation.indistinct)
-        why = "the unit cannot be told from others by its bridge's serial";
-    else if (!confirmation.otherSerial.empty())
-        why = "another unit (serial " + confirmation.otherSerial + ") answered";
-    else if (confirmation.answered)
-        why = "the unit answered model " +
-              std::to_string(static_cast<signed char>(confirmation.last.deviceId)) + ", version " +
-              ThreeDigits(static_cast<signed char>(confirmation.last.version));
-    return "sent, not confirmed: " + (confirmation.cancelled ? "cancelled; " + why : why);
 }

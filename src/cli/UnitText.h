@@ -31,9 +31,13 @@ bool PermissionDenied(const Unit& unit);
 // "COM5 (Orvane Amplifier, serial 0001, model 1, firmware 005)".
 std::string Describe(const Unit& unit);
 
+// Why a bridge is another device, not a unit (Unit::OtherDevice).
+std::string OtherDeviceText(const Unit& unit);
+
 // Why the file cannot be checked against the unit (no port to open, a port that could not be
-// opened, no answer to the version query); "" when the unit reported its firmware.
-std::string WhyNotChecked(const Unit& unit);
+// opened, no answer to the version query); "" when the unit reported its firmware. withFix adds,
+// to a port this user may not open, what to do about it.
+std::string WhyNotChecked(const Unit& unit, bool withFix = true);
 
 // The check of the file against one unit: "" when it may be sent, else why not. With
 // allowDowngrade an older or equal version is accepted, as Shift does in the window, but never
@@ -43,7 +47,3 @@ std::string Judge(const HeaderFields& fields, const Unit& unit, bool allowDowngr
 
 // Milliseconds as seconds with one decimal: "12.3".
 std::string Seconds(std::uint32_t milliseconds);
-
-// The result of an update asked to confirm version: "updated, version 006 confirmed", or "sent,
-// not confirmed: " and what the unit last answered, or that it did not answer.
-std::string ConfirmationText(const Confirmation& confirmation, int version);

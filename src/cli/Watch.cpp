@@ -45,7 +45,18 @@ struct Bench {
 
 // How the handling of one plug-in ended; None when Ctrl+C came before anything was sent,
 // Returned when it was a unit updated by this watch, back from its restart with the new version.
-enum class Ending { None, Returned, Updated, Unconfirmed, UpToDate, Refused, Failed, Cancelled };
+// Other when the bridge turned out to be another device with the same bridge chip, not a unit.
+enum class Ending {
+    None,
+    Returned,
+    Other,
+    Updated,
+    Unconfirmed,
+    UpToDate,
+    Refused,
+    Failed,
+    Cancelled
+};
 
 // What a unit this watch sent a file to runs when it is back.
 struct SentFirmware {
@@ -112,6 +123,11 @@ class Handling {
                       RecordOf(m_unit, nullptr, "runs the version sent", 0, "", ""));
             return End(Ending::Returned, "back " + Who(m_unit) + ": runs version " +
                                              ThreeDigits(m_returning->version) + ", as sent");
+        }
+        if (m_unit.OtherDevice()) {
+            JsonEvent(console, "other",
+                      RecordOf(m_unit, nullptr, OtherDeviceText(m_unit), 0, "", ""));
+            return End(Ending::Other, "other " + Who(m_unit) + ": " + OtherDeviceText(m_unit));
         }
         Event(console, "found " + Describe(m_unit));
         JsonEvent(console, "found", RecordOf(m_unit, nullptr, "", 0, "", ""));
@@ -265,6 +281,7 @@ struct Totals {
             break;
         case Ending::None:
         case Ending::Returned:
+        case Ending::Other:
             break;
         }
     }

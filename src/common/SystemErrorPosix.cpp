@@ -1,7 +1,22 @@
+// errno values, worded by the C library: on Linux, and in the browser, where the web's own files
+// set them from what the browser reported.
 #include "common/SystemError.h"
 
 #include <cerrno>
 #include <cstring>
+
+namespace {
+
+// The GNU strerror_r returns the text, which need not be in the buffer; the POSIX one (the
+// browser's C library) returns 0 and fills the buffer.
+[[maybe_unused]] const char* StrerrorText(const char* text, const char*) {
+    return text;
+}
+[[maybe_unused]] const char* StrerrorText(int status, const char* buffer) {
+    return status == 0 ? buffer : "Unknown error";
+}
+
+} // namespace
 
 const SystemError kErrorTimeout = ETIMEDOUT;
 const SystemError kErrorCancelled = ECANCELED;
@@ -19,9 +34,8 @@ SystemError LastSystemError() {
 }
 
 std::string SystemText(SystemError error) {
-    char buffer[256];
-    // The GNU strerror_r returns the text, which need not be in the buffer.
-    return ::strerror_r(static_cast<int>(error), buffer, sizeof(buffer));
+    char buffer[256] = "";
+    return StrerrorText(::strerror_r(static_cast<int>(error), buffer, sizeof(buffer)), buffer);
 }
 
 bool IsPermissionDenied(SystemError error) {

@@ -153,6 +153,21 @@ WaitStep StepOf(int result, SystemError& error) {
     return result > 0 ? WaitStep::Ready : WaitStep::NotYet;
 }
 
+// How a wait for the browser's promise ended, as the line's result.
+LineResult ResultOf(Wait wait, SystemError error) {
+    switch (wait) {
+    case Wait::Completed:
+        return LineResult::Success();
+    case Wait::Failed:
+        return LineResult::Failure(LineError::Write, error);
+    case Wait::TimedOut:
+        return LineResult::Failure(LineError::Stalled, kErrorTimeout);
+    case Wait::Cancelled:
+        break;
+    }
+    return LineResult::Failure(LineError::Cancelled, kErrorCancelled);
+}
+
 } // namespace
 
 SerialLine::SerialLine(LineProbe* probe) : m_native(std::make_unique<Native>()), m_probe(probe) {}
@@ -183,20 +198,12 @@ LineResult SerialLine::WritePiece(const std::uint8_t* data, std::uint32_t size,
     moved = 0;
     orvane_line_start_write(m_native->id, data, static_cast<int>(size));
     SystemError error = kNoSystemError;
-    switch (WaitInSlices(stallLimitMs, keepWaiting, [&](std::uint32_t sliceMs) {
+    const Wait wait = WaitInSlices(stallLimitMs, keepWaiting, [&](std::uint32_t sliceMs) {
         return StepOf(orvane_line_wait_write(m_native->id, static_cast<int>(sliceMs)), error);
-    })) {
-    case Wait::Completed:
+    });
+    if (wait == Wait::Completed)
         moved = size;
-        return LineResult::Success();
-    case Wait::Failed:
-        return LineResult::Failure(LineError::Write, error);
-    case Wait::TimedOut:
-        return LineResult::Failure(LineError::Stalled, kErrorTimeout);
-    case Wait::Cancelled:
-        break;
-    }
-    return LineResult::Failure(LineError::Cancelled, kErrorCancelled);
+    return ResultOf(wait, error);
 }
 
 LineResult SerialLine::ReadPass(std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got,
@@ -218,29 +225,21 @@ LineResult SerialLine::QueuedOutput(std::uint32_t& bytes) {
 
 LineResult SerialLine::WaitUntilSent(std::uint32_t stallLimitMs, const WaitHook& keepWaiting) {
     SystemError error = kNoSystemError;
-    switch (WaitInSlices(stallLimitMs, keepWaiting, [&](std::uint32_t sliceMs) {
+    const Wait wait = WaitInSlices(stallLimitMs, keepWaiting, [&](std::uint32_t sliceMs) {
         return StepOf(orvane_line_wait_sent(m_native->id, static_cast<int>(sliceMs)), error);
-    })) {
-    case Wait::Completed: {
-        // Ten bits a byte on an 8N1 line.
-        const std::uint64_t unseenMs =
-            static_cast<std::uint64_t>(kUnseenBufferBytes) * 10 * 1000 / m_native->baudRate;
-        const std::uint64_t until = MonotonicMs() + unseenMs;
-        for (std::uint64_t now = MonotonicMs(); now < until; now = MonotonicMs()) {
-            if (keepWaiting && !keepWaiting())
-                return LineResult::Failure(LineError::Cancelled, kErrorCancelled);
-            PauseMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(until - now, kWaitSliceMs)));
-        }
-        return LineResult::Success();
+    });
+    if (wait != Wait::Completed)
+        return ResultOf(wait, error);
+    // Ten bits a byte on an 8N1 line.
+    const std::uint64_t unseenMs =
+        static_cast<std::uint64_t>(kUnseenBufferBytes) * 10 * 1000 / m_native->baudRate;
+    const std::uint64_t until = MonotonicMs() + unseenMs;
+    for (std::uint64_t now = MonotonicMs(); now < until; now = MonotonicMs()) {
+        if (keepWaiting && !keepWaiting())
+            return LineResult::Failure(LineError::Cancelled, kErrorCancelled);
+        PauseMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(until - now, kWaitSliceMs)));
     }
-    case Wait::Failed:
-        return LineResult::Failure(LineError::Write, error);
-    case Wait::TimedOut:
-        return LineResult::Failure(LineError::Stalled, kErrorTimeout);
-    case Wait::Cancelled:
-        break;
-    }
-    return LineResult::Failure(LineError::Cancelled, kErrorCancelled);
+    return LineResult::Success();
 }
 
 void SerialLine::DiscardOutput() {

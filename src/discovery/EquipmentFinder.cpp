@@ -2,6 +2,10 @@
 
 #include "common/Clock.h"
 
+bool NamesOrvaneEquipment(const std::string& product) {
+    return product.find("Orvane") != std::string::npos;
+}
+
 void EquipmentFinder::Examine(std::uint32_t count, const std::function<void(const Unit&)>& onUnit,
                               const QueryChoice& ask) const {
     for (std::uint32_t index = 0; index < count; ++index) {
@@ -11,6 +15,7 @@ void EquipmentFinder::Examine(std::uint32_t count, const std::function<void(cons
         Unit unit;
         unit.index = index;
         unit.product = bridge.product;
+        unit.ownProduct = bridge.ownProduct;
         unit.serial = bridge.serial;
         unit.vid = bridge.vid;
         unit.pid = bridge.pid;

@@ -30,9 +30,17 @@ enum class BridgeSource {
 // The bridge maker's USB vendor ID.
 constexpr std::uint16_t kBridgeVendorId = 0x10C4;
 
+// Whether a bridge's own product string names Orvane equipment. Every Orvane unit's bridge
+// carries "Orvane" in it (the udev rule matches the same word); another maker's board with the
+// same bridge chip does not.
+bool NamesOrvaneEquipment(const std::string& product);
+
 // What the system reports of a bridge, and the port it gave it.
 struct BridgeIdentity {
     std::string product;
+    // product is the bridge's own product string (the bridge library's, sysfs', the bus-reported
+    // one); false when it is only the driver's description of the port.
+    bool ownProduct = false;
     std::string serial;
     std::uint16_t vid = 0;
     std::uint16_t pid = 0;
@@ -44,6 +52,7 @@ struct BridgeIdentity {
 struct Unit {
     std::uint32_t index = 0; // the bridge's index in its source's order
     std::string product;     // the bridge's product text, at most 127 characters
+    bool ownProduct = false; // product is the bridge's own product string (BridgeIdentity)
     std::string serial;      // its serial number, at most 63 characters
     std::uint16_t vid = 0;
     std::uint16_t pid = 0;
@@ -61,6 +70,13 @@ struct Unit {
     // unit's port, so such a unit is given no device name: it is neither queried nor ever
     // programmed.
     bool Selectable() const { return port >= 0 && port <= 255; }
+
+    // Another device with the same bridge chip, not a unit: it was asked and did not answer (or
+    // its port could not be opened), and its own product string does not name Orvane equipment.
+    // A bridge whose product string is not known stays a unit that could not be checked.
+    bool OtherDevice() const {
+        return queried && !answered && ownProduct && !NamesOrvaneEquipment(product);
+    }
 };
 
 // The window's selection byte names the port to program. 255 is the entry without a port (item

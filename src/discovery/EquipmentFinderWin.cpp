@@ -90,6 +90,7 @@ bool EquipmentFinder::Identify(std::uint32_t index, BridgeIdentity& bridge) cons
         return false;
     }
     bridge.product = product;
+    bridge.ownProduct = true;
     bridge.serial = serial;
     bridge.port = PortOf(bridge.vid, bridge.pid, serial);
     NameDevice(bridge);

@@ -90,6 +90,7 @@ std::vector<BridgeIdentity> ListSysfsBridges(const std::string& sysRoot) {
             bridge.vid != kBridgeVendorId)
             continue;
         bridge.product = Attribute(usbDevice, "product", kProductLimit);
+        bridge.ownProduct = fs::exists(usbDevice / "product", error);
         bridge.serial = Attribute(usbDevice, "serial", kSerialLimit);
         bridge.device = "/dev/" + name;
         found.emplace_back(name, bridge);
@@ -100,4 +101,22 @@ std::vector<BridgeIdentity> ListSysfsBridges(const std::string& sysRoot) {
     for (auto& [name, bridge] : found)
         bridges.push_back(std::move(bridge));
     return bridges;
+}
+
+std::vector<std::string> ListSysfsBridgeAdapters(const std::string& sysRoot) {
+    std::vector<std::pair<std::string, std::string>> found;
+    std::error_code error;
+    for (const fs::directory_entry& device :
+         fs::directory_iterator(fs::path(sysRoot) / "bus" / "usb" / "devices", error)) {
+        std::uint16_t vid = 0;
+        // Interfaces have no idVendor of their own.
+        if (ParseHexWord(Attribute(device.path(), "idVendor"), vid) && vid == kBridgeVendorId)
+            found.emplace_back(device.path().filename().string(),
+                               Attribute(device.path(), "product", kProductLimit));
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> products;
+    for (auto& [name, product] : found)
+        products.push_back(std::move(product));
+    return products;
 }

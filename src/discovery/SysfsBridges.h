@@ -12,5 +12,9 @@
 // path under /dev. sysRoot is where sysfs is mounted.
 std::vector<BridgeIdentity> ListSysfsBridges(const std::string& sysRoot = "/sys");
 
+// The bridge maker's USB adapters on the bus, whether or not a driver gave them a tty: each one's
+// product string ("" when it has none), in the bus's order.
+std::vector<std::string> ListSysfsBridgeAdapters(const std::string& sysRoot = "/sys");
+
 // Whether tty name a sorts before b: by the letters, then by the number that ends the name.
 bool TtyNameBefore(const std::string& a, const std::string& b);

@@ -82,6 +82,7 @@ std::vector<BridgeIdentity> ListSystemBridges() {
         if (bridge.serial.empty() || bridge.port < 0)
             continue;
         bridge.product = BusReportedDescription(devices, device);
+        bridge.ownProduct = !bridge.product.empty();
         if (bridge.product.empty())
             bridge.product = RegistryProperty(devices, device, SPDRP_DEVICEDESC);
         // The same bounds as the library's texts.

@@ -152,3 +152,65 @@ std::string SessionFailureText(const SessionResult& result, const CheckedUnit& u
         return "";
     }
 }
+
+namespace {
+std::string ThreeDigitsOf(int value) {
+    char three[16];
+    std::snprintf(three, sizeof(three), "%.3d", value);
+    return three;
+}
+} // namespace
+
+std::string AmbiguousModelText(int model, const std::string& one, const std::string& other,
+                               int version) {
+    return "model " + std::to_string(model) + " is ambiguous: " + one + " and " + other +
+           " are both version " + ThreeDigitsOf(version);
+}
+
+std::string ConfirmationText(const Confirmation& confirmation, int version) {
+    if (confirmation.confirmed)
+        return "updated, version " + ThreeDigitsOf(version) + " confirmed";
+    std::string why = "the unit did not answer";
+    if (confirmation.indistinct && confirmation.sameModel > 1)
+        why = "the units cannot be told apart: " + std::to_string(confirmation.sameModel) +
+              " units of its model answered";
+    else if (confirmation.indistinct)
+        why = "the unit cannot be told from others by its bridge's serial";
+    else if (!confirmation.otherSerial.empty())
+        why = "another unit (serial " + confirmation.otherSerial + ") answered";
+    else if (confirmation.answered)
+        why = "the unit answered model " +
+              std::to_string(static_cast<signed char>(confirmation.last.deviceId)) + ", version " +
+              ThreeDigitsOf(static_cast<signed char>(confirmation.last.version));
+    return "sent, not confirmed: " + (confirmation.cancelled ? "cancelled; " + why : why);
+}
+
+std::string NotAsListedText(const std::string& name, std::uint32_t size, const std::string& sha256,
+                            int model, int version, std::uint32_t listedSize,
+                            const std::string& listedSha256, int listedModel, int listedVersion) {
+    std::string why;
+    if (size != listedSize)
+        why = "it has " + std::to_string(size) + " bytes, not " + std::to_string(listedSize);
+    else if (sha256 != listedSha256)
+        why = "its SHA-256 is " + sha256 + ", not " + listedSha256;
+    else if (model != listedModel || version != listedVersion)
+        why = "its header names model " + std::to_string(model) + ", version " +
+              ThreeDigitsOf(version) + ", not model " + std::to_string(listedModel) + ", version " +
+              ThreeDigitsOf(listedVersion);
+    else
+        return "";
+    return "The file " + name + " is not the one the catalog lists: " + why;
+}
+
+std::string PortPermissionFix(const std::string& group, const std::string& installedRule) {
+    const std::string joined = group.empty() || group == "root" ? "dialout" : group;
+    return "sudo usermod -aG " + joined +
+           " $USER, then log in again (the port's group: the way for a login over ssh and for "
+           "a service); " +
+           (installedRule.empty()
+                ? std::string("or install orvane-update's udev rule, which gives the user at the "
+                              "machine's own seat access")
+                : "the udev rule (" + installedRule +
+                      ") gives access only to the user at the machine's own seat, once the unit "
+                      "is plugged in again");
+}

@@ -8,6 +8,7 @@
 #include "firmware/FirmwareFile.h"
 #include "firmware/PublishedChecksums.h"
 #include "update/FirmwareTransfer.h"
+#include "update/UnitConfirmation.h"
 #include "update/UpdateSession.h"
 
 #include <string>
@@ -27,6 +28,22 @@ std::string SessionFailureText(const SessionResult& result, const CheckedUnit& u
 // Why a file is refused for the SHA256SUMS beside it: Differs, and NotListed (which refuses only
 // in a folder given to the console program).
 const char* MessageFor(ChecksumVerdict verdict);
+// Why a model gets no file from a folder or a catalog (NewestFor): "model 1 is ambiguous:
+// Amplifier-a.ace and Amplifier-b.ace are both version 006".
+std::string AmbiguousModelText(int model, const std::string& one, const std::string& other,
+                               int version);
+
+// The result of an update asked to confirm version: "updated, version 006 confirmed", or "sent,
+// not confirmed: " and what the unit last answered, that it did not answer, or that it cannot be
+// told from other units.
+std::string ConfirmationText(const Confirmation& confirmation, int version);
+
+// Why a file of the page's catalog is refused: it is not the file the catalog lists (size,
+// SHA-256, or the header's model and version).
+std::string NotAsListedText(const std::string& name, std::uint32_t size, const std::string& sha256,
+                            int model, int version, std::uint32_t listedSize,
+                            const std::string& listedSha256, int listedModel, int listedVersion);
+
 // The status line after a refresh that found its bridges in the system's device list, naming
 // why the bridge library was not used.
 const char* DeviceListNotice(DiscoveryError libraryProblem);
@@ -46,10 +63,11 @@ constexpr const char* kCancelQuestion =
     "Do you want to abort this update?\nWarning: This may result in lost memory.";
 constexpr const char* kCancelCaption = "Cancel Transfer?";
 constexpr const char* kErrorCaption = "Error";
-// After the system's words when a port may not be opened for want of permission (Linux).
-constexpr const char* kPortPermissionHint =
-    "serial ports belong to a group that your user must be in (dialout on Debian and Ubuntu: "
-    "sudo usermod -aG dialout $USER, then log in again), or install orvane-update's udev rule";
+// What to do when a port may not be opened for want of permission (Linux): join group, the
+// port's (dialout when it is not known or is root's), which serves every login, ssh and services
+// included; the udev rule, installed at installedRule ("" when it is not), serves only the user
+// at the machine's own seat.
+std::string PortPermissionFix(const std::string& group, const std::string& installedRule);
 
 // The window's additions: the title-bar menu's item, and the status lines of a refused drop and
 // of a log folder that cannot be shown.

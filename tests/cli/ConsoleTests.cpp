@@ -3,6 +3,7 @@
 #include "ProductTexts.h"
 #include "VerifyCases.h"
 #include "OptionCases.h"
+#include "OtherDeviceCases.h"
 #include "SimEquipment.h"
 #include "cli/ConsoleProgram.h"
 #include "support/ChildTest.h"
@@ -236,7 +237,9 @@ TEST_F(Console, ListShowsEachUnitAsLinesAndAsJson) {
               (std::vector<std::string>{
                   "COM5  \"Unit 0105\"  serial T5  model 1  firmware 005  via library",
                   "COM6  \"Unit 0203\"  serial T6  model 2  firmware 003  via library",
-                  "COM7  \"Unit 0304\"  serial T7  model unknown  firmware unknown  via library"}));
+                  // Silent, and its own product string names no Orvane equipment.
+                  "COM7  \"Unit 0304\"  serial T7  another device, not Orvane equipment: it did "
+                  "not answer and its product string does not name Orvane  via library"}));
 
     ConsoleProgram json;
     EXPECT_EQ(RunConsole(json, "list --json"), 0u) << json.Errors();
@@ -248,10 +251,12 @@ TEST_F(Console, ListShowsEachUnitAsLinesAndAsJson) {
                                                             {"serial", "T5"},
                                                             {"model", "1"},
                                                             {"firmware", "005"},
-                                                            {"source", "library"}}));
+                                                            {"source", "library"},
+                                                            {"kind", "unit"}}));
     EXPECT_EQ(units[1]["firmware"], "003");
     EXPECT_EQ(units[2]["model"], "null");
     EXPECT_EQ(units[2]["firmware"], "unknown");
+    EXPECT_EQ(units[2]["kind"], "other");
     for (const int port : {5, 6, 7})
         EXPECT_FALSE(Programmed(port));
 }
@@ -481,8 +486,8 @@ TEST_F(Console, UpdateAllFailsWhenAUnitCouldNotBeChecked) {
         std::vector<int> updated;
     };
     const std::vector<Case> cases = {
-        {{{5, "0105", ""}, {7, "0105", "mode=silent"}}, {5}},
-        {{{7, "0105", "mode=silent"}}, {}},
+        {{{5, "0105", ""}, {7, "0105", "mode=silent", "", "Orvane Unit 0105"}}, {5}},
+        {{{7, "0105", "mode=silent", "", "Orvane Unit 0105"}}, {}},
     };
     for (const Case& c : cases) {
         m_units.Stop();
@@ -502,6 +507,61 @@ TEST_F(Console, UpdateAllFailsWhenAUnitCouldNotBeChecked) {
             row += (row.empty() ? "" : " ") + word;
         EXPECT_EQ(row, silentRow) << run.Output();
     }
+}
+
+TEST_F(Console, ASilentBridgeNotNamedOrvaneIsAnotherDeviceUnlessItsProductIsUnknown) {
+    // Through the device list: a bridge with a bus-reported product string, or ("-") only the
+    // driver's description. Beside it a unit the file is meant for.
+    const std::string image = FirmwareImage(4096, "01", "06");
+    TempFile firmware(image, ".ace");
+    TempFolder alone("console");
+    const std::string copy =
+        alone.Add("orvane-update.exe", ReadWholeFile(ConsoleProgram::BesideTests()));
+    std::istringstream cases(kOtherDeviceCases);
+    int count = 0;
+    for (std::string line; std::getline(cases, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::vector<std::string> columns;
+        for (std::istringstream row(line); std::getline(row, columns.emplace_back(), '\t');)
+            ;
+        columns.pop_back();
+        ASSERT_EQ(columns.size(), 4u) << line;
+        const std::string& product = columns[0];
+        // The units on their ports; the bridges only in the device list, whose keys go with
+        // each case.
+        m_units.Stop();
+        ASSERT_TRUE(m_units.Start({5, 6})) << m_units.Error();
+        ASSERT_TRUE(m_units.Configure(5, "reply=0105") &&
+                    m_units.Configure(6, "reply=0105\n" + columns[1]))
+            << m_units.Error();
+        const std::string serial = "C" + std::to_string(count);
+        PortDevices devices;
+        PortDevice unit = Device("VID_10C4&PID_EA60", "T5", "COM5");
+        unit.busDescription = "Orvane Amplifier";
+        PortDevice other = Device("VID_10C4&PID_EA60", serial, "COM6");
+        other.busDescription = product == "-" ? "" : product;
+        ASSERT_TRUE(devices.Add(unit) && devices.Add(other));
+
+        ConsoleProgram listed;
+        ASSERT_TRUE(listed.Start("list", false, copy));
+        ASSERT_TRUE(listed.Finish());
+        const std::vector<std::string> lines = Lines(listed.Output());
+        ASSERT_EQ(lines.size(), 2u) << listed.Output();
+        // The device list's order is the system's: the bridge is the line of COM6.
+        const std::string& bridge = lines[0].rfind("COM6 ", 0) == 0 ? lines[0] : lines[1];
+        EXPECT_EQ(Contains(bridge, "another device, not Orvane equipment"), columns[2] == "other")
+            << line << ": " << listed.Output();
+
+        ConsoleProgram all;
+        ASSERT_TRUE(all.Start("update \"" + firmware.Path() + "\" --all --yes", false, copy));
+        ASSERT_TRUE(all.Finish());
+        EXPECT_EQ(all.ExitCode(), std::stoul(columns[3])) << line << ": " << all.Output();
+        EXPECT_EQ(Contains(all.Output(), "COM6"), columns[2] == "unit") << all.Output();
+        EXPECT_FALSE(Programmed(6));
+        ++count;
+    }
+    EXPECT_EQ(count, 4);
 }
 
 TEST_F(Console, APortOrSerialThatTwoUnitsReportIsRefused) {
@@ -1049,3 +1109,27 @@ TEST_F(Watch, CtrlCDuringTwoTransfersPutsBothLinesBackAndExits130) {
 }
 
 } // namespace
+
+// Wine has no driver service of the bridge maker: the driver's check fails, with its fix.
+TEST_F(Console, DoctorNamesTheUnitItCanUpdateTheOneItCannotAndTheMissingDriver) {
+    Units({{5, "0105", ""}, {7, "0105", "mode=silent", "", "Orvane Unit 0105"}});
+    EXPECT_EQ(RunConsole(m_program, "doctor"), 0u) << m_program.Errors();
+    const std::string report = m_program.Output();
+    for (const char* part :
+         {"ok    program: 64-bit: it needs the 64-bit bridge library\r\n",
+          "FAIL  driver: the bridge's driver service silabser is not installed\r\n"
+          "      fix: install the bridge maker's USB to UART driver, then plug the unit in "
+          "again\r\n",
+          "ok    bridges: 2 bridge(s) found\r\n",
+          "ok    unit: COM5 (Unit 0105, serial T5, model 1, firmware 005)\r\n",
+          "FAIL  unit: COM7 (Orvane Unit 0105, serial T7, model unknown, firmware unknown): the "
+          "unit did not answer the version query\r\n",
+          "1 of 2 units can be updated\r\n"})
+        EXPECT_TRUE(Contains(report, part)) << part << "\n" << report;
+
+    ConsoleProgram json;
+    EXPECT_EQ(RunConsole(json, "doctor --json"), 0u) << json.Errors();
+    EXPECT_TRUE(Contains(json.Output(), "{\"check\": \"summary\", \"units\": 2, \"updatable\": 1, "
+                                        "\"exit\": 0}"))
+        << json.Output();
+}

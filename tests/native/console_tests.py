@@ -59,6 +59,16 @@ def product_texts():
              text) for raw, text in rows]
 
 
+def other_device_cases():
+    """The other-device cases shared with the Windows suite: (product or None, the unit's conf,
+    what list calls it, the exit code of update --all)."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../cli/other-device-cases.txt")
+    with open(path, encoding="utf-8") as cases:
+        rows = [line.rstrip("\n").split("\t") for line in cases if not line.startswith("#")]
+    return [(None if product == "-" else product, conf.replace(";", "\n"), kind, int(code))
+            for product, conf, kind, code in rows]
+
+
 def verify_cases():
     """The --verify cases shared with the Windows suite: (name, the unit's conf, the wait's limit
     in ms or None, exit code, the unit's result)."""
@@ -124,13 +134,18 @@ def firmware(folder, name, model, version, size):
     return path
 
 
-def run(*args, timeout=90, env=None, cwd=None):
+# A user who is not root and in no group, for the runs that must meet a port's permission.
+AS_NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
+DIALOUT_GID = 20
+
+
+def run(*args, timeout=90, env=None, cwd=None, as_nobody=False):
     # The test bed's own variables are in the process's environment, not in os.environ: the
     # program inherits that environment, with env's variables put in for its run.
     for name, value in (env or {}).items():
         os.environ[name] = value
     try:
-        return subprocess.run([TOOL, *args], capture_output=True, text=True, timeout=timeout,
+        return subprocess.run([*(AS_NOBODY if as_nobody else []), TOOL, *args], capture_output=True, text=True, timeout=timeout,
                               stdin=subprocess.DEVNULL, check=False, cwd=cwd)
     finally:
         for name in env or {}:
@@ -168,10 +183,11 @@ def record_rows(path):
 
 class Bench(unittest.TestCase):
     devices = []
+    driver = True  # the bridge's kernel driver is loaded
 
     @classmethod
     def setUpClass(cls):
-        cls.bed = SimBed(cls.devices)
+        cls.bed = SimBed(cls.devices, driver=cls.driver)
         cls.files = tempfile.mkdtemp(prefix="orvane-files.")
         cls.amplifier6 = firmware(cls.files, "Amplifier-v006.ace", 1, 6, 64 * 1024)
 
@@ -216,7 +232,7 @@ class Listing(Bench):
         self.expect(result, EXIT_DONE)
         self.assertEqual(json.loads(result.stdout), [
             {"port": port, "product": product, "serial": serial, "model": model,
-             "firmware": version, "source": "sysfs"}
+             "firmware": version, "source": "sysfs", "kind": "unit"}
             for port, product, serial, model, version in self.units])
         self.expect_others_untouched()
 
@@ -332,6 +348,162 @@ class HeldPort(Bench):
         except (BlockingIOError, OSError):
             sent = b""
         self.assertEqual(sent, b"")
+
+
+class Permission(Bench):
+    # The test bed's own ptys behind the nodes, owned as a real ttyUSB is: root:dialout 0660.
+    devices = [{**AMPLIFIER, "unit": None}, {**MIXER, "unit": None}]
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        for tty in ("ttyUSB0", "ttyUSB1"):
+            cls.bed.own(tty, 0, DIALOUT_GID, 0o660)
+
+    def sent(self, tty):
+        end = self.bed.pty_end(tty)
+        os.set_blocking(end, False)
+        try:
+            return os.read(end, 4096)
+        except (BlockingIOError, OSError):
+            return b""
+
+    def test_list_says_which_ports_may_not_be_opened_and_how_to_get_them(self):
+        fix = ("; sudo usermod -aG dialout $USER, then log in again (the port's group: the way for "
+               "a login over ssh and for a service); or install orvane-update's udev rule, which "
+               "gives the user at the machine's own seat access\n")
+        denied = "Error opening Master COM port: Permission denied (system error 13)"
+        outcome = run("list", as_nobody=True)
+        # No unit could be asked: the list has failed, and says why for each port.
+        self.expect(outcome, EXIT_NO_UNIT,
+                    '/dev/ttyUSB0  "Orvane Amplifier"  serial ORV1001  model unknown  firmware '
+                    'unknown  via sysfs\n/dev/ttyUSB1  "Orvane Mixer"  serial ORV2001  model unknown'
+                    '  firmware unknown  via sysfs\n',
+                    f"orvane-update: /dev/ttyUSB0: {denied}{fix}"
+                    f"orvane-update: /dev/ttyUSB1: {denied}{fix}")
+        self.assertEqual((self.sent("ttyUSB0"), self.sent("ttyUSB1")), (b"", b""))
+        # One port it may open: that unit was asked, so the list stands; the other is still said.
+        self.bed.own("ttyUSB1", 0, DIALOUT_GID, 0o666)
+        try:
+            outcome = run("list", as_nobody=True)
+        finally:
+            self.bed.own("ttyUSB1", 0, DIALOUT_GID, 0o660)
+        self.expect(outcome, EXIT_DONE, stderr=f"orvane-update: /dev/ttyUSB0: {denied}{fix}")
+        self.assertEqual(self.sent("ttyUSB1"), b"ver\r")
+        self.assertEqual(self.sent("ttyUSB0"), b"")
+        # As root the same ports open: the advice is only for want of permission.
+        self.expect(run("list"), EXIT_DONE, stderr="")
+
+
+class OtherDevices(Bench):
+    # One unit the file is meant for, then a bridge per shared case.
+    cases = other_device_cases()
+    devices = [bridge("ttyUSB0", "G0", "Orvane Amplifier", "0105")] + [
+        {**bridge(f"ttyUSB{i}", f"C{i}", product, "0105"), "unit": conf}
+        for i, (product, conf, _, _) in enumerate(cases, start=1)]
+
+    def test_a_silent_bridge_not_named_orvane_is_another_device_and_no_unit(self):
+        listed = json.loads(run("list", "--json").stdout)
+        self.assertEqual([unit["kind"] for unit in listed],
+                         ["unit"] + [kind for _, _, kind, _ in self.cases])
+        text = run("list").stdout.splitlines()
+        self.assertEqual(text[2], '/dev/ttyUSB2  "CP2102N USB to UART Bridge Controller"  serial C2'
+                         "  another device, not Orvane equipment: it did not answer and its "
+                         "product string does not name Orvane  via sysfs")
+        # watch reports it as another device, neither failed nor counted.
+        watch = Watching(self.amplifier6, "--yes")
+        try:
+            self.assertTrue(watch.wait_for(re.escape(
+                "other /dev/ttyUSB2 (serial C2): another device, not Orvane equipment")), watch.lines)
+            self.assertTrue(watch.wait_for("failed /dev/ttyUSB4 "), watch.lines)
+        finally:
+            watch.stop()
+        self.assertFalse(watch.events("failed /dev/ttyUSB2 "), watch.lines)
+        self.assertEqual(watch.lines[-1],
+                         "Totals: 1 updated, 0 up to date, 1 refused, 2 failed")
+        ttys = [f"ttyUSB{i}" for i in range(1, len(self.cases) + 1)]
+        for tty in ttys:
+            self.bed.remove(tty)
+        try:
+            for tty, (product, conf, kind, code) in zip(ttys, self.cases):
+                with self.subTest(product=product, conf=conf):
+                    self.bed.plug(tty)
+                    self.setUp()
+                    outcome = run("update", self.amplifier6, "--all", "--yes")
+                    self.bed.remove(tty)
+                    self.assertEqual(outcome.returncode, code, outcome.stdout + outcome.stderr)
+                    self.assertEqual(tty in outcome.stdout, kind == "unit", outcome.stdout)
+                    self.assertNotIn("pgm", self.bed.events(tty))
+        finally:
+            for tty in ttys:
+                self.bed.plug(tty)
+
+
+COMPLETION = os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                          "../../packaging/linux/orvane-update.bash")
+
+
+def completions(line, cwd=None):
+    """What an interactive bash with the completion loaded offers at the end of line: the words
+    as bash splits them go in COMP_WORDS, the last one's index in COMP_CWORD, then the function
+    that complete -p names for orvane-update runs."""
+    words = re.findall(r"[^ =]+|=", line) + ([""] if line.endswith((" ", "=")) else [])
+    script = (f"source {COMPLETION}\n"
+              "function=$(complete -p orvane-update | sed -n 's/.*-F \\([^ ]*\\).*/\\1/p')\n"
+              f"COMP_WORDS=({' '.join(repr(w) for w in words)})\n"
+              f"COMP_CWORD={len(words) - 1}\nCOMP_LINE={line!r}\nCOMP_POINT={len(line)}\n"
+              "\"$function\" orvane-update \"${COMP_WORDS[COMP_CWORD]}\" "
+              "\"${COMP_WORDS[COMP_CWORD-1]}\"\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n")
+    result = subprocess.run(["bash", "--norc", "-i", "-c", script], capture_output=True, text=True,
+                            timeout=30, stdin=subprocess.DEVNULL, cwd=cwd, check=False)
+    assert result.returncode == 0, result.stderr
+    return sorted(word for word in result.stdout.splitlines() if word)
+
+
+class Completion(Bench):
+    devices = [AMPLIFIER, MIXER, OTHERS[2]]
+
+    def test_commands_options_files_and_ports_and_no_port_is_opened(self):
+        registered = subprocess.run(["bash", "--norc", "-i", "-c", f"source {COMPLETION}; "
+                                     "complete -p orvane-update"], capture_output=True, text=True,
+                                    stdin=subprocess.DEVNULL, timeout=30, check=False)
+        self.assertEqual(registered.stdout, "complete -F _orvane_update orvane-update\n")
+        by_id = self.bed.testbed.get_root_dir() + "/dev/serial/by-id"
+        os.makedirs(by_id, exist_ok=True)
+        link = by_id + "/usb-Orvane_Mixer_ORV2001-if00-port0"
+        if not os.path.lexists(link):
+            os.symlink("../../ttyUSB1", link)
+        for name in ("Mixer-v004.ace", "notes.txt", "bench.csv"):
+            open(os.path.join(self.files, name), "w").close()
+        os.makedirs(os.path.join(self.files, "older"), exist_ok=True)
+        ports = ["/dev/serial/by-id/usb-Orvane_Mixer_ORV2001-if00-port0", "/dev/ttyUSB0",
+                 "/dev/ttyUSB1"]
+        for line, offered in [
+            ("orvane-update ", ["--help", "--version", "-V", "-h", "check", "doctor", "list",
+                                "update", "watch"]),
+            ("orvane-update u", ["update"]),
+            ("orvane-update help w", ["watch"]),
+            ("orvane-update watch x.ace --", ["--allow-downgrade", "--help", "--json", "--quiet",
+                                              "--record", "--verbose", "--verify", "--yes"]),
+            ("orvane-update check x.ace --", ["--help", "--json", "--port", "--quiet", "--serial",
+                                              "--verbose"]),
+            ("orvane-update doctor -", ["--help", "--json", "--quiet", "--verbose", "-h", "-q",
+                                        "-v"]),
+            # The ports present, the board's built-in ttyS0 not among them.
+            ("orvane-update update x.ace --port ", ports),
+            ("orvane-update update x.ace -p /dev/ttyUSB", ["/dev/ttyUSB0", "/dev/ttyUSB1"]),
+            ("orvane-update check x.ace --port=/dev/tty", ["/dev/ttyUSB0", "/dev/ttyUSB1"]),
+            ("orvane-update update ", ["Amplifier-v006.ace", "Mixer-v004.ace", "older"]),
+            ("orvane-update update M", ["Mixer-v004.ace"]),
+            ("orvane-update update x.ace --record ", ["bench.csv", "older"]),
+            ("orvane-update update x.ace --serial ", []),
+        ]:
+            with self.subTest(line):
+                self.assertEqual(completions(line, cwd=self.files), offered)
+        # A Tab reads names only: no port was opened, no unit asked.
+        for tty in ("ttyUSB0", "ttyUSB1", "ttyS0"):
+            self.assertNotIn("open", self.bed.events(tty), tty)
+            self.assertEqual(self.bed.received(tty), b"", tty)
 
 
 class Cancel(Bench):
@@ -1099,16 +1271,20 @@ class JsonEvents(Bench):
 
 class Doctor(Bench):
     devices = [bridge("ttyUSB0", "D0", "Unit 0105", "0105"),
-               bridge("ttyUSB1", "D1", "Unit 0105", "0105", "mode=silent")]
+               bridge("ttyUSB1", "D1", "Orvane Amplifier", "0105", "mode=silent")]
 
     def test_doctor_names_the_unit_it_can_update_and_the_one_it_cannot(self):
         outcome = run("doctor")
         self.assertEqual(outcome.returncode, EXIT_DONE, outcome.stdout + outcome.stderr)
         self.assertIn("ok    unit: /dev/ttyUSB0 (Unit 0105, serial D0, model 1, firmware 005)\n",
                       outcome.stdout)
-        self.assertIn("FAIL  unit: /dev/ttyUSB1 (Unit 0105, serial D1, model unknown, firmware "
+        self.assertIn("FAIL  unit: /dev/ttyUSB1 (Orvane Amplifier, serial D1, model unknown, firmware "
                       "unknown): the unit did not answer the version query\n", outcome.stdout)
         self.assertIn("ok    port: /dev/ttyUSB0 owner ", outcome.stdout)
+        self.assertTrue(outcome.stdout.startswith(
+            "ok    driver: the bridge's kernel driver cp210x is present\nok    adapters: 2 adapter(s)"
+            " of the bridge maker (USB vendor 10c4) with a tty: /dev/ttyUSB0, /dev/ttyUSB1\n"),
+            outcome.stdout)
         self.assertTrue(outcome.stdout.endswith("1 of 2 units can be updated\n"), outcome.stdout)
         checks = json_events(run("doctor", "--json").stdout)
         self.assertEqual(checks[-1], {"check": "summary", "units": 2, "updatable": 1, "exit": 0})
@@ -1116,16 +1292,71 @@ class Doctor(Bench):
 
 
 class DoctorHeld(Bench):
-    # The test bed's own pty behind the node: the test holds its other end.
-    devices = [{**AMPLIFIER, "unit": None}]
+    # The test bed's own ptys behind the nodes: a port this user (not root) may not open, one
+    # another program holds, and a process named ModemManager, as doctor knows it (by name
+    # among the running processes; it asks nothing of it).
+    devices = [{**AMPLIFIER, "unit": None}, {**MIXER, "unit": None}]
 
-    def test_a_held_port_gives_exit_2_and_says_what_to_do(self):
-        with open("/dev/ttyUSB0", "rb", buffering=0) as holder:
-            fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
-            outcome = run("doctor")
+    def test_a_held_port_a_port_without_permission_and_modemmanager(self):
+        self.bed.own("ttyUSB0", 0, DIALOUT_GID, 0o660)
+        self.bed.own("ttyUSB1", 0, DIALOUT_GID, 0o666)
+        fake = os.path.join(self.files, "ModemManager")
+        shutil.copy("/bin/sleep", fake)
+        modem_manager = subprocess.Popen([fake, "60"])
+        try:
+            with open("/dev/ttyUSB1", "rb", buffering=0) as holder:
+                fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                outcome = run("doctor", as_nobody=True)
+                checks = json_events(run("doctor", "--json", as_nobody=True).stdout)
+        finally:
+            modem_manager.kill()
+            modem_manager.wait()
         self.assertEqual(outcome.returncode, EXIT_NO_UNIT, outcome.stdout + outcome.stderr)
-        self.assertIn("Device or resource busy", outcome.stdout)
-        self.assertIn("fix: close the program that holds the port", outcome.stdout)
+        said = outcome.stdout
+        for line in [
+            "FAIL  port: /dev/ttyUSB0 owner root, group dialout, mode 0660: this user may not open "
+            "it\n      fix: sudo usermod -aG dialout $USER, then log in again",
+            "ok    port: /dev/ttyUSB1 owner root, group dialout, mode 0666: this user may open it\n",
+            "note  ModemManager: running, and may probe the ports (no udev rule tells it to leave "
+            "them alone)\n",
+            "FAIL  unit: /dev/ttyUSB0 (Orvane Amplifier, serial ORV1001, model unknown, firmware "
+            "unknown): Error opening Master COM port: Permission denied (system error 13)\n",
+            "FAIL  unit: /dev/ttyUSB1 (Orvane Mixer, serial ORV2001, model unknown, firmware "
+            "unknown): Error opening Master COM port: Device or resource busy",
+            "fix: close the program that holds the port",
+        ]:
+            self.assertIn(line, said)
+        self.assertTrue(said.endswith("0 of 2 units can be updated\n"), said)
+        self.assertEqual([(c["check"], c.get("passed")) for c in checks if c["check"] != "udev rule"],
+                         [("driver", True), ("adapters", True), ("port", False), ("port", True),
+                          ("ModemManager", True), ("unit", False), ("unit", False),
+                          ("summary", None)])
+        self.assertEqual(checks[-1], {"check": "summary", "units": 2, "updatable": 0, "exit": 2})
+        # Nothing reached either port.
+        for tty in ("ttyUSB0", "ttyUSB1"):
+            end = self.bed.pty_end(tty)
+            os.set_blocking(end, False)
+            with self.assertRaises((BlockingIOError, OSError)):
+                os.read(end, 4096)
+
+
+class DoctorNoDriver(Bench):
+    # The bridge's kernel driver is not loaded: the adapter is on the bus, without a tty.
+    driver = False
+    devices = [AMPLIFIER]
+
+    def test_the_missing_driver_and_the_adapter_it_left_without_a_tty(self):
+        outcome = run("doctor")
+        self.assertEqual(outcome.returncode, EXIT_NO_UNIT, outcome.stdout + outcome.stderr)
+        self.assertTrue(outcome.stdout.startswith(
+            "FAIL  driver: the bridge's kernel driver cp210x is not loaded\n"
+            "      fix: sudo modprobe cp210x (on Ubuntu it is in linux-modules-extra)\n"
+            "FAIL  adapters: 1 adapter(s) of the bridge maker (USB vendor 10c4) on the bus, 1 "
+            "without a tty\n      fix: load the driver (above), then plug the unit in again\n"),
+            outcome.stdout)
+        self.assertIn("FAIL  units: No Orvane equipment connected\n", outcome.stdout)
+        self.assertNotIn("ModemManager", outcome.stdout)
+        self.assertEqual(self.bed.received("ttyUSB0"), b"")
 
 
 def publish(folder, *names):

@@ -3,7 +3,7 @@
 #   - the same bytes both times;
 #   - the .deb: its exact file list, root's files with the commit's time, its control fields,
 #     a stripped program that runs, a manual page that names every option of --help, the udev
-#     rule, and no error from lintian;
+#     rule, the bash completion, and no error from lintian;
 #   - the tarball: its exact file list in one folder, root's files, the install notes filled in.
 # Nothing is installed.
 #   usage: bash tests/packaging/linux-packages.sh [NATIVE_BUILD_DIR]
@@ -54,6 +54,7 @@ bad=$(ORVANE_DIST_DIR="$work/bad" bash "$root/scripts/package-linux.sh" --from 2
 deb_files=$(dpkg-deb -c "$work/one/$deb")
 names=$(awk '{print $NF}' <<<"$deb_files" | grep -v '/$' | tr '\n' ' ')
 expected="./usr/bin/orvane-update ./usr/lib/udev/rules.d/70-orvane-update.rules "
+expected+="./usr/share/bash-completion/completions/orvane-update "
 expected+="./usr/share/doc/orvane-update/changelog.gz ./usr/share/doc/orvane-update/copyright "
 expected+="./usr/share/man/man1/orvane-update.1.gz "
 [ "$names" = "$expected" ] || fail "the .deb holds $names"
@@ -62,7 +63,7 @@ awk -v stamp="$stamp" '$2 != "root/root" || $4 " " $5 != stamp' <<<"$deb_files" 
     fail "the .deb has entries not owned by root or not of the commit's time"
 grep -q '^-rwxr-xr-x .* ./usr/bin/orvane-update$' <<<"$deb_files" ||
     fail "the program is not mode 0755"
-grep -E '^-' <<<"$deb_files" | grep -v orvane-update$ | grep -v '^-rw-r--r-- ' &&
+grep -E '^-' <<<"$deb_files" | grep -v ' ./usr/bin/orvane-update$' | grep -v '^-rw-r--r-- ' &&
     fail "the .deb has data files that are not mode 0644"
 
 # The control fields.
@@ -102,6 +103,11 @@ for part in 'ATTRS{idVendor}=="10c4"' 'ATTRS{product}=="*Orvane*"' 'TAG+="uacces
     'ENV{ID_MM_DEVICE_IGNORE}="1"' 'SUBSYSTEM!="tty"'; do
     [[ $rule == *"$part"* ]] || fail "the udev rule lacks $part"
 done
+# The completion as written, and bash takes it: it registers itself for the program.
+completion=$work/deb/usr/share/bash-completion/completions/orvane-update
+cmp -s "$completion" "$root/packaging/linux/orvane-update.bash" || fail "the completion differs"
+[ "$(bash --norc -c "source '$completion' && complete -p orvane-update")" = \
+    "complete -F _orvane_update orvane-update" ] || fail "the completion registers no function"
 head -n 1 "$work/deb/usr/share/doc/orvane-update/copyright" |
     grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' ||
     fail "the copyright file is not in the machine-readable format"
@@ -117,7 +123,9 @@ grep -E '^[EW]: ' "$work/lintian.log" && echo "(lintian warnings above)"
 tar_files=$(tar -tvzf "$work/one/$tarball")
 names=$(awk '{print $NF}' <<<"$tar_files" | grep -v '/$' | tr '\n' ' ')
 folder=orvane-update-$version
-expected="$folder/README $folder/bin/orvane-update $folder/share/doc/orvane-update/copyright "
+expected="$folder/README $folder/bin/orvane-update "
+expected+="$folder/share/bash-completion/completions/orvane-update "
+expected+="$folder/share/doc/orvane-update/copyright "
 expected+="$folder/share/man/man1/orvane-update.1.gz $folder/udev/70-orvane-update.rules "
 [ "$names" = "$expected" ] || fail "the tarball holds $names"
 awk '$2 != "0/0"' <<<"$tar_files" | grep . && fail "the tarball has entries not owned by 0/0"

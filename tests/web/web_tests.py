@@ -1,6 +1,8 @@
 """The page in a real headless Chromium, driven as a person would, against simulated units on
 /dev/ttyUSB0 and /dev/ttyUSB1 of the bridge maker. Run through sim/web/webbed.sh, which makes
 the mount namespace, the browser's policy and the umockdev bed's wrapper."""
+import hashlib
+import json
 import os
 import shutil
 import sys
@@ -14,14 +16,18 @@ from selenium.webdriver.support.ui import WebDriverWait
 from simbed import SimBed
 from webpage import COMPLETED, STALL_LIMIT_MS, Browser, Site, bridge, firmware, read
 
+MODELS = [{"model": 1, "name": "Orvane Amplifier"}, {"model": 2, "name": "Orvane Mixer"}]
+
 
 class Page(unittest.TestCase):
-    devices = [bridge("ttyUSB0", "W1", "0105", "xonxoff=1"), bridge("ttyUSB1", "W2", "0203")]
+    # ttyUSB2, another amplifier, is plugged in only by the test of two returning units.
+    devices = [bridge("ttyUSB0", "W1", "0105", "xonxoff=1"), bridge("ttyUSB1", "W2", "0203"),
+               dict(bridge("ttyUSB2", "W3", "0105"), plugged=False)]
 
     @classmethod
     def setUpClass(cls):
         cls.bed = SimBed(cls.devices)
-        for device in cls.devices:
+        for device in cls.devices[:2]:
             cls.bed.pass_ioctls(device["tty"])
         cls.site = Site()
         cls.browser = Browser()
@@ -41,6 +47,7 @@ class Page(unittest.TestCase):
         self.bed.configure("ttyUSB1", "reply=0203")
         for tty in ("ttyUSB0", "ttyUSB1"):
             self.bed.clear(tty)
+        self.site.extra.clear()
 
     def load(self, before_load=""):
         self.browser.open(before_load)
@@ -70,6 +77,37 @@ class Page(unittest.TestCase):
         WebDriverWait(self.driver, limit).until(lambda driver: predicate(self.status()))
         return self.status()
 
+    def text_of(self, element_id):
+        return self.driver.find_element(By.ID, element_id).text
+
+    def wait_text(self, element_id, predicate, limit=15):
+        WebDriverWait(self.driver, limit).until(lambda driver: predicate(self.text_of(element_id)))
+        return self.text_of(element_id)
+
+    def assert_sent_then_asked(self, tty, expected):
+        """The unit received exactly expected, then at most the confirmation's questions."""
+        received = self.bed.received(tty)
+        self.assertEqual(received[:len(expected)], expected)
+        rest = received[len(expected):]
+        self.assertEqual(rest, b"ver\r" * (len(rest) // 4))
+
+    def image(self, model, version, size):
+        return read(firmware(self.files, "image.ace", model, version, size))
+
+    def serve_catalog(self, files, served=None):
+        """catalog.json beside the page, listing files (name, model, version, bytes) with their
+        size and SHA-256, and the files under firmware/ (served replaces a file's bytes)."""
+        listed = []
+        for name, model, version, data in files:
+            listed.append({"file": "firmware/" + name, "model": model, "version": version,
+                           "size": len(data), "sha256": hashlib.sha256(data).hexdigest()})
+            self.site.extra["firmware/" + name] = (served or {}).get(name, data)
+        self.site.extra["catalog.json"] = json.dumps({"models": MODELS, "files": listed}).encode()
+
+    def choose_unit(self, model):
+        self.driver.find_element(
+            By.XPATH, f"//ul[@id='units']/li[contains(., 'model {model},')]//input").click()
+
     def test_units_are_listed_and_an_update_sends_exactly_the_program_command_and_the_file(self):
         self.load()
         self.assertEqual(sorted(self.units()), ["Orvane unit, model 1, firmware version 005",
@@ -83,7 +121,7 @@ class Page(unittest.TestCase):
         self.assertEqual(progress.get_attribute("value"), "100")
         # The guarded update's own question on the port it opened, then the file.
         self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(8 + 64 * 1024)))
-        self.assertEqual(self.bed.received("ttyUSB0"), b"ver\rpgm\r" + read(self.amplifier6))
+        self.assert_sent_then_asked("ttyUSB0", b"ver\rpgm\r" + read(self.amplifier6))
         self.assertEqual(self.bed.received("ttyUSB1"), b"ver\r")
 
     def test_each_refusal_sends_nothing(self):
@@ -169,8 +207,102 @@ class Page(unittest.TestCase):
                          COMPLETED)
         self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(8 + 64 * 1024)))
         # The listing's question, the update's own, then exactly "pgm\r" and the file.
-        self.assertEqual(self.bed.received("ttyUSB0"),
-                         b"ver\rver\rpgm\r" + read(self.amplifier6))
+        self.assert_sent_then_asked("ttyUSB0", b"ver\rver\rpgm\r" + read(self.amplifier6))
+
+    def test_the_catalog_offers_the_newest_file_for_the_units_model(self):
+        newest = self.image(1, 7, 8192)
+        self.serve_catalog([("Amplifier-v006.ace", 1, 6, self.image(1, 6, 4096)),
+                            ("Amplifier-v007.ace", 1, 7, newest),
+                            ("Amplifier-v005.ace", 1, 5, self.image(1, 5, 4096)),
+                            ("Mixer-v009.ace", 2, 9, self.image(2, 9, 4096))])
+        self.load()
+        self.assertEqual(sorted(self.units()), ["Orvane Amplifier, model 1, firmware version 005",
+                                                "Orvane Mixer, model 2, firmware version 003"])
+        for model, offered in [(2, "Mixer-v009.ace, version 009"),
+                               (1, "Amplifier-v007.ace, version 007")]:
+            self.choose_unit(model)
+            self.assertEqual(self.wait_text("offer", lambda text: offered in text),
+                             f"The catalog's newest file for this unit: {offered}")
+        self.bed.clear("ttyUSB0")
+        self.driver.find_element(By.XPATH, "//button[text()=\"Use the catalog's file\"]").click()
+        self.assertEqual(self.wait_status(lambda text: "from the catalog" in text),
+                         "Firmware file: Amplifier-v007.ace from the catalog (8192 bytes, as "
+                         "listed)")
+        self.driver.find_element(By.XPATH, "//button[text()='Update']").click()
+        self.assertEqual(self.wait_status(lambda text: text.startswith(("Your", "Error", "This"))),
+                         COMPLETED)
+        self.assertTrue(self.bed.wait_event("ttyUSB0", "close bytes=" + str(8 + 8192)))
+        self.assert_sent_then_asked("ttyUSB0", b"ver\rpgm\r" + newest)
+
+    def test_a_catalog_file_that_is_not_as_listed_is_refused(self):
+        listed = self.image(1, 7, 8192)
+        altered = bytearray(listed)
+        altered[5000] ^= 0xFF
+        relabelled = self.image(1, 8, 8192)
+        for case, served, words in [
+                ("SHA-256", bytes(altered), "its SHA-256 is %s, not %s" % (
+                    hashlib.sha256(altered).hexdigest(), hashlib.sha256(listed).hexdigest())),
+                ("size", listed + b"\0", "it has 8193 bytes, not 8192"),
+                ("header", relabelled,
+                 "its header names model 1, version 008, not model 1, version 007")]:
+            with self.subTest(case):
+                self.setUp()
+                if case == "header":  # the catalog's checksum is the served file's own
+                    listed = relabelled
+                self.serve_catalog([("Amplifier-v007.ace", 1, 7, listed)],
+                                   {"Amplifier-v007.ace": served})
+                self.load()
+                self.choose_unit(1)
+                self.wait_text("offer", lambda text: "Amplifier-v007.ace" in text)
+                self.driver.find_element(By.ID, "use-catalog").click()
+                self.assertEqual(self.wait_status(lambda text: text.startswith("The file")),
+                                 "The file Amplifier-v007.ace is not the one the catalog lists: "
+                                 + words)
+                self.assertFalse(self.driver.find_element(By.ID, "update").is_enabled())
+                self.assertEqual(self.bed.received("ttyUSB0"), b"ver\r")
+
+    def test_an_ambiguous_model_is_offered_no_file(self):
+        self.serve_catalog([("Amplifier-v006.ace", 1, 6, self.image(1, 6, 4096)),
+                            ("Amplifier-v007.ace", 1, 7, self.image(1, 7, 4096)),
+                            ("Amplifier-v007-b.ace", 1, 7, self.image(1, 7, 8192))])
+        self.load()
+        self.choose_unit(1)
+        self.assertEqual(self.wait_text("offer", lambda text: "ambiguous" in text),
+                         "No file from the catalog: model 1 is ambiguous: Amplifier-v007.ace and "
+                         "Amplifier-v007-b.ace are both version 007")
+        self.assertFalse(self.driver.find_element(By.ID, "use-catalog").is_displayed())
+
+    def restart(self, plug_first=()):
+        """Updates the amplifier, which then stays silent (restarting) until its port drops and
+        comes back as a new port, answering version 006; the ports in plug_first appear first."""
+        self.bed.configure("ttyUSB0", "reply=0105\nreboot_ms=600000")
+        self.load()
+        self.start_update(1, self.amplifier6)
+        self.assertEqual(self.wait_status(lambda text: text.startswith(("Your", "Error"))),
+                         COMPLETED)
+        self.wait_text("confirmation", lambda text: text.startswith("Asking the unit"))
+        self.bed.remove("ttyUSB0")
+        for tty in plug_first:
+            self.bed.plug(tty)
+            self.bed.pass_ioctls(tty)
+        time.sleep(1.0)
+        self.bed.configure("ttyUSB0", "reply=0106")
+        self.bed.plug("ttyUSB0")
+        self.bed.pass_ioctls("ttyUSB0")
+        return self.wait_text("confirmation", lambda text: text.startswith("Version check"))
+
+    def test_after_a_restart_on_a_new_port_the_page_confirms_the_new_version(self):
+        self.assertEqual(self.restart(), "Version check: updated, version 006 confirmed")
+        WebDriverWait(self.driver, 5).until(
+            lambda driver: "Orvane unit, model 1, firmware version 006" in self.units())
+
+    def test_two_returning_units_of_the_model_cannot_be_told_apart(self):
+        try:
+            self.assertEqual(self.restart(plug_first=["ttyUSB2"]),
+                             "Version check: sent, not confirmed: the units cannot be told "
+                             "apart: 2 units of its model answered")
+        finally:
+            self.bed.remove("ttyUSB2")
 
     def test_the_page_opens_from_its_cache_without_the_server(self):
         self.load()

@@ -1,14 +1,18 @@
-// The page: the browser's calls (Web Serial, the file, the page's controls). The check, the
-// version query, the guarded update and their words are the engine's (orvane-engine.js).
+// The page: the browser's calls (Web Serial, the file, catalog.json, the page's controls). The
+// check, the catalog's choice, the version query, the guarded update, the confirmation and their
+// words are the engine's (orvane-engine.js).
 import OrvaneEngine from "./orvane-engine.js";
 
 const $ = (id) => document.getElementById(id);
 // Settings a test sets before the page loads; a user never meets them.
 const settings = globalThis.orvaneTestSettings || {};
 const FILE_NAME = "firmware";
+const CATALOG_FILE = "catalog-file";
 
+// catalog: the model names of catalog.json (null without one); offer: the catalog's answer for
+// the chosen unit; confirming: the ports that came back while the updated unit is confirmed.
 const state = {engine: null, texts: {}, units: new Map(), nextId: 1, chosen: null, file: null,
-               busy: false, updating: null};
+               busy: false, updating: null, catalog: null, offer: null, confirming: null};
 
 function problem(html) {
     $("problem").innerHTML = html;
@@ -40,7 +44,8 @@ function three(value) {
 function unitText(unit) {
     if (!unit.answer) return "Orvane unit, being asked";
     if (!unit.answer.answered) return `Orvane unit, not answering: ${unit.answer.message}`;
-    return `Orvane unit, model ${unit.answer.model}, firmware version ${three(unit.answer.version)}`;
+    const name = (state.catalog && state.catalog.get(unit.answer.model)) || "Orvane unit";
+    return `${name}, model ${unit.answer.model}, firmware version ${three(unit.answer.version)}`;
 }
 
 function system() {
@@ -80,7 +85,7 @@ function render() {
         choice.name = "unit";
         choice.checked = state.chosen === unit.id;
         choice.disabled = state.busy;
-        choice.addEventListener("change", () => { state.chosen = unit.id; render(); });
+        choice.addEventListener("change", () => { state.chosen = unit.id; refreshOffer(); });
         label.append(choice, " " + unitText(unit));
         item.append(label);
         list.append(item);
@@ -94,6 +99,106 @@ function render() {
     $("cancel").disabled = !state.updating;
     $("connect").disabled = state.busy;
     $("file").disabled = state.busy;
+    const offer = state.catalog && unit && unit.answer && unit.answer.answered ? state.offer : null;
+    $("catalog").hidden = !offer;
+    if (offer)
+        $("offer").textContent = offer.found
+            ? `The catalog's newest file for this unit: ${offer.name}, version ${three(offer.version)}`
+            : `No file from the catalog: ${offer.message}`;
+    $("use-catalog").hidden = !(offer && offer.found);
+    $("use-catalog").disabled = state.busy;
+}
+
+// The catalog's file for the chosen unit, by the console's folder rule (the engine's).
+async function refreshOffer() {
+    const unit = state.units.get(state.chosen);
+    state.offer = null;
+    if (state.catalog && unit && unit.answer && unit.answer.answered)
+        state.offer = await engineCall("orvane_catalog_newest", ["number"], [unit.answer.model]);
+    render();
+}
+
+// catalog.json beside the page: the files (each one's model, version, size and SHA-256) and the
+// models' names. Without one the page offers none; one that cannot be used is named, and left.
+async function loadCatalog() {
+    let response;
+    try {
+        response = await fetch("catalog.json", {cache: "no-store"});
+    } catch (error) {
+        return;
+    }
+    if (!response.ok) return;
+    const bad = (why) => {
+        problem(`<p>The firmware catalog (catalog.json) cannot be used: ${why}. Choose the ` +
+                "firmware file below.</p>");
+    };
+    let catalog;
+    try {
+        catalog = await response.json();
+    } catch (error) {
+        return bad("it is not JSON");
+    }
+    const number = (value, top) => Number.isInteger(value) && value >= 0 && value <= top;
+    if (!catalog || !Array.isArray(catalog.files) || !Array.isArray(catalog.models))
+        return bad('it needs a list "files" and a list "models"');
+    const names = new Map();
+    for (const [index, model] of catalog.models.entries()) {
+        if (!model || !number(model.model, 99) || typeof model.name !== "string" || !model.name)
+            return bad(`models[${index}] needs "model" (0 to 99) and "name"`);
+        names.set(model.model, model.name);
+    }
+    const files = [];
+    for (const [index, file] of catalog.files.entries()) {
+        if (!file || typeof file.file !== "string" || !file.file || !number(file.model, 99) ||
+            !number(file.version, 99) || !number(file.size, 0x7fffffff) ||
+            typeof file.sha256 !== "string" || !/^[0-9a-fA-F]{64}$/.test(file.sha256))
+            return bad(`files[${index}] needs "file", "model" and "version" (0 to 99), "size" ` +
+                       'and "sha256" (64 hexadecimal digits)');
+        files.push(file);
+    }
+    await engineCall("orvane_catalog_clear", [], []).catch(() => {});
+    for (const file of files)
+        await engineCall("orvane_catalog_add",
+                         ["string", "string", "number", "number", "number", "string"],
+                         [new URL(file.file, response.url).href, file.file.split("/").pop(),
+                          file.model, file.version, file.size, file.sha256.toLowerCase()])
+            .catch(() => {});
+    state.catalog = names;
+}
+
+// Fetches the offered file and checks it against its size, SHA-256, model and version in the
+// catalog before it may be used; a file that differs is refused with why.
+async function useCatalogFile() {
+    const offer = state.offer;
+    if (!offer || !offer.found || state.busy) return;
+    state.busy = true;
+    render();
+    try {
+        let bytes;
+        try {
+            const response = await fetch(offer.url, {cache: "no-store"});
+            if (!response.ok) throw new Error(`HTTP ${response.status}`);
+            bytes = new Uint8Array(await response.arrayBuffer());
+        } catch (error) {
+            status(`The catalog's file ${offer.name} cannot be fetched: ${error.message}`);
+            return;
+        }
+        state.engine.orvaneFiles.set(CATALOG_FILE, bytes);
+        const listed = await engineCall(
+            "orvane_check_listed", ["string", "string", "number", "number", "number", "string"],
+            [CATALOG_FILE, offer.name, offer.model, offer.version, offer.size, offer.sha256]);
+        state.engine.orvaneFiles.delete(CATALOG_FILE);
+        if (!listed.accepted) {
+            status(listed.message);
+            return;
+        }
+        state.engine.orvaneFiles.set(FILE_NAME, bytes);
+        state.file = offer.name;
+        status(`Firmware file: ${offer.name} from the catalog (${bytes.length} bytes, as listed)`);
+    } finally {
+        state.busy = false;
+        render();
+    }
 }
 
 async function addPort(port) {
@@ -101,11 +206,13 @@ async function addPort(port) {
     const unit = {id: state.nextId++, port, answer: null};
     state.units.set(unit.id, unit);
     state.engine.orvanePorts.set(unit.id, port);
+    if (state.confirming) state.confirming.add(unit.id);
     if (state.chosen === null) state.chosen = unit.id;
     render();
     unit.answer = await engineCall("orvane_ask", ["number"], [unit.id]);
     unit.answer.openFailed = !unit.answer.answered && /Master COM port/.test(unit.answer.message);
     if (unit.answer.openFailed) problem(openAdvice());
+    if (state.chosen === unit.id) await refreshOffer();
     render();
 }
 
@@ -116,6 +223,7 @@ function removePort(port) {
         if (line) line.lost = true;
         state.units.delete(unit.id);
         state.engine.orvanePorts.delete(unit.id);
+        if (state.confirming) state.confirming.delete(unit.id);
         if (state.chosen === unit.id) state.chosen = state.units.keys().next().value ?? null;
     }
     render();
@@ -189,11 +297,39 @@ async function update() {
              unit.answer.model ?? -1, unit.answer.version ?? -1, settings.stallLimitMs || 0]);
         status(result.cancelled ? "Update cancelled: the unit may need the update again, as " +
                                   "its firmware may be incomplete." : result.message);
+        state.updating = null;
+        if (result.updated) await confirmVersion(unit, recovering ? check.model : unit.answer.model,
+                                                 check.version);
     } finally {
         state.busy = false;
         state.updating = null;
         if ($("cancel-dialog").open) $("cancel-dialog").close();
         render();
+    }
+}
+
+// After "successfully updated": whether the unit answers again with the new version, within the
+// console's --verify limits. It may come back on a new port: the ports that appear meanwhile
+// (connect events, and the granted ports at each question) are asked with the updated one, and
+// only one of them answering with its model confirms.
+async function confirmVersion(unit, model, version) {
+    state.confirming = new Set(state.units.has(unit.id) ? [unit.id] : []);
+    const limit = settings.verifyLimitMs || state.texts.confirmLimitMs;
+    $("confirmation").textContent = `Asking the unit for version ${three(version)} (at most ` +
+                                    `${Math.round(limit / 1000)} s, while it restarts)...`;
+    render();
+    state.engine.orvaneReturning = async () => {
+        // Not awaited: each new port's own question waits for this confirmation to end.
+        for (const port of await navigator.serial.getPorts()) addPort(port);
+        return [...state.confirming];
+    };
+    try {
+        const result = await engineCall(
+            "orvane_confirm", ["number", "number", "number", "number", "number"],
+            [unit.id, model, unit.answer.version ?? -1, version, settings.verifyLimitMs || 0]);
+        $("confirmation").textContent = `Version check: ${result.message}`;
+    } finally {
+        state.confirming = null;
     }
 }
 
@@ -237,6 +373,7 @@ async function start() {
     state.engine.orvanePorts = new Map();
     state.engine.orvaneFiles = new Map();
     state.texts = await engineCall("orvane_texts", [], []);
+    await loadCatalog();
     $("cancel-dialog").querySelector("h2").textContent = state.texts.cancelCaption;
 
     $("connect").addEventListener("click", async () => {
@@ -258,6 +395,7 @@ async function start() {
         chooseFile(event.dataTransfer.files[0]);
     });
     $("update").addEventListener("click", update);
+    $("use-catalog").addEventListener("click", useCatalogFile);
     $("recover").addEventListener("change", render);
     $("cancel").addEventListener("click", askCancel);
     $("cancel-yes").addEventListener("click", () => {
@@ -271,6 +409,7 @@ async function start() {
     render();
     const granted = await navigator.serial.getPorts();
     await Promise.all(granted.map(addPort));
+    await refreshOffer();
     document.body.dataset.ready = "true";
 }
 
