@@ -5,6 +5,7 @@
 #   web        the web page in Chromium against simulated units
 #   web-build  the web page's engine in WebAssembly
 #   package    the packages (scripts/package.sh)
+#   fuzz       the fuzz targets and the sanitizer builds (clang, libFuzzer, the sanitizers)
 #   test       the tests: all of the above and the test libraries
 # usage: bash scripts/setup.sh PURPOSE...
 #
@@ -36,10 +37,12 @@ browser=(chromium chromium-driver python3-selenium fonts-dejavu-core fonts-liber
 # The packages: the 32-bit build, the installer, signing, zips, checksums, the .deb.
 packaging=(g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 nsis osslsigncode zip unzip openssl
            dpkg-dev binutils)
+# clang with libFuzzer and the sanitizers' runtimes, which clang-14 does not pull in by itself.
+sanitizers=(clang-14 libclang-rt-14-dev)
 # The tests' own: GoogleTest's sources, the .deb's check, the scripted campaigns.
 tests=(googletest lintian python3)
 
-usage="usage: bash scripts/setup.sh run|console|web|web-build|package|test..."
+usage="usage: bash scripts/setup.sh run|console|web|web-build|package|fuzz|test..."
 [ $# -gt 0 ] || {
     echo "$usage" >&2
     exit 2
@@ -53,10 +56,11 @@ for purpose in "$@"; do
     console) wanted+=("${native[@]}" "${umockdev[@]}") ;;
     web) wanted+=("${native[@]}" "${umockdev[@]}" "${wasm[@]}" "${browser[@]}") ;;
     web-build) wanted+=("${wasm[@]}") ;;
+    fuzz) wanted+=("${native[@]}" "${umockdev[@]}" "${sanitizers[@]}" googletest) ;;
     package) wanted+=("${native[@]}" "${windows[@]}" "${packaging[@]}" "${wasm[@]}") ;;
     test)
         wanted+=("${native[@]}" "${windows[@]}" "${wine[@]}" "${screen[@]}" "${umockdev[@]}"
-                 "${wasm[@]}" "${browser[@]}" "${packaging[@]}" "${tests[@]}")
+                 "${wasm[@]}" "${browser[@]}" "${packaging[@]}" "${sanitizers[@]}" "${tests[@]}")
         ;;
     *)
         echo "$usage" >&2

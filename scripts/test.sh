@@ -34,6 +34,12 @@ quiet_step "$native/build.log" native_build
 echo "Built the native suite in $((SECONDS - started)) s (the compiler's output: $native/build.log)."
 ctest --test-dir "$native" --output-on-failure --timeout 120 -j2 -E "^sim_equipment_"
 
+# The native suite again under AddressSanitizer and UndefinedBehaviorSanitizer, the threaded
+# console parts under ThreadSanitizer, then each fuzz target for a few seconds (docs/reliability.md
+# has longer runs).
+bash "$root/scripts/sanitizers.sh"
+bash "$root/scripts/fuzz.sh" "${ORVANE_FUZZ_SECONDS:-3}"
+
 # The web page: its engine in WebAssembly, then the page in a real headless Chromium against
 # simulated units (as root: the suite binds what the browser needs in a mount namespace).
 web_build=${ORVANE_WEB_BUILD_DIR:-$root/build-web}

@@ -246,8 +246,9 @@ int RunUpdate(const Arguments& arguments, Console& console) {
     std::vector<const CatalogFile*> files;
     std::vector<TableRow> skipped;
     // A unit --all could not check may be one the file is meant for: it received nothing, so
-    // the run fails. A unit of a model the folder is ambiguous for is refused, not skipped.
-    bool anyUnchecked = false, anyAmbiguous = false;
+    // the run fails. A unit of a model the folder is ambiguous for, or whose file does not match
+    // the published checksums, is refused, not skipped.
+    bool anyUnchecked = false, anyAmbiguous = false, anyUntrusted = false;
     for (const Unit& unit : prepared.units) {
         const FirmwareChoice choice = catalog.ChooseFor(unit, arguments.allowDowngrade);
         const std::string& refusal = choice.refusal;
@@ -266,9 +267,10 @@ int RunUpdate(const Arguments& arguments, Console& console) {
             const bool unchecked = !WhyNotChecked(unit).empty();
             anyUnchecked = anyUnchecked || unchecked;
             anyAmbiguous = anyAmbiguous || (!unchecked && choice.ambiguous);
-            const std::string result = (unchecked          ? "not checked: "
-                                        : choice.ambiguous ? "refused: "
-                                                           : "skipped: ") +
+            anyUntrusted = anyUntrusted || (!unchecked && choice.untrusted);
+            const std::string result = (unchecked                              ? "not checked: "
+                                        : choice.ambiguous || choice.untrusted ? "refused: "
+                                                                               : "skipped: ") +
                                        refusal;
             console.Print(Describe(unit) + ": " + naming + result);
             skipped.push_back({PortText(unit), unit.serial, FirmwareText(unit), result, "0", "-"});
@@ -294,6 +296,9 @@ int RunUpdate(const Arguments& arguments, Console& console) {
     if (targets.empty() && anyAmbiguous)
         return nothingSent(kExitRefused,
                            "no unit updated: the folder is ambiguous for a unit's model");
+    if (targets.empty() && anyUntrusted)
+        return nothingSent(kExitRefused,
+                           "no unit updated: a file does not match the published checksums");
     if (targets.empty()) {
         skipped.clear();
         return nothingSent(kExitRefused,
@@ -415,7 +420,7 @@ int RunUpdate(const Arguments& arguments, Console& console) {
     const int code = anyCancelled || askingCancelled ? kExitCancelled
                      : anyFailed || anyUnchecked     ? kExitFailed
                      : anyUnconfirmed                ? kExitUnconfirmed
-                     : anyAmbiguous                  ? kExitRefused
+                     : anyAmbiguous || anyUntrusted  ? kExitRefused
                      : record && record->AnyLost()   ? kExitNotRecorded
                                                      : kExitDone;
     console.JsonLine(TotalsJson({{"updated", updatedCount},

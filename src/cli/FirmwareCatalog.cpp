@@ -2,15 +2,12 @@
 
 #include "cli/Commands.h"
 #include "cli/UnitText.h"
-#include "common/Sha256Digest.h"
 #include "text/Messages.h"
 
 #include <algorithm>
 #include <cctype>
 
 namespace {
-
-constexpr std::uint32_t kHashPiece = 64 * 1024;
 
 // "*.ace", in any case.
 bool IsFirmwareName(const std::string& name) {
@@ -22,20 +19,25 @@ bool IsFirmwareName(const std::string& name) {
            });
 }
 
-// The whole file's SHA-256 from its start; the handle is left at its end.
-FirmwareResult HashFile(FirmwareFile& file, std::string& hex) {
-    Sha256Digest digest;
-    std::vector<char> piece(kHashPiece);
-    for (;;) {
-        std::uint32_t read = 0;
-        if (const FirmwareResult result = file.Read(piece.data(), kHashPiece, read); !result)
-            return result;
-        if (read == 0)
-            break;
-        digest.Add(piece.data(), read);
+// How the file fared against the published checksums, for its "File" line.
+std::string ChecksumNote(ChecksumVerdict checksum) {
+    switch (checksum) {
+    case ChecksumVerdict::Matches:
+        return std::string(", SHA-256 matches ") + kChecksumListName;
+    case ChecksumVerdict::Differs:
+        return std::string(", SHA-256 does not match ") + kChecksumListName;
+    case ChecksumVerdict::NotListed:
+        return std::string(", not listed in ") + kChecksumListName;
+    default:
+        return "";
     }
-    hex = digest.Finish();
-    return FirmwareResult::Success();
+}
+
+// Why a file of the folder may not be sent for its published checksum: "" when it may.
+std::string Untrusted(const std::string& name, ChecksumVerdict checksum) {
+    if (checksum != ChecksumVerdict::Differs && checksum != ChecksumVerdict::NotListed)
+        return "";
+    return name + ": " + MessageFor(checksum);
 }
 
 } // namespace
@@ -51,21 +53,29 @@ std::string FirmwareCatalog::Add(const std::string& path, const std::string& nam
     entry.name = name;
     FirmwareHeader header;
     FirmwareResult read = file->Size(entry.size);
+    // The checksum first: a file cut short of its header may be a listed file, damaged.
+    if (read)
+        read = file->Sha256(entry.sha256);
+    if (read && m_published)
+        entry.checksum = CheckListed(*m_published, path.substr(FileNameStart(path)), entry.sha256);
     if (read)
         read = file->ReadHeader(header);
-    if (read)
-        read = HashFile(*file, entry.sha256);
+    std::string problem;
     if (!read) {
         const bool refused =
             read.failed == FirmwareError::TooLarge || read.failed == FirmwareError::TooShort;
         exitCode = refused ? kExitRefused : kExitUsage;
-        return std::string(MessageFor(read.failed)) + ": " + path +
-               (refused ? "" : ": " + SystemErrorText(read.systemError));
-    }
-    entry.fields = ReadHeaderFields(header);
-    if (!entry.fields.deviceId || !entry.fields.version) {
+        problem = std::string(MessageFor(read.failed)) + ": " + path +
+                  (refused ? "" : ": " + SystemErrorText(read.systemError));
+    } else if (entry.fields = ReadHeaderFields(header);
+               !entry.fields.deviceId || !entry.fields.version) {
         exitCode = kExitRefused;
-        return std::string(MessageFor(Verdict::BadField)) + ": " + path;
+        problem = std::string(MessageFor(Verdict::BadField)) + ": " + path;
+    }
+    if (!problem.empty()) {
+        if (entry.checksum == ChecksumVerdict::Differs)
+            m_damagedUnknownModel.push_back(name);
+        return problem + ChecksumNote(entry.checksum);
     }
     entry.deviceId = *entry.fields.deviceId;
     entry.version = *entry.fields.version;
@@ -76,6 +86,17 @@ std::string FirmwareCatalog::Add(const std::string& path, const std::string& nam
 
 int FirmwareCatalog::Load(const std::string& path, Console& console) {
     m_fromFolder = IsFolder(path.c_str());
+    std::string listPath;
+    if (const FirmwareResult read =
+            ReadChecksumListBeside(path, m_fromFolder, m_published, listPath);
+        !read) {
+        console.Error(std::string(kChecksumListUnreadable) + " \"" + listPath +
+                      "\": " + SystemErrorText(read.systemError));
+        return kExitUsage;
+    }
+    if (m_published && m_published->malformed)
+        console.Error(listPath + ": " + std::to_string(m_published->malformed) +
+                      " improperly formatted line(s) left out");
     int exitCode = kExitDone;
     if (!m_fromFolder) {
         if (const std::string problem = Add(path, path, exitCode); !problem.empty()) {
@@ -104,19 +125,43 @@ int FirmwareCatalog::Load(const std::string& path, Console& console) {
     for (const CatalogFile& file : m_files)
         console.Print("File " + file.path + ": model " + std::to_string(file.deviceId) +
                       ", version " + ThreeDigits(file.version) + ", " + std::to_string(file.size) +
-                      " bytes");
+                      " bytes" + ChecksumNote(file.checksum));
     return kExitDone;
 }
 
 FirmwareChoice FirmwareCatalog::ChooseFor(const Unit& unit, bool allowDowngrade) const {
     FirmwareChoice choice;
     // Whatever the folder holds, a unit that could not be asked is judged on that alone.
-    if (!m_fromFolder || !WhyNotChecked(unit).empty()) {
+    const bool checked = WhyNotChecked(unit).empty();
+    // A damaged file is never sent, whatever its header says.
+    if (!m_fromFolder && checked && m_files.front().checksum == ChecksumVerdict::Differs) {
+        choice.refusal = MessageFor(ChecksumVerdict::Differs);
+        choice.untrusted = true;
+        return choice;
+    }
+    if (!m_fromFolder || !checked) {
         choice.file = m_fromFolder ? nullptr : &m_files.front();
         choice.refusal = Judge(m_files.front().fields, unit, allowDowngrade, &choice.overridden);
         return choice;
     }
     const int model = InstalledOf(unit).deviceId;
+    // A damaged or unpublished file of the model is never passed over for an older one; a
+    // damaged file whose header cannot be read may be any model's.
+    if (!m_damagedUnknownModel.empty()) {
+        choice.refusal = Untrusted(m_damagedUnknownModel.front(), ChecksumVerdict::Differs) +
+                         " (its header names no model)";
+        choice.untrusted = true;
+        return choice;
+    }
+    for (const CatalogFile& file : m_files) {
+        if (file.deviceId != model)
+            continue;
+        if (std::string untrusted = Untrusted(file.name, file.checksum); !untrusted.empty()) {
+            choice.refusal = std::move(untrusted);
+            choice.untrusted = true;
+            return choice;
+        }
+    }
     const NewestFile newest = NewestFor(m_files, model);
     if (newest.Ambiguous()) {
         choice.refusal =

@@ -9,20 +9,25 @@
 #include "discovery/EquipmentFinder.h"
 #include "firmware/Compatibility.h"
 #include "firmware/FirmwareFile.h"
+#include "firmware/PublishedChecksums.h"
 #include "firmware/NewestFile.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-// What a unit gets: the file chosen (nullptr when the folder has none for it) and "" when it may
-// be sent, else why not; overridden when --allow-downgrade let an older or the same version by.
+// What a unit gets: the file chosen (nullptr when the folder has none for it, or when a file
+// fails its published checksum) and "" when it may be sent, else why not; overridden when
+// --allow-downgrade let an older or the same version by; untrusted when a file was refused for
+// its published checksum.
 struct FirmwareChoice {
     const CatalogFile* file = nullptr;
     std::string refusal;
     bool overridden = false;
     bool ambiguous = false; // the folder has two different files of the unit's model and version
+    bool untrusted = false;
 };
 
 class FirmwareCatalog {
@@ -31,14 +36,19 @@ class FirmwareCatalog {
     // single file that cannot be used ends the command as it always has (its exit code is
     // returned). In a folder, a file that cannot be used is named once on standard error with
     // why, and left out; a folder without a usable file ends the command with kExitUsage.
+    // A SHA256SUMS in the folder, or beside the file, is read first (one that cannot be read
+    // ends the command with kExitUsage), and each "File" line says how its file fared.
     int Load(const std::string& path, Console& console);
 
     bool FromFolder() const { return m_fromFolder; }
     const std::vector<CatalogFile>& Files() const { return m_files; }
 
     // The file for the unit and the verdict on it, in the window's words. A unit that could not
-    // be asked is refused for that reason first. From a folder: a model with two different files
-    // of one version is ambiguous, and its units are refused naming both files.
+    // be asked is refused for that reason first. A file that does not match the SHA256SUMS
+    // beside it is refused for every unit. From a folder with a SHA256SUMS, a file of the unit's
+    // model that is not listed or does not match refuses the unit naming that file, and so does
+    // a listed file that does not match and whose header names no model; a model with two
+    // different files of one version is ambiguous, and its units are refused naming both files.
     FirmwareChoice ChooseFor(const Unit& unit, bool allowDowngrade) const;
 
     // The file a unit's line names ("Amplifier-v006.ace (version 006): "); "" for a single file,
@@ -50,6 +60,10 @@ class FirmwareCatalog {
     std::string Add(const std::string& path, const std::string& name, int& exitCode);
 
     bool m_fromFolder = false;
+    std::optional<ChecksumList> m_published;
     std::vector<CatalogFile> m_files;
+    // Listed files of the folder that do not match and whose header could not be read: their
+    // model is unknown, so they refuse every unit.
+    std::vector<std::string> m_damagedUnknownModel;
     std::vector<std::unique_ptr<FirmwareFile>> m_held;
 };

@@ -26,6 +26,8 @@ extern const SystemError kErrorEndOfFile;  // the file ended before the header d
 extern const SystemError kErrorTooLarge;   // a file of 4 GiB or more
 extern const SystemError kErrorNoSuchPort; // the name names no port
 extern const SystemError kErrorRemoved;    // the device went away
+extern const SystemError kErrorNoSuchFile; // no file of that name
+extern const SystemError kErrorNoSuchPath; // a folder on the way is missing or is no folder
 
 // Whether the code says that the user may not open the object for want of permission. Never on
 // Windows, whose "access denied" for a port means that another program holds it.

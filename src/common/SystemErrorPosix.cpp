@@ -26,6 +26,8 @@ const SystemError kErrorEndOfFile = ENODATA;
 const SystemError kErrorTooLarge = EFBIG;
 const SystemError kErrorNoSuchPort = ENOENT;
 const SystemError kErrorRemoved = ENODEV;
+const SystemError kErrorNoSuchFile = ENOENT;
+const SystemError kErrorNoSuchPath = ENOTDIR;
 
 SystemError LastSystemError() {
     return static_cast<SystemError>(errno);

@@ -10,6 +10,8 @@ const SystemError kErrorEndOfFile = ERROR_HANDLE_EOF;
 const SystemError kErrorTooLarge = ERROR_FILE_TOO_LARGE;
 const SystemError kErrorNoSuchPort = ERROR_FILE_NOT_FOUND;
 const SystemError kErrorRemoved = ERROR_DEVICE_REMOVED;
+const SystemError kErrorNoSuchFile = ERROR_FILE_NOT_FOUND;
+const SystemError kErrorNoSuchPath = ERROR_PATH_NOT_FOUND;
 
 SystemError LastSystemError() {
     return ::GetLastError();

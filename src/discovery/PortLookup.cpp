@@ -17,20 +17,6 @@ DWORD Capped(DWORD size) {
 }
 } // namespace
 
-int PortNumberFromName(char* value, DWORD bytesRead) {
-    value[Capped(bytesRead)] = '\0';
-    if (std::strlen(value) < 3)
-        return -1;
-    value[0] = value[1] = value[2] = '0';
-    long long number = 0;
-    for (const char* digit = value; *digit >= '0' && *digit <= '9'; ++digit) {
-        number = number * 10 + (*digit - '0');
-        if (number > INT_MAX)
-            return -1;
-    }
-    return static_cast<int>(number);
-}
-
 int LookUpPortName(WORD vid, WORD pid, const char* serialText) {
     std::string serial = serialText;
     int result = -1;

@@ -17,31 +17,6 @@ constexpr GUID kPortsClass = {
 constexpr DEVPROPKEY kBusReportedDescription = {
     {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
 
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-    const size_t length = std::strlen(prefix);
-    return text.size() >= length && _strnicmp(text.c_str(), prefix, length) == 0;
-}
-
-// Four hex digits after the tag (e.g. "VID_") wherever it stands in the ID.
-bool HexWordAfter(const std::string& id, const char* tag, WORD& value) {
-    std::string upper = id;
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    const size_t at = upper.find(tag);
-    if (at == std::string::npos || upper.size() < at + std::strlen(tag) + 4)
-        return false;
-    unsigned result = 0;
-    for (size_t i = at + std::strlen(tag), end = i + 4; i < end; ++i) {
-        if (!std::isxdigit(static_cast<unsigned char>(upper[i])))
-            return false;
-        result = result * 16 + (std::isdigit(static_cast<unsigned char>(upper[i]))
-                                    ? upper[i] - '0'
-                                    : upper[i] - 'A' + 10);
-    }
-    value = static_cast<WORD>(result);
-    return true;
-}
-
 // A text property of the device; "" when it has none. Multi-string properties give their first.
 std::string RegistryProperty(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property) {
     char buffer[512] = {};
@@ -82,36 +57,6 @@ int PortOfDevice(HDEVINFO devices, SP_DEVINFO_DATA& device) {
 }
 
 } // namespace
-
-bool UsbIdsFromDeviceId(const std::string& id, WORD& vid, WORD& pid) {
-    return HexWordAfter(id, "VID_", vid) && HexWordAfter(id, "PID_", pid);
-}
-
-std::string SerialFromInstanceId(const std::string& instanceId) {
-    const size_t first = instanceId.find('\\');
-    const size_t last = instanceId.find_last_of('\\');
-    if (first == std::string::npos || last == first || last + 1 >= instanceId.size())
-        return "";
-    const std::string serial = instanceId.substr(last + 1);
-    // Windows makes up an ID with '&' in it for a device that reports no serial.
-    return serial.find('&') == std::string::npos ? serial : "";
-}
-
-std::string ComPortName(int port) {
-    return "COM" + std::to_string(port);
-}
-
-int PortNumberFromComName(const std::string& name) {
-    if (!StartsWithNoCase(name, "COM") || name.size() < 4 || name.size() > 7)
-        return -1;
-    int number = 0;
-    for (size_t i = 3; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i])))
-            return -1;
-        number = number * 10 + (name[i] - '0');
-    }
-    return number >= 1 ? number : -1;
-}
 
 std::vector<BridgeIdentity> ListSystemBridges() {
     std::vector<BridgeIdentity> bridges;

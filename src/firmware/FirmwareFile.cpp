@@ -1,5 +1,11 @@
 #include "firmware/FirmwareFile.h"
 
+#include "common/Sha256Digest.h"
+
+namespace {
+constexpr std::uint32_t kHashPiece = 64 * 1024;
+} // namespace
+
 FirmwareResult FirmwareFile::ReadHeader(FirmwareHeader& header) {
     std::uint32_t read = 0;
     if (const FirmwareResult got = Read(header.data(), kHeaderSize, read); !got)
@@ -8,5 +14,24 @@ FirmwareResult FirmwareFile::ReadHeader(FirmwareHeader& header) {
         return FirmwareResult::Failure(FirmwareError::TooShort, kErrorEndOfFile);
     if (!Rewind())
         return FirmwareResult::Failure(FirmwareError::Rewind);
+    return FirmwareResult::Success();
+}
+
+FirmwareResult FirmwareFile::Sha256(std::string& hex) {
+    if (!Rewind())
+        return FirmwareResult::Failure(FirmwareError::Rewind);
+    Sha256Digest digest;
+    std::vector<char> piece(kHashPiece);
+    for (;;) {
+        std::uint32_t read = 0;
+        if (const FirmwareResult result = Read(piece.data(), kHashPiece, read); !result)
+            return result;
+        if (read == 0)
+            break;
+        digest.Add(piece.data(), read);
+    }
+    if (!Rewind())
+        return FirmwareResult::Failure(FirmwareError::Rewind);
+    hex = digest.Finish();
     return FirmwareResult::Success();
 }

@@ -52,6 +52,9 @@ class FirmwareFile {
     FirmwareResult Size(std::uint32_t& size);
     // Reads the next piece of up to capacity bytes; read is 0 at the end of the file.
     FirmwareResult Read(void* buffer, std::uint32_t capacity, std::uint32_t& read);
+    // The whole file's SHA-256 in lowercase hex, read from its start; the file is put back at
+    // its start afterwards.
+    FirmwareResult Sha256(std::string& hex);
 
     Native& System() { return *m_native; }
 
@@ -71,3 +74,9 @@ bool IsFolder(const char* path);
 bool FilesInFolder(const char* folder, std::vector<std::string>& names, SystemError& error);
 // A name in a folder, joined with this system's separator.
 std::string PathInFolder(const std::string& folder, const std::string& name);
+// Where a path's last part, the file's name, starts: after its last separator (0 when it has
+// none).
+std::size_t FileNameStart(const std::string& path);
+// Whether two names of files in one folder name the same file, letter case as this system
+// compares it.
+bool SameFileName(const std::string& a, const std::string& b);

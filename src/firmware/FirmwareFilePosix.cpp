@@ -110,3 +110,12 @@ bool FilesInFolder(const char* folder, std::vector<std::string>& names, SystemEr
 std::string PathInFolder(const std::string& folder, const std::string& name) {
     return folder + (!folder.empty() && folder.back() == '/' ? "" : "/") + name;
 }
+
+std::size_t FileNameStart(const std::string& path) {
+    const std::size_t separator = path.rfind('/');
+    return separator == std::string::npos ? 0 : separator + 1;
+}
+
+bool SameFileName(const std::string& a, const std::string& b) {
+    return a == b;
+}

@@ -75,3 +75,24 @@ std::string PathInFolder(const std::string& folder, const std::string& name) {
     const bool separated = !folder.empty() && (folder.back() == '\\' || folder.back() == '/');
     return folder + (separated ? "" : "\\") + name;
 }
+
+std::size_t FileNameStart(const std::string& path) {
+    const std::size_t separator = path.find_last_of("\\/:");
+    return separator == std::string::npos ? 0 : separator + 1;
+}
+
+bool SameFileName(const std::string& a, const std::string& b) {
+    // Windows' file systems compare names without letter case, by the upper-case table that
+    // CompareStringOrdinal uses, on the names' UTF-16 form.
+    const auto wide = [](const std::string& text) {
+        std::wstring result(text.size(), L'\0');
+        const int length =
+            ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                  result.data(), static_cast<int>(result.size()));
+        result.resize(length > 0 ? length : 0);
+        return result;
+    };
+    const std::wstring wideA = wide(a), wideB = wide(b);
+    return ::CompareStringOrdinal(wideA.data(), static_cast<int>(wideA.size()), wideB.data(),
+                                  static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
+}

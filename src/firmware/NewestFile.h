@@ -5,6 +5,7 @@
 // catalog are such sets; how each one is listed and read is the face's own.
 
 #include "firmware/Compatibility.h"
+#include "firmware/PublishedChecksums.h"
 
 #include <cstdint>
 #include <string>
@@ -17,7 +18,8 @@ struct CatalogFile {
     int version = 0;
     HeaderFields fields;
     std::uint32_t size = 0;
-    std::string sha256; // lowercase hex
+    std::string sha256;                                 // lowercase hex
+    ChecksumVerdict checksum = ChecksumVerdict::NoList; // against a SHA256SUMS beside it
 };
 
 struct NewestFile {

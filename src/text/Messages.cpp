@@ -68,6 +68,18 @@ const char* MessageFor(TransferError error) {
     }
 }
 
+const char* MessageFor(ChecksumVerdict verdict) {
+    switch (verdict) {
+    case ChecksumVerdict::Differs:
+        return "This file is damaged or is not the one published: its SHA-256 does not match "
+               "SHA256SUMS";
+    case ChecksumVerdict::NotListed:
+        return "This file is not listed in SHA256SUMS";
+    default:
+        return "";
+    }
+}
+
 const char* MessageFor(DiscoveryError error) {
     switch (error) {
     case DiscoveryError::LibraryMissing:

@@ -6,6 +6,7 @@
 #include "discovery/EquipmentFinder.h"
 #include "firmware/Compatibility.h"
 #include "firmware/FirmwareFile.h"
+#include "firmware/PublishedChecksums.h"
 #include "update/FirmwareTransfer.h"
 #include "update/UnitConfirmation.h"
 #include "update/UpdateSession.h"
@@ -24,6 +25,9 @@ const char* MessageFor(DiscoveryError error);
 // answers model 2, firmware 007, not model 1, firmware 005". "" for a cancel.
 std::string SessionFailureText(const SessionResult& result, const CheckedUnit& unit);
 
+// Why a file is refused for the SHA256SUMS beside it: Differs, and NotListed (which refuses only
+// in a folder given to the console program).
+const char* MessageFor(ChecksumVerdict verdict);
 // Why a model gets no file from a folder or a catalog (NewestFor): "model 1 is ambiguous:
 // Amplifier-a.ace and Amplifier-b.ace are both version 006".
 std::string AmbiguousModelText(int model, const std::string& one, const std::string& other,
@@ -43,6 +47,9 @@ std::string NotAsListedText(const std::string& name, std::uint32_t size, const s
 // The status line after a refresh that found its bridges in the system's device list, naming
 // why the bridge library was not used.
 const char* DeviceListNotice(DiscoveryError libraryProblem);
+
+// Before the path and the system's words when a SHA256SUMS beside the firmware cannot be read.
+constexpr const char* kChecksumListUnreadable = "Unable to read the published checksums";
 
 // After the port layer's own message, when a refresh cannot open a unit's port.
 constexpr const char* kDevicePortMessage = "Error opening device port";

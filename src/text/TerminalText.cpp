@@ -1,5 +1,7 @@
 #include "text/TerminalText.h"
 
+#include "text/Utf8.h"
+
 #include <cstdio>
 
 namespace {
@@ -8,16 +10,6 @@ void AppendEscape(std::string& out, const char* format, unsigned value) {
     char escaped[8];
     std::snprintf(escaped, sizeof(escaped), format, value);
     out += escaped;
-}
-
-// Whether text[at] starts a well-formed UTF-8 character of length bytes (2 to 4).
-bool ContinuesUtf8(const std::string& text, size_t at, size_t length) {
-    if (at + length > text.size())
-        return false;
-    for (size_t i = 1; i < length; ++i)
-        if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80)
-            return false;
-    return true;
 }
 
 } // namespace
@@ -46,17 +38,19 @@ std::string TerminalText(const std::string& text) {
     line.reserve(text.size());
     for (size_t at = 0; at < text.size();) {
         const auto byte = static_cast<unsigned char>(text[at]);
-        const size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        const size_t length = Utf8CharacterLength(text, at);
         if (byte < 0x80) {
             line += EscapedControls(std::string(1, text[at++]));
-        } else if (byte == 0xC2 && ContinuesUtf8(text, at, 2) &&
+        } else if (length == 2 && byte == 0xC2 &&
                    static_cast<unsigned char>(text[at + 1]) <= 0x9F) {
             AppendEscape(line, "\\u%04X", static_cast<unsigned char>(text[at + 1]));
             at += 2;
-        } else if (length > 1 && ContinuesUtf8(text, at, length)) {
+        } else if (length > 0) {
             line.append(text, at, length);
             at += length;
         } else if (byte <= 0x9F) {
+            // A byte outside a well-formed character: a C1 control on a terminal that reads
+            // bytes, and part of one on a terminal that decodes overlong forms.
             AppendEscape(line, "\\x%02X", byte);
             ++at;
         } else {

@@ -10,5 +10,7 @@
 std::string EscapedControls(const std::string& text);
 
 // EscapedControls, and the C1 controls too (U+0080 to U+009F, which some terminals obey as
-// CSI and the like), whether UTF-8 encoded ("\u009B") or a lone byte ("\x9B").
+// CSI and the like), whether UTF-8 encoded ("\u009B") or a lone byte ("\x9B"). Only a
+// well-formed UTF-8 character passes whole: a byte from 80 to 9F in a malformed one (an
+// overlong form such as E0 82 9B) is escaped as a lone byte.
 std::string TerminalText(const std::string& text);

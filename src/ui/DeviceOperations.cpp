@@ -2,6 +2,7 @@
 #include "discovery/EquipmentFinder.h"
 #include "discovery/SystemBridges.h"
 #include "firmware/Compatibility.h"
+#include "firmware/PublishedChecksums.h"
 #include "text/Messages.h"
 #include "ui/UpdateUtilityDlg.h"
 
@@ -38,6 +39,8 @@ BOOL CUpdateUtilityDlg::CheckSourceHeader() {
         ReportError(MessageFor(FirmwareError::Rewind), seekError);
         return FALSE;
     }
+    if (!CheckPublishedChecksum())
+        return FALSE;
     HeaderFields fields;
     if (!overrideHeld) {
         FirmwareHeader header;
@@ -56,6 +59,34 @@ BOOL CUpdateUtilityDlg::CheckSourceHeader() {
         CheckCompatibility(fields, slot < kEquipmentSlots ? &installed : nullptr, overrideHeld);
     LogCheck(fields, verdict, overrideHeld);
     if (verdict != Verdict::Accepted) {
+        ReportError(MessageFor(verdict));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CUpdateUtilityDlg::CheckPublishedChecksum() {
+    const std::string& path = m_sourcePath.Str();
+    std::optional<ChecksumList> list;
+    std::string listPath;
+    if (const FirmwareResult read = ReadChecksumListBeside(path, false, list, listPath); !read) {
+        ReportError(CString(std::string(kChecksumListUnreadable) + " \"" + listPath + "\""),
+                    read.systemError);
+        return FALSE;
+    }
+    if (!list)
+        return TRUE;
+    std::string sha256;
+    if (const FirmwareResult hashed = m_sourceFile.Sha256(sha256); !hashed) {
+        ReportError(MessageFor(hashed.failed), hashed.systemError);
+        return FALSE;
+    }
+    const ChecksumVerdict verdict = CheckListed(*list, path.substr(FileNameStart(path)), sha256);
+    m_supportLog.Write("published checksum: " + listPath +
+                       (verdict == ChecksumVerdict::Matches   ? ": matches"
+                        : verdict == ChecksumVerdict::Differs ? ": does not match"
+                                                              : ": does not list the file"));
+    if (verdict == ChecksumVerdict::Differs) {
         ReportError(MessageFor(verdict));
         return FALSE;
     }

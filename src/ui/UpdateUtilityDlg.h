@@ -87,6 +87,9 @@ class CUpdateUtilityDlg : public CDialog {
     // Firmware file (ui/DeviceOperations.cpp)
     BOOL OpenSourceFile();
     BOOL CheckSourceHeader();
+    // A file that the SHA256SUMS beside it lists must match it, Shift held or not: a damaged
+    // file is never what the owner wants. A file it does not list is sent as before.
+    BOOL CheckPublishedChecksum();
     void CloseSourceFile();
 
     // Discovery (ui/EquipmentList.cpp)

@@ -1,5 +1,6 @@
 // The firmware file's header fields, and the window's check of a real file against its
 // equipment table: the rules themselves are judged in CompatibilityTests.cpp.
+#include "common/Sha256Digest.h"
 #include "firmware/HeaderField.h"
 #include "support/DialogHarness.h"
 #include "support/FirmwareImage.h"
@@ -54,7 +55,10 @@ class CompatibilityCheck : public ::testing::Test {
     // must be back at offset 0 whenever the check accepts it.
     bool Check(const std::string& contents) {
         TempFile file(contents, ".ace");
-        Dialog().m_sourcePath = file.Path().c_str();
+        return CheckAt(file.Path());
+    }
+    bool CheckAt(const std::string& path) {
+        Dialog().m_sourcePath = path.c_str();
         m_harness.Boxes().Clear();
         EXPECT_TRUE(Dialog().OpenSourceFile());
         const bool accepted = Dialog().CheckSourceHeader();
@@ -106,6 +110,52 @@ TEST_F(CompatibilityCheck, ShiftSkipsTheCheckWithoutReading) {
     EXPECT_TRUE(Check(""));
     EXPECT_TRUE(Check(FirmwareImage(700, "99", "00")));
     EXPECT_TRUE(Messages().empty());
+}
+
+// A SHA256SUMS beside the chosen file: a file it lists must match, Shift or not; a file it does
+// not list is checked as before. Windows compares the names without letter case.
+TEST_F(CompatibilityCheck, PublishedChecksumsBesideTheFile) {
+    const std::string image = FirmwareImage(2048, "07", "07");
+    Sha256Digest digest;
+    digest.Add(image.data(), image.size());
+    const std::string sha256 = digest.Finish();
+    std::string other = sha256;
+    other[0] = other[0] == '0' ? '1' : '0';
+    const char* const damaged =
+        "This file is damaged or is not the one published: its SHA-256 does not match SHA256SUMS";
+    struct Case {
+        std::string sums;
+        bool shift;
+        const char* message; // nullptr: accepted
+    };
+    const Case cases[] = {
+        {sha256 + "  AMP-V007.ACE\r\n", false, nullptr},
+        {other + "  AMP-V007.ACE\n", false, damaged},
+        {other + " *Amp-v007.ace\n", false, damaged},
+        {other + " *Amp-v007.ace\n", true, damaged},
+        {sha256 + "  Amp-v007.ace\n" + other + "  amp-v007.ace\n", false, damaged},
+        {other + "  Amp-v006.ace\n", false, nullptr},
+        {"", false, nullptr},
+    };
+    for (const Case& c : cases) {
+        TempFolder folder("sums");
+        const std::string file = folder.Add("Amp-v007.ace", image);
+        folder.Add("SHA256SUMS", c.sums);
+        std::optional<ShiftHeld> shift;
+        if (c.shift)
+            shift.emplace();
+        EXPECT_EQ(CheckAt(file), c.message == nullptr) << c.sums;
+        EXPECT_EQ(Messages(), c.message ? Texts{c.message} : Texts{}) << c.sums;
+    }
+    // A list that cannot be read refuses the file: it may list it.
+    TempFolder folder("unreadable");
+    const std::string file = folder.Add("Amp-v007.ace", image);
+    ASSERT_TRUE(::CreateDirectoryA((folder.Path() + "\\SHA256SUMS").c_str(), nullptr));
+    EXPECT_FALSE(CheckAt(file));
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].rfind("Unable to read the published checksums", 0), 0u)
+        << Messages()[0];
+    ::RemoveDirectoryA((folder.Path() + "\\SHA256SUMS").c_str());
 }
 
 TEST_F(CompatibilityCheck, PortsWithoutASlotAreRefused) {

@@ -1359,5 +1359,109 @@ class DoctorNoDriver(Bench):
         self.assertEqual(self.bed.received("ttyUSB0"), b"")
 
 
+def publish(folder, *names):
+    """Writes the folder's SHA256SUMS with sha256sum itself, listing the names given."""
+    with open(os.path.join(folder, "SHA256SUMS"), "wb") as sums:
+        subprocess.run(["sha256sum", "--", *names], cwd=folder, check=True, stdout=sums)
+
+
+class Checksums(Bench):
+    devices = [AMPLIFIER, MIXER]
+    amplifier = "/dev/ttyUSB0 (Orvane Amplifier, serial ORV1001, model 1, firmware 005)"
+    mixer = "/dev/ttyUSB1 (Orvane Mixer, serial ORV2001, model 2, firmware 003)"
+    damaged = ("This file is damaged or is not the one published: its SHA-256 does not match "
+               "SHA256SUMS")
+
+    def test_a_folder_serves_only_the_published_files(self):
+        folder = tempfile.mkdtemp(dir=self.files)
+        old = firmware(folder, "Amplifier-v005.ace", 1, 5, 4096)
+        new = firmware(folder, "Amplifier-v006.ace", 1, 6, 8192)
+        mixer = firmware(folder, "Mixer-v004.ace", 2, 4, 2048)
+        publish(folder, "Amplifier-v005.ace", "Amplifier-v006.ace", "Mixer-v004.ace")
+        self.expect(run("check", folder), EXIT_DONE,
+                    "".join(file_line(path) + ", SHA-256 matches SHA256SUMS\n"
+                            for path in (old, new, mixer)) +
+                    f"{self.amplifier}: Amplifier-v006.ace (version 006): accepted\n"
+                    f"{self.mixer}: Mixer-v004.ace (version 004): accepted\n")
+
+        # The newest amplifier file cut short on its way: the amplifier gets no file at all,
+        # not the older one; the mixer is updated, and the run ends with 3.
+        with open(new, "r+b") as cut:
+            cut.truncate(6000)
+        self.setUp()
+        outcome = run("update", folder, "--all", "--yes")
+        self.assertEqual(outcome.returncode, EXIT_REFUSED, outcome.stdout + outcome.stderr)
+        self.assertIn(file_line(new) + ", SHA-256 does not match SHA256SUMS\n", outcome.stdout)
+        self.assertIn(f"{self.amplifier}: refused: Amplifier-v006.ace: {self.damaged}\n",
+                      outcome.stdout)
+        self.assertTrue(self.bed.wait_event("ttyUSB1", "close bytes=" + str(8 + 2048)))
+        self.assertEqual(self.bed.received("ttyUSB1"), updated_with(read(mixer)))
+        self.assertEqual(self.bed.received("ttyUSB0"), b"ver\r")
+
+        # Cut short of its header too: its model is unknown, so no unit is served.
+        with open(new, "r+b") as cut:
+            cut.truncate(100)
+        self.setUp()
+        outcome = run("update", folder, "--serial", "ORV2001", "--yes")
+        self.assertEqual(outcome.returncode, EXIT_REFUSED, outcome.stdout + outcome.stderr)
+        self.assertEqual(outcome.stderr,
+                         "orvane-update: Source file too short to retrieve header information: "
+                         f"{new}, SHA-256 does not match SHA256SUMS (left out)\n"
+                         f"orvane-update: {self.mixer}: Amplifier-v006.ace: {self.damaged} (its "
+                         "header names no model)\n")
+        self.assertEqual(self.bed.received("ttyUSB1"), b"ver\r")
+
+        # A file the list does not name is refused too, and so is its model.
+        os.remove(new)
+        firmware(folder, "Amplifier-v007.ace", 1, 7, 2048)
+        self.setUp()
+        outcome = run("update", folder, "--port", "/dev/ttyUSB0", "--yes")
+        self.assertEqual(outcome.returncode, EXIT_REFUSED, outcome.stdout + outcome.stderr)
+        self.assertTrue(outcome.stderr.endswith(
+            f"{self.amplifier}: Amplifier-v007.ace: This file is not listed in SHA256SUMS\n"),
+            outcome.stderr)
+        self.assertEqual(self.bed.received("ttyUSB0"), b"ver\r")
+
+        # The bench names the refused file on its line.
+        watch = Watching(folder, "--yes")
+        try:
+            self.assertTrue(watch.wait_for("refused /dev/ttyUSB0 "), watch.lines)
+        finally:
+            watch.stop()
+        self.assertEqual(len(watch.events(
+            r"refused /dev/ttyUSB0 \(serial ORV1001\): Amplifier-v007\.ace: This file is not "
+            r"listed in SHA256SUMS$")), 1, watch.lines)
+
+    def test_a_single_file_beside_a_list(self):
+        folder = tempfile.mkdtemp(dir=self.files)
+        listed = firmware(folder, "Amplifier-v006.ace", 1, 6, 4096)
+        other = firmware(folder, "Amplifier-test.ace", 1, 7, 2048)
+        publish(folder, "Amplifier-v006.ace")
+        self.expect(run("check", listed, "--port", "/dev/ttyUSB0"), EXIT_DONE,
+                    file_line(listed) + ", SHA-256 matches SHA256SUMS\n"
+                    f"{self.amplifier}: accepted\n")
+        # Not listed: sent as ever, and said so.
+        self.expect(run("check", other, "--port", "/dev/ttyUSB0"), EXIT_DONE,
+                    file_line(other) + ", not listed in SHA256SUMS\n"
+                    f"{self.amplifier}: accepted\n")
+        with open(listed, "r+b") as changed:
+            changed.seek(3000)
+            changed.write(b"X")
+        self.setUp()
+        outcome = run("update", listed, "--port", "/dev/ttyUSB0", "--yes")
+        self.expect(outcome, EXIT_REFUSED, file_line(listed) +
+                    ", SHA-256 does not match SHA256SUMS\n",
+                    f"orvane-update: {self.amplifier}: {self.damaged}\n")
+        self.assertEqual(self.bed.received("ttyUSB0"), b"ver\r")
+        # A list that cannot be read stops the command before anything is asked.
+        os.remove(os.path.join(folder, "SHA256SUMS"))
+        os.mkdir(os.path.join(folder, "SHA256SUMS"))
+        self.setUp()
+        self.expect(run("check", other), EXIT_USAGE, "",
+                    "orvane-update: Unable to read the published checksums "
+                    f'"{folder}/SHA256SUMS": Is a directory (system error 21)\n')
+        self.assertEqual(self.bed.received("ttyUSB0"), b"")
+
+
 if __name__ == "__main__":
     unittest.main()
