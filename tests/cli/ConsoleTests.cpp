@@ -6,6 +6,7 @@
 #include "OtherDeviceCases.h"
 #include "SimEquipment.h"
 #include "cli/ConsoleProgram.h"
+#include "support/CaseTable.h"
 #include "support/ChildTest.h"
 #include "support/FirmwareImage.h"
 #include "support/PortDevices.h"
@@ -517,16 +518,9 @@ TEST_F(Console, ASilentBridgeNotNamedOrvaneIsAnotherDeviceUnlessItsProductIsUnkn
     TempFolder alone("console");
     const std::string copy =
         alone.Add("orvane-update.exe", ReadWholeFile(ConsoleProgram::BesideTests()));
-    std::istringstream cases(kOtherDeviceCases);
     int count = 0;
-    for (std::string line; std::getline(cases, line);) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::vector<std::string> columns;
-        for (std::istringstream row(line); std::getline(row, columns.emplace_back(), '\t');)
-            ;
-        columns.pop_back();
-        ASSERT_EQ(columns.size(), 4u) << line;
+    for (const std::vector<std::string>& columns : CaseRows(kOtherDeviceCases)) {
+        ASSERT_EQ(columns.size(), 4u) << columns[0];
         const std::string& product = columns[0];
         // The units on their ports; the bridges only in the device list, whose keys go with
         // each case.
@@ -551,12 +545,12 @@ TEST_F(Console, ASilentBridgeNotNamedOrvaneIsAnotherDeviceUnlessItsProductIsUnkn
         // The device list's order is the system's: the bridge is the line of COM6.
         const std::string& bridge = lines[0].rfind("COM6 ", 0) == 0 ? lines[0] : lines[1];
         EXPECT_EQ(Contains(bridge, "another device, not Orvane equipment"), columns[2] == "other")
-            << line << ": " << listed.Output();
+            << columns[0] << ": " << listed.Output();
 
         ConsoleProgram all;
         ASSERT_TRUE(all.Start("update \"" + firmware.Path() + "\" --all --yes", false, copy));
         ASSERT_TRUE(all.Finish());
-        EXPECT_EQ(all.ExitCode(), std::stoul(columns[3])) << line << ": " << all.Output();
+        EXPECT_EQ(all.ExitCode(), std::stoul(columns[3])) << columns[0] << ": " << all.Output();
         EXPECT_EQ(Contains(all.Output(), "COM6"), columns[2] == "unit") << all.Output();
         EXPECT_FALSE(Programmed(6));
         ++count;
@@ -859,18 +853,9 @@ TEST_F(Console, FolderGivesEachUnitTheNewestFileForItsModel) {
 // The --verify cases shared with the native suite, one a line: name, the unit's conf lines
 // (separated by ';'), the wait's limit in ms ("-": the usual one), exit code, the unit's result.
 std::vector<std::vector<std::string>> VerifyCases() {
-    std::vector<std::vector<std::string>> cases;
-    std::istringstream lines(kVerifyCases);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::vector<std::string> columns;
-        std::istringstream fields(line);
-        for (std::string field; std::getline(fields, field, '\t');)
-            columns.push_back(field);
+    std::vector<std::vector<std::string>> cases = CaseRows(kVerifyCases);
+    for (std::vector<std::string>& columns : cases)
         std::replace(columns[1].begin(), columns[1].end(), ';', '\n');
-        cases.push_back(columns);
-    }
     return cases;
 }
 

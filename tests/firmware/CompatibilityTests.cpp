@@ -1,6 +1,7 @@
 // The compatibility verdict with header bytes in memory, and the firmware file's own reads.
 #include "VerdictCases.h"
 #include "firmware/Compatibility.h"
+#include "support/CaseTable.h"
 #include "support/TempFile.h"
 #include "text/Messages.h"
 
@@ -42,16 +43,9 @@ TEST(Verdict, RulesApplyInOrderFieldsThenModelThenVersion) {
 // The cases the web engine's tests share: the verdict with and without the choice to allow an
 // older or the same version, in the words the faces show.
 TEST(Verdict, SharedCasesWithTheDowngradeChoiceGetTheirWords) {
-    std::istringstream cases(kVerdictCases);
     int count = 0;
-    for (std::string line; std::getline(cases, line);) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::vector<std::string> fields;
-        std::istringstream columns(line);
-        for (std::string field; std::getline(columns, field, '\t');)
-            fields.push_back(field);
-        ASSERT_EQ(fields.size(), 7u) << line;
+    for (const std::vector<std::string>& fields : CaseRows(kVerdictCases)) {
+        ASSERT_EQ(fields.size(), 7u) << fields[0];
         const InstalledFirmware unit{std::stoi(fields[3]), std::stoi(fields[4])};
         const Verdict verdict = CheckAllowingDowngrade(
             ReadHeaderFields(Header(fields[1].c_str(), fields[2].c_str())), unit, fields[5] == "1");
