@@ -74,7 +74,8 @@ std::string FirmwareCatalog::Add(const std::string& path, const std::string& nam
     }
     if (!problem.empty()) {
         if (entry.checksum == ChecksumVerdict::Differs)
-            m_damagedUnknownModel.push_back(name);
+            m_unknownModelRefusals.push_back(Untrusted(name, ChecksumVerdict::Differs) +
+                                             " (its header names no model)");
         return problem + ChecksumNote(entry.checksum);
     }
     entry.deviceId = *entry.fields.deviceId;
@@ -109,6 +110,15 @@ int FirmwareCatalog::Load(const std::string& path, Console& console) {
             console.Error(std::string(MessageFor(FirmwareError::Open)) + " \"" + path +
                           "\": " + SystemErrorText(error));
             return kExitUsage;
+        }
+        if (m_published) {
+            for (const std::string& absent : ListedNotAmong(*m_published, names)) {
+                if (!IsFirmwareName(absent))
+                    continue;
+                console.Error(PathInFolder(path, absent) + ": " + kListedFileAbsent);
+                m_unknownModelRefusals.push_back(absent + ": " + kListedFileAbsent +
+                                                 " (its model is not known)");
+            }
         }
         std::erase_if(names, [](const std::string& name) { return !IsFirmwareName(name); });
         std::sort(names.begin(), names.end());
@@ -146,10 +156,9 @@ FirmwareChoice FirmwareCatalog::ChooseFor(const Unit& unit, bool allowDowngrade)
     }
     const int model = InstalledOf(unit).deviceId;
     // A damaged or unpublished file of the model is never passed over for an older one; a
-    // damaged file whose header cannot be read may be any model's.
-    if (!m_damagedUnknownModel.empty()) {
-        choice.refusal = Untrusted(m_damagedUnknownModel.front(), ChecksumVerdict::Differs) +
-                         " (its header names no model)";
+    // listed file whose header cannot be read, or that is missing, may be any model's.
+    if (!m_unknownModelRefusals.empty()) {
+        choice.refusal = m_unknownModelRefusals.front();
         choice.untrusted = true;
         return choice;
     }

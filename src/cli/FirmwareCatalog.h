@@ -47,7 +47,8 @@ class FirmwareCatalog {
     // be asked is refused for that reason first. A file that does not match the SHA256SUMS
     // beside it is refused for every unit. From a folder with a SHA256SUMS, a file of the unit's
     // model that is not listed or does not match refuses the unit naming that file, and so does
-    // a listed file that does not match and whose header names no model; a model with two
+    // a listed file that does not match and whose header names no model, or that is not in the
+    // folder; a model with two
     // different files of one version is ambiguous, and its units are refused naming both files.
     FirmwareChoice ChooseFor(const Unit& unit, bool allowDowngrade) const;
 
@@ -62,8 +63,8 @@ class FirmwareCatalog {
     bool m_fromFolder = false;
     std::optional<ChecksumList> m_published;
     std::vector<CatalogFile> m_files;
-    // Listed files of the folder that do not match and whose header could not be read: their
-    // model is unknown, so they refuse every unit.
-    std::vector<std::string> m_damagedUnknownModel;
+    // Why every unit is refused, one text per file: listed files of the folder whose model is
+    // unknown, because they do not match and their header cannot be read, or are not there.
+    std::vector<std::string> m_unknownModelRefusals;
     std::vector<std::unique_ptr<FirmwareFile>> m_held;
 };

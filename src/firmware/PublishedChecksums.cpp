@@ -1,5 +1,6 @@
 #include "firmware/PublishedChecksums.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace {
@@ -98,6 +99,20 @@ ChecksumVerdict CheckListed(const ChecksumList& list, const std::string& name,
         verdict = ChecksumVerdict::Matches;
     }
     return verdict;
+}
+
+std::vector<std::string> ListedNotAmong(const ChecksumList& list,
+                                        const std::vector<std::string>& names) {
+    std::vector<std::string> absent;
+    const auto among = [](const std::vector<std::string>& within, const std::string& name) {
+        return std::any_of(within.begin(), within.end(),
+                           [&](const std::string& other) { return SameFileName(other, name); });
+    };
+    for (const ChecksumLine& line : list.lines) {
+        if (FileNameStart(line.name) == 0 && !among(names, line.name) && !among(absent, line.name))
+            absent.push_back(line.name);
+    }
+    return absent;
 }
 
 FirmwareResult ReadChecksumListBeside(const std::string& path, bool pathIsFolder,

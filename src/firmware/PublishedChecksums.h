@@ -44,6 +44,11 @@ enum class ChecksumVerdict {
 ChecksumVerdict CheckListed(const ChecksumList& list, const std::string& name,
                             const std::string& sha256);
 
+// The names the list gives to files of its own folder (names without a folder part) that are
+// not among names, compared as this system compares file names; each once, in the list's order.
+std::vector<std::string> ListedNotAmong(const ChecksumList& list,
+                                        const std::vector<std::string>& names);
+
 // Reads the SHA256SUMS in a folder, or beside a file when path names one; list stays empty when
 // there is none. A list that cannot be read (or is over kChecksumListLimit) fails with Open,
 // Read or TooLarge and the system's code; file names where the list is.

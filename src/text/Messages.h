@@ -50,6 +50,10 @@ const char* DeviceListNotice(DiscoveryError libraryProblem);
 
 // Before the path and the system's words when a SHA256SUMS beside the firmware cannot be read.
 constexpr const char* kChecksumListUnreadable = "Unable to read the published checksums";
+// After a file's name when the SHA256SUMS of a folder given to the console program lists it and
+// the folder does not hold it.
+constexpr const char* kListedFileAbsent =
+    "This file is listed in SHA256SUMS but is not in the folder";
 
 // After the port layer's own message, when a refresh cannot open a unit's port.
 constexpr const char* kDevicePortMessage = "Error opening device port";

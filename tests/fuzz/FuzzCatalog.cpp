@@ -1,7 +1,8 @@
 // A folder given to the console program: its files' names and headers from the input, written
 // to a real folder and read by the catalog, then the file chosen for a unit. Only .ace files
 // with two number fields are taken; a unit is never given another model's file, always the
-// newest of its model's, and a model with two different files of one version is refused.
+// newest of its model's, a model with two different files of one version is refused, and a
+// file listed in the SHA256SUMS but missing refuses every unit.
 
 #include "FuzzCheck.h"
 #include "cli/FirmwareCatalog.h"
@@ -56,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     const bool allowDowngrade = input.ConsumeBool();
 
     std::set<std::string> written;
+    bool listedAbsent = false; // a listed .ace name that is no file of the folder
     // The SHA256SUMS, when there is one: each file listed or not, with its digest or another.
     const bool published = input.ConsumeBool();
     std::string sums;
@@ -75,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
             bytes[kDeviceIdOffset + at] = fields[at];
         if (!bytes.empty())
             bytes.back() = static_cast<char>(input.ConsumeIntegral<std::uint8_t>());
-        if (input.ConsumeIntegralInRange(0, 7) == 0) {
+        const bool asFolder = input.ConsumeIntegralInRange(0, 7) == 0;
+        if (asFolder) {
             fs::create_directory(folder / name); // a folder named like a firmware file
         } else {
             std::ofstream(folder / name, std::ios::binary) << bytes;
@@ -89,7 +92,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
             if (listing == 1)
                 hex[5] = hex[5] == 'a' ? 'b' : 'a';
             sums += hex + "  " + name + "\n";
+            listedAbsent |= asFolder && EndsWithAce(name);
         }
+    }
+    if (published && !written.count("absent.ace") && input.ConsumeIntegralInRange(0, 3) == 0) {
+        sums += std::string(64, 'a') + "  absent.ace\n";
+        listedAbsent = true;
     }
     if (published)
         std::ofstream(folder / "SHA256SUMS", std::ios::binary) << sums;
@@ -133,9 +141,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         return file->checksum == ChecksumVerdict::Differs ||
                file->checksum == ChecksumVerdict::NotListed;
     });
+    Require(choice.untrusted || !listedAbsent,
+            "a listed file missing from the folder may be any model's: no unit is served");
     if (choice.untrusted) {
         Require(!choice.file && !choice.refusal.empty(), "an untrusted file is never sent");
-        Require(anyUntrusted || choice.refusal.ends_with("(its header names no model)"),
+        Require(anyUntrusted || choice.refusal.ends_with("(its header names no model)") ||
+                    choice.refusal.ends_with("(its model is not known)"),
                 "refused for a checksum only for a file of its model, or of no model known",
                 choice.refusal);
         return 0;

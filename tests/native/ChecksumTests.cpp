@@ -98,6 +98,15 @@ TEST(PublishedChecksums, Verdicts) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(CheckListed(list, c.name, c.sha256), c.verdict) << c.name << " " << c.sha256;
+
+    // The listed files a folder lacks: each once, in the list's order; a name with a folder part
+    // is not the folder's own, and letter case counts.
+    const ChecksumList listing = ParseChecksumList(kDigestA + "  sub/a.ace\n" + kDigestB +
+                                                   "  b.ace\n" + kDigestA + "  a.ace\n");
+    EXPECT_EQ(ListedNotAmong(list, {"a.ace", "b.ace"}),
+              (std::vector<std::string>{"twice.ace", "both.ace"}));
+    EXPECT_EQ(ListedNotAmong(listing, {"A.ace"}), (std::vector<std::string>{"b.ace", "a.ace"}));
+    EXPECT_TRUE(ListedNotAmong(listing, {"b.ace", "a.ace", "c.ace"}).empty());
 }
 
 TEST(PublishedChecksums, TheListBesideAFileOrInAFolder) {

@@ -1411,8 +1411,20 @@ class Checksums(Bench):
                          "header names no model)\n")
         self.assertEqual(self.bed.received("ttyUSB1"), b"ver\r")
 
-        # A file the list does not name is refused too, and so is its model.
+        # A listed file missing from the folder may have been any model's: no unit is served.
         os.remove(new)
+        self.setUp()
+        outcome = run("update", folder, "--serial", "ORV2001", "--yes")
+        self.expect(outcome, EXIT_REFUSED,
+                    file_line(old) + ", SHA-256 matches SHA256SUMS\n" + file_line(mixer) +
+                    ", SHA-256 matches SHA256SUMS\n",
+                    f"orvane-update: {new}: This file is listed in SHA256SUMS but is not in the "
+                    f"folder\norvane-update: {self.mixer}: Amplifier-v006.ace: This file is "
+                    "listed in SHA256SUMS but is not in the folder (its model is not known)\n")
+        self.assertEqual(self.bed.received("ttyUSB1"), b"ver\r")
+
+        # A file the list does not name is refused too, and so is its model.
+        publish(folder, "Amplifier-v005.ace", "Mixer-v004.ace")
         firmware(folder, "Amplifier-v007.ace", 1, 7, 2048)
         self.setUp()
         outcome = run("update", folder, "--port", "/dev/ttyUSB0", "--yes")
