@@ -37,8 +37,10 @@ ctest --test-dir "$native" --output-on-failure --timeout 120 -j2 -E "^sim_equipm
 # The native suite again under AddressSanitizer and UndefinedBehaviorSanitizer, the threaded
 # console parts under ThreadSanitizer, then each fuzz target for a few seconds (docs/reliability.md
 # has longer runs).
+started=$SECONDS
 bash "$root/scripts/sanitizers.sh"
 bash "$root/scripts/fuzz.sh" "${ORVANE_FUZZ_SECONDS:-2}"
+echo "The sanitizers and the fuzz targets took $((SECONDS - started)) s."
 
 # The web page: its engine in WebAssembly, then the page in a real headless Chromium against
 # simulated units (as root: the suite binds what the browser needs in a mount namespace).

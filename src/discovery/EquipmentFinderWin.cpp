@@ -3,6 +3,7 @@
 #include "discovery/BridgeLibrary.h"
 #include "discovery/EquipmentFinder.h"
 #include "discovery/PortLookup.h"
+#include "discovery/RegistryTexts.h"
 #include "discovery/SystemBridges.h"
 
 #include <algorithm>
@@ -10,12 +11,14 @@
 namespace {
 constexpr DWORD kBridgeReleaseMs = 60;
 
-// Reads a bridge text and terminates it inside the buffer, however long the library says it is.
-bool ReadBridgeText(BridgeLibrary::TextFn read, HANDLE device, char* buffer, DWORD size,
-                    BYTE& length) {
+// Reads a bridge text, terminated inside the buffer however long the library says it is.
+template <std::size_t size>
+bool ReadBridgeText(BridgeLibrary::TextFn read, HANDLE device, char (&buffer)[size],
+                    std::string& text) {
+    BYTE length = 0;
     if (read(device, buffer, &length, TRUE) != 0)
         return false;
-    buffer[std::min<DWORD>(length, size - 1)] = '\0';
+    text = BridgeTextIn(buffer, size, length);
     return true;
 }
 
@@ -79,20 +82,17 @@ bool EquipmentFinder::Identify(std::uint32_t index, BridgeIdentity& bridge) cons
         return false;
     char product[BridgeLibrary::kProductTextSize];
     char serial[BridgeLibrary::kSerialTextSize];
-    BYTE length = 0;
-    const bool read =
-        library->Vid(device, &bridge.vid) == 0 && library->Pid(device, &bridge.pid) == 0 &&
-        ReadBridgeText(library->ProductText, device, product, sizeof(product), length) &&
-        ReadBridgeText(library->SerialText, device, serial, sizeof(serial), length);
+    const bool read = library->Vid(device, &bridge.vid) == 0 &&
+                      library->Pid(device, &bridge.pid) == 0 &&
+                      ReadBridgeText(library->ProductText, device, product, bridge.product) &&
+                      ReadBridgeText(library->SerialText, device, serial, bridge.serial);
     if (!read) {
         // Released on this path too, so the library holds no handle of a skipped bridge.
         library->Close(device);
         return false;
     }
-    bridge.product = product;
     bridge.ownProduct = true;
-    bridge.serial = serial;
-    bridge.port = PortOf(bridge.vid, bridge.pid, serial);
+    bridge.port = PortOf(bridge.vid, bridge.pid, bridge.serial.c_str());
     NameDevice(bridge);
     library->Close(device);
     return true;

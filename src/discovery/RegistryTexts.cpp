@@ -83,3 +83,8 @@ int PortNumberFromComName(const std::string& name) {
     }
     return number >= 1 ? number : -1;
 }
+
+std::string BridgeTextIn(char* buffer, std::size_t size, std::size_t length) {
+    buffer[std::min(length, size - 1)] = '\0';
+    return buffer;
+}

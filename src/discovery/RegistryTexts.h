@@ -1,8 +1,10 @@
 #pragma once
-// What Windows' registry and device list hand the finder as text, read without any call into the
-// system, so that the rules can be built and fuzzed on every system: a port's name ("COM5"), a
-// USB device's IDs and serial from its hardware and instance IDs.
+// What Windows' registry, device list and bridge library hand the finder as text, read without
+// any call into the system, so that the rules can be built and fuzzed on every system: a port's
+// name ("COM5"), a USB device's IDs and serial from its hardware and instance IDs, a bridge's
+// product text and serial.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -27,3 +29,6 @@ std::string SerialFromInstanceId(const std::string& instanceId);
 int PortNumberFromComName(const std::string& name);
 // "COM5" for 5.
 std::string ComPortName(int port);
+// A text the bridge library left in a buffer of size bytes (at least one), terminated inside
+// it however long the library says the text is, up to its first NUL.
+std::string BridgeTextIn(char* buffer, std::size_t size, std::size_t length);

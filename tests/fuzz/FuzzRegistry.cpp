@@ -1,7 +1,7 @@
 // What the registry and the device list give the Windows finder as text, built natively: a
 // port's value read into its buffer of exactly kValueBufferSize bytes with any size the registry
-// reports (nothing is written outside it), a "COM<n>" name, and a USB device's hardware and
-// instance IDs.
+// reports (nothing is written outside it), a "COM<n>" name, a USB device's hardware and
+// instance IDs, and a bridge library's text in its buffer with any length it says.
 
 #include "FuzzCheck.h"
 #include "discovery/RegistryTexts.h"
@@ -15,6 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     const std::uint32_t reported = input.ConsumeIntegralInRange<std::uint32_t>(0, 1000);
     const std::string text = input.ConsumeRandomLengthString(kValueBufferSize);
+    const std::size_t bridgeTextSize = input.ConsumeBool() ? 128 : 64; // product, serial
+    const std::size_t bridgeTextLength = input.ConsumeIntegral<std::uint8_t>();
     const std::string id = input.ConsumeRemainingBytesAsString();
 
     // The value as the registry left it: its bytes, the rest of the buffer as it was.
@@ -35,6 +37,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
             Require(port == (leading.empty() ? 0 : std::stoi(leading)),
                     "the port is the digits after the first three characters", terminated);
     }
+
+    // A bridge text as the library left it, in a buffer of exactly its size, any length said.
+    const auto bridgeText = std::make_unique<char[]>(bridgeTextSize);
+    std::memset(bridgeText.get(), 'X', bridgeTextSize);
+    std::memcpy(bridgeText.get(), text.data(), std::min(text.size(), bridgeTextSize));
+    const std::string written(bridgeText.get(), std::min(bridgeTextLength, bridgeTextSize - 1));
+    Require(BridgeTextIn(bridgeText.get(), bridgeTextSize, bridgeTextLength) ==
+                written.substr(0, written.find('\0')),
+            "a bridge text is what the library wrote, up to the length it said and a NUL");
 
     const int com = PortNumberFromComName(text);
     Require(com == -1 || (com >= 1 && com <= 9999), "a COM port's number is 1 to 9999");
