@@ -48,8 +48,8 @@ class FirmwareCatalog {
     // beside it is refused for every unit. From a folder with a SHA256SUMS, a file of the unit's
     // model that is not listed or does not match refuses the unit naming that file, and so does
     // a listed file that does not match and whose header names no model, or that is not in the
-    // folder; a model with two
-    // different files of one version is ambiguous, and its units are refused naming both files.
+    // folder; a model with two different files of one version is ambiguous, and its units are
+    // refused naming both files.
     FirmwareChoice ChooseFor(const Unit& unit, bool allowDowngrade) const;
 
     // The file a unit's line names ("Amplifier-v006.ace (version 006): "); "" for a single file,
