@@ -6,12 +6,6 @@
 
 #include <cstdio>
 
-std::string ThreeDigits(int value) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "%.3d", value);
-    return text;
-}
-
 InstalledFirmware InstalledOf(const Unit& unit) {
     if (!unit.answered)
         return {-1, -1};

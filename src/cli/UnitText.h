@@ -5,12 +5,10 @@
 #include "cli/UnitUpdate.h"
 #include "discovery/EquipmentFinder.h"
 #include "firmware/Compatibility.h"
+#include "text/Messages.h"
 
 #include <cstdint>
 #include <string>
-
-// "005": a version or model number as the window shows it.
-std::string ThreeDigits(int value);
 
 // What the unit reported, each byte taken as signed; both -1 when it never answered.
 InstalledFirmware InstalledOf(const Unit& unit);

@@ -17,6 +17,21 @@ FirmwareResult FirmwareFile::ReadHeader(FirmwareHeader& header) {
     return FirmwareResult::Success();
 }
 
+FirmwareResult FirmwareFile::ReadUpTo(void* buffer, std::uint32_t capacity, std::uint32_t& filled) {
+    filled = 0;
+    while (filled < capacity) {
+        std::uint32_t read = 0;
+        if (const FirmwareResult got =
+                Read(static_cast<char*>(buffer) + filled, capacity - filled, read);
+            !got)
+            return got;
+        if (read == 0)
+            break;
+        filled += read;
+    }
+    return FirmwareResult::Success();
+}
+
 FirmwareResult FirmwareFile::Sha256(std::string& hex) {
     if (!Rewind())
         return FirmwareResult::Failure(FirmwareError::Rewind);

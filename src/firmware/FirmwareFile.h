@@ -52,6 +52,8 @@ class FirmwareFile {
     FirmwareResult Size(std::uint32_t& size);
     // Reads the next piece of up to capacity bytes; read is 0 at the end of the file.
     FirmwareResult Read(void* buffer, std::uint32_t capacity, std::uint32_t& read);
+    // Reads pieces until capacity bytes are filled or the file ends; filled says how many.
+    FirmwareResult ReadUpTo(void* buffer, std::uint32_t capacity, std::uint32_t& filled);
     // The whole file's SHA-256 in lowercase hex, read from its start; the file is put back at
     // its start afterwards.
     FirmwareResult Sha256(std::string& hex);

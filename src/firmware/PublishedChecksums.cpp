@@ -134,14 +134,8 @@ FirmwareResult ReadChecksumListBeside(const std::string& path, bool pathIsFolder
         return FirmwareResult::Failure(FirmwareError::TooLarge, kErrorTooLarge);
     std::string text(size, '\0');
     std::uint32_t filled = 0;
-    while (filled < size) {
-        std::uint32_t read = 0;
-        if (const FirmwareResult got = sums.Read(text.data() + filled, size - filled, read); !got)
-            return got;
-        if (read == 0)
-            break;
-        filled += read;
-    }
+    if (const FirmwareResult got = sums.ReadUpTo(text.data(), size, filled); !got)
+        return got;
     text.resize(filled);
     list = ParseChecksumList(text);
     return FirmwareResult::Success();

@@ -153,23 +153,21 @@ std::string SessionFailureText(const SessionResult& result, const CheckedUnit& u
     }
 }
 
-namespace {
-std::string ThreeDigitsOf(int value) {
+std::string ThreeDigits(int value) {
     char three[16];
     std::snprintf(three, sizeof(three), "%.3d", value);
     return three;
 }
-} // namespace
 
 std::string AmbiguousModelText(int model, const std::string& one, const std::string& other,
                                int version) {
     return "model " + std::to_string(model) + " is ambiguous: " + one + " and " + other +
-           " are both version " + ThreeDigitsOf(version);
+           " are both version " + ThreeDigits(version);
 }
 
 std::string ConfirmationText(const Confirmation& confirmation, int version) {
     if (confirmation.confirmed)
-        return "updated, version " + ThreeDigitsOf(version) + " confirmed";
+        return "updated, version " + ThreeDigits(version) + " confirmed";
     std::string why = "the unit did not answer";
     if (confirmation.indistinct && confirmation.sameModel > 1)
         why = "the units cannot be told apart: " + std::to_string(confirmation.sameModel) +
@@ -181,7 +179,7 @@ std::string ConfirmationText(const Confirmation& confirmation, int version) {
     else if (confirmation.answered)
         why = "the unit answered model " +
               std::to_string(static_cast<signed char>(confirmation.last.deviceId)) + ", version " +
-              ThreeDigitsOf(static_cast<signed char>(confirmation.last.version));
+              ThreeDigits(static_cast<signed char>(confirmation.last.version));
     return "sent, not confirmed: " + (confirmation.cancelled ? "cancelled; " + why : why);
 }
 
@@ -195,8 +193,8 @@ std::string NotAsListedText(const std::string& name, std::uint32_t size, const s
         why = "its SHA-256 is " + sha256 + ", not " + listedSha256;
     else if (model != listedModel || version != listedVersion)
         why = "its header names model " + std::to_string(model) + ", version " +
-              ThreeDigitsOf(version) + ", not model " + std::to_string(listedModel) + ", version " +
-              ThreeDigitsOf(listedVersion);
+              ThreeDigits(version) + ", not model " + std::to_string(listedModel) + ", version " +
+              ThreeDigits(listedVersion);
     else
         return "";
     return "The file " + name + " is not the one the catalog lists: " + why;

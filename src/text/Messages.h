@@ -25,6 +25,9 @@ const char* MessageFor(DiscoveryError error);
 // answers model 2, firmware 007, not model 1, firmware 005". "" for a cancel.
 std::string SessionFailureText(const SessionResult& result, const CheckedUnit& unit);
 
+// "005": a version or model number as the window shows it.
+std::string ThreeDigits(int value);
+
 // Why a file is refused for the SHA256SUMS beside it: Differs, and NotListed (which refuses only
 // in a folder given to the console program).
 const char* MessageFor(ChecksumVerdict verdict);

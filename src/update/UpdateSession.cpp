@@ -31,16 +31,10 @@ SessionResult ReadImage(const CheckedFile& checked, std::uint32_t limit,
     // One byte more than the size is asked for, so that a file that grew is seen to differ.
     image.resize(static_cast<size_t>(size) + 1);
     std::uint32_t filled = 0;
-    for (;;) {
-        std::uint32_t read = 0;
-        if (const FirmwareResult got = file.Read(
-                image.data() + filled, static_cast<std::uint32_t>(image.size()) - filled, read);
-            !got)
-            return Failed(SessionError::FileRead, got.systemError);
-        filled += read;
-        if (read == 0 || filled == image.size())
-            break;
-    }
+    if (const FirmwareResult got =
+            file.ReadUpTo(image.data(), static_cast<std::uint32_t>(image.size()), filled);
+        !got)
+        return Failed(SessionError::FileRead, got.systemError);
     image.resize(filled);
     return {};
 }
